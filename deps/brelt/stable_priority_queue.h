@@ -1,0 +1,94 @@
+// A priority queue that is first in, first out among equal priorities: each entry carries a
+// sequence number, and among equal priorities the smaller sequence ranks higher.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace brelt {
+
+template <class T>
+class stable_priority_queue {
+ public:
+  using entry = std::tuple<T, uint64_t, uint64_t>;  // value, priority, sequence
+
+  static constexpr uint64_t kHighest = std::numeric_limits<uint64_t>::max();
+  static constexpr uint64_t kLowest = 0;
+
+  // Orders entries so that the heap's top is the highest priority, pushed first.
+  struct highest_priority {
+    bool operator()(const entry& a, const entry& b) const {
+      if (std::get<1>(a) != std::get<1>(b)) return std::get<1>(a) < std::get<1>(b);
+      return std::get<2>(a) > std::get<2>(b);
+    }
+  };
+
+  void push_high(T value) { push_custom(std::move(value), kHighest); }
+  void push_low(T value) { push_custom(std::move(value), kLowest); }
+
+  void push_custom(T value, uint64_t priority) {
+    entries_.emplace_back(std::move(value), priority, ++counter_);
+    sift_up(entries_.size() - 1);
+  }
+
+  const T& top() const { return std::get<0>(entries_.front()); }
+  T& top() { return std::get<0>(entries_.front()); }
+
+  void pop() {
+    if (entries_.size() > 1) {
+      std::swap(entries_.front(), entries_.back());
+      entries_.pop_back();
+      sift_down(0);
+    } else {
+      entries_.pop_back();
+    }
+  }
+
+  bool empty() const { return entries_.empty(); }
+  size_t size() const { return entries_.size(); }
+
+  // Sequence number given to the last pushed entry; 0 when new or after take_all().
+  uint64_t counter() const { return counter_; }
+
+  // Empties the queue and resets the sequence, handing the entries to the caller so that they
+  // can be destroyed outside whatever lock guards the queue.
+  std::vector<entry> take_all() {
+    std::vector<entry> taken;
+    taken.swap(entries_);
+    counter_ = 0;
+    return taken;
+  }
+
+ private:
+  void sift_up(size_t i) {
+    highest_priority below;
+    while (i > 0) {
+      size_t parent = (i - 1) / 2;
+      if (!below(entries_[parent], entries_[i])) break;
+      std::swap(entries_[parent], entries_[i]);
+      i = parent;
+    }
+  }
+
+  void sift_down(size_t i) {
+    highest_priority below;
+    const size_t n = entries_.size();
+    for (;;) {
+      size_t left = 2 * i + 1;
+      if (left >= n) break;
+      size_t child = left;
+      if (left + 1 < n && below(entries_[left], entries_[left + 1])) child = left + 1;
+      if (!below(entries_[i], entries_[child])) break;
+      std::swap(entries_[i], entries_[child]);
+      i = child;
+    }
+  }
+
+  std::vector<entry> entries_;
+  uint64_t counter_ = 0;
+};
+
+}  // namespace brelt
