@@ -75,11 +75,17 @@ void UvThread::push(Task task, uint64_t priority) {
   uv_async_send(&wakeup_);
 }
 
-void UvThread::post(std::function<void()> fn) { push(Task{std::move(fn)}, stable_priority_queue<Task>::kHighest); }
+void UvThread::post(std::function<void()> fn) {
+  push(Task{std::move(fn)}, stable_priority_queue<Task>::kHighest);
+}
 
-void UvThread::post_low(std::function<void()> fn) { push(Task{std::move(fn)}, stable_priority_queue<Task>::kLowest); }
+void UvThread::post_low(std::function<void()> fn) {
+  push(Task{std::move(fn)}, stable_priority_queue<Task>::kLowest);
+}
 
-void UvThread::post_custom(std::function<void()> fn, uint64_t priority) { push(Task{std::move(fn)}, priority); }
+void UvThread::post_custom(std::function<void()> fn, uint64_t priority) {
+  push(Task{std::move(fn)}, priority);
+}
 
 void UvThread::post_sync(const std::function<void()>& fn) {
   if (is_current_thread()) {

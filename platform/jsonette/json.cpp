@@ -80,13 +80,27 @@ void dump_string(const std::string& s, std::string& out) {
   out += '"';
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           out += "\\u00";
@@ -247,10 +261,14 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       char c = in_[pos_++];
       out <<= 4;
-      if (c >= '0' && c <= '9') out |= c - '0';
-      else if (c >= 'a' && c <= 'f') out |= c - 'a' + 10;
-      else if (c >= 'A' && c <= 'F') out |= c - 'A' + 10;
-      else return false;
+      if (c >= '0' && c <= '9')
+        out |= c - '0';
+      else if (c >= 'a' && c <= 'f')
+        out |= c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F')
+        out |= c - 'A' + 10;
+      else
+        return false;
     }
     return true;
   }
@@ -269,14 +287,30 @@ class Parser {
       if (pos_ >= in_.size()) return fail("unterminated escape"), false;
       char e = in_[pos_++];
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           uint32_t cp;
           if (!parse_hex4(cp)) return fail("bad \\u escape"), false;
@@ -399,12 +433,18 @@ bool Json::operator==(const Json& other) const {
   if (ptr_ == other.ptr_) return true;
   if (type() != other.type()) return false;
   switch (type()) {
-    case NUL: return true;
-    case BOOL: return ptr_->boolean == other.ptr_->boolean;
-    case NUMBER: return compare_numbers(*ptr_, *other.ptr_) == 0;
-    case STRING: return ptr_->text == other.ptr_->text;
-    case ARRAY: return ptr_->items == other.ptr_->items;
-    case OBJECT: return ptr_->members == other.ptr_->members;
+    case NUL:
+      return true;
+    case BOOL:
+      return ptr_->boolean == other.ptr_->boolean;
+    case NUMBER:
+      return compare_numbers(*ptr_, *other.ptr_) == 0;
+    case STRING:
+      return ptr_->text == other.ptr_->text;
+    case ARRAY:
+      return ptr_->items == other.ptr_->items;
+    case OBJECT:
+      return ptr_->members == other.ptr_->members;
   }
   return false;
 }
@@ -413,12 +453,18 @@ bool Json::operator<(const Json& other) const {
   if (ptr_ == other.ptr_) return false;
   if (type() != other.type()) return type() < other.type();
   switch (type()) {
-    case NUL: return false;
-    case BOOL: return ptr_->boolean < other.ptr_->boolean;
-    case NUMBER: return compare_numbers(*ptr_, *other.ptr_) < 0;
-    case STRING: return ptr_->text < other.ptr_->text;
-    case ARRAY: return ptr_->items < other.ptr_->items;
-    case OBJECT: return ptr_->members < other.ptr_->members;
+    case NUL:
+      return false;
+    case BOOL:
+      return ptr_->boolean < other.ptr_->boolean;
+    case NUMBER:
+      return compare_numbers(*ptr_, *other.ptr_) < 0;
+    case STRING:
+      return ptr_->text < other.ptr_->text;
+    case ARRAY:
+      return ptr_->items < other.ptr_->items;
+    case OBJECT:
+      return ptr_->members < other.ptr_->members;
   }
   return false;
 }
@@ -431,10 +477,18 @@ std::string Json::dump() const {
 
 void Json::dump(std::string& out) const {
   switch (type()) {
-    case NUL: out += "null"; return;
-    case BOOL: out += ptr_->boolean ? "true" : "false"; return;
-    case NUMBER: dump_number(*ptr_, out); return;
-    case STRING: dump_string(ptr_->text, out); return;
+    case NUL:
+      out += "null";
+      return;
+    case BOOL:
+      out += ptr_->boolean ? "true" : "false";
+      return;
+    case NUMBER:
+      dump_number(*ptr_, out);
+      return;
+    case STRING:
+      dump_string(ptr_->text, out);
+      return;
     case ARRAY: {
       out += '[';
       bool first = true;

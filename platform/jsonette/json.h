@@ -43,18 +43,18 @@ class Json final {
   Json(object&& values);
 
   // Any map whose keys build strings and whose values build Json values.
-  template <class M,
-            std::enable_if_t<std::is_constructible_v<std::string, decltype(std::declval<M>().begin()->first)> &&
-                                 std::is_constructible_v<Json, decltype(std::declval<M>().begin()->second)>,
-                             int> = 0>
+  template <class M, std::enable_if_t<
+                         std::is_constructible_v<std::string, decltype(std::declval<M>().begin()->first)> &&
+                             std::is_constructible_v<Json, decltype(std::declval<M>().begin()->second)>,
+                         int> = 0>
   Json(const M& m) : Json(object(m.begin(), m.end())) {}
 
   // Any sequence (vector, set, ...) of values that build Json values.
-  template <class V, std::enable_if_t<std::is_constructible_v<Json, decltype(*std::declval<V>().begin())> &&
-                                          !std::is_same_v<V, std::string> && !std::is_same_v<V, std::string_view> &&
-                                          !std::is_same_v<V, array> &&
-                                          !std::is_same_v<V, object>,
-                                      int> = 0>
+  template <class V,
+            std::enable_if_t<std::is_constructible_v<Json, decltype(*std::declval<V>().begin())> &&
+                                 !std::is_same_v<V, std::string> && !std::is_same_v<V, std::string_view> &&
+                                 !std::is_same_v<V, array> && !std::is_same_v<V, object>,
+                             int> = 0>
   Json(const V& v) : Json(array(v.begin(), v.end())) {}
 
   // Pointers other than text would otherwise silently convert to bool.

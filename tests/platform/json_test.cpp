@@ -55,8 +55,17 @@ TEST(Json, BuildsFromStandardContainers) {
 
 TEST(Json, ParsesAndRoundTripsText) {
   const char* cases[] = {
-      "null", "true", "false", "0", "-1", "1.5", "\"\"", "[]", "{}",
-      "{\"a\":{\"b\":[1,2,{\"c\":\"d\"}]}}", "\"caf\xc3\xa9 \xf0\x9f\x98\x80\"",
+      "null",
+      "true",
+      "false",
+      "0",
+      "-1",
+      "1.5",
+      "\"\"",
+      "[]",
+      "{}",
+      "{\"a\":{\"b\":[1,2,{\"c\":\"d\"}]}}",
+      "\"caf\xc3\xa9 \xf0\x9f\x98\x80\"",
   };
   for (const char* text : cases) {
     std::string err;
@@ -74,9 +83,8 @@ TEST(Json, DecodesEscapes) {
 }
 
 TEST(Json, BadInputGivesNullAndAnError) {
-  const char* cases[] = {"",        "{",         "[1,]",      "{\"a\" 1}",    "tru",  "01x",
-                         "\"abc",   "\"\\ud800\"", "[1] 2",   "\"\\q\"",      "-",    "1.",
-                         "{1:2}",   "\"\x01\""};
+  const char* cases[] = {"",      "{",       "[1,]", "{\"a\" 1}", "tru",   "01x",     "\"abc", "\"\\ud800\"",
+                         "[1] 2", "\"\\q\"", "-",    "1.",        "{1:2}", "\"\x01\""};
   for (const char* text : cases) {
     std::string err;
     Json v = Json::parse(text, err);
