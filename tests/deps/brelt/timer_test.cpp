@@ -47,10 +47,9 @@ TEST(TimerHandle, DroppedHandleNeverCallsAndDestroysStateOnLoop) {
   };
   {
     auto probe = std::make_shared<Probe>(Probe{&thread, &destroyed_on_loop});
-    TimerHandle handle = thread.defer(50ms, [&called, probe] { called = true; });
+    TimerHandle handle = thread.defer(10s, [&called, probe] { called = true; });
     probe.reset();
   }
-  std::this_thread::sleep_for(100ms);
   thread.post_sync([] {});
   EXPECT_FALSE(called.load());
   EXPECT_TRUE(destroyed_on_loop.load());
@@ -59,10 +58,10 @@ TEST(TimerHandle, DroppedHandleNeverCallsAndDestroysStateOnLoop) {
 TEST(TimerHandle, AssigningANewDeferCancelsThePrevious) {
   UvThread thread(true);
   std::atomic<int> first{0}, second{0};
-  TimerHandle member = thread.defer(30ms, [&] { ++first; });
-  member = thread.defer(30ms, [&] { ++second; });
+  TimerHandle member = thread.defer(200ms, [&] { ++first; });
+  member = thread.defer(1ms, [&] { ++second; });
   ASSERT_TRUE(kestrun_test::wait_until([&] { return second.load() == 1; }));
-  std::this_thread::sleep_for(60ms);
+  std::this_thread::sleep_for(250ms);
   EXPECT_EQ(first.load(), 0);
   member = TimerHandle();  // releasing after the call ran calls nothing more
   EXPECT_EQ(second.load(), 1);
@@ -72,9 +71,12 @@ TEST(TimerHandle, CallMayDestroyItsOwnHandle) {
   UvThread thread(true);
   std::atomic<bool> done{false};
   auto handle = std::make_unique<TimerHandle>();
-  *handle = thread.defer(1ms, [&] {
-    handle.reset();
-    done = true;
+  // Made on the loop thread, so the call cannot fire before the handle is stored.
+  thread.post_sync([&] {
+    *handle = thread.defer(1ms, [&] {
+      handle.reset();
+      done = true;
+    });
   });
   ASSERT_TRUE(kestrun_test::wait_until([&] { return done.load(); }));
   thread.post_sync([] {});
@@ -139,13 +141,14 @@ TEST_F(TimerTest, StartOnceOnARepeatingTimerFiresOnlyOnce) {
 }
 
 TEST_F(TimerTest, StartRestartsFromTheFullTimeout) {
-  make(80, false);
+  make(100, false);
   on_loop([&] { timer_->start(); });
-  std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(60ms);
   auto restarted = std::chrono::steady_clock::now();
   on_loop([&] { timer_->start(); });
   ASSERT_TRUE(kestrun_test::wait_until([&] { return fired_.load() == 1; }));
-  EXPECT_GE(std::chrono::steady_clock::now() - restarted, 75ms);
+  // The first start would have fired 40 ms after the restart.
+  EXPECT_GE(std::chrono::steady_clock::now() - restarted, 80ms);
 }
 
 TEST(TimerDestruction, StartedTimerIsLoggedAndStopped) {
