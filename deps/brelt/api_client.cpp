@@ -55,6 +55,8 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
 
 void ApiClient::connect() {
   socket_.connect();
+  // A lookup that cannot even start fails inside the call; an owner may have ended us already.
+  if (ended) return;
   tls_.start();
   write(jsonette::Json(jsonette::Json::object{{"version", version_}, {"device", device_}}));
 }

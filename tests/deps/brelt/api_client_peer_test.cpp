@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/pem.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -119,6 +120,24 @@ sync_peer::ServerWrite server_write(std::vector<std::string> frames, std::vector
   return write;
 }
 
+// The value of a socket option on the loop's TCP handle (the test has one), -1 when unreadable.
+int tcp_option(uv_loop_t* loop, int level, int name) {
+  struct Query {
+    int level, name, value = -1;
+  } query{level, name};
+  uv_walk(
+      loop,
+      [](uv_handle_t* handle, void* arg) {
+        auto* q = static_cast<Query*>(arg);
+        uv_os_fd_t fd;
+        if (handle->type != UV_TCP || uv_fileno(handle, &fd) != 0) return;
+        socklen_t size = sizeof q->value;
+        getsockopt(fd, q->level, q->name, &q->value, &size);
+      },
+      &query);
+  return query.value;
+}
+
 // Runs a connection stream on the core thread and records what it reports, in order.
 class PeerTest : public ::testing::Test {
  protected:
@@ -173,7 +192,9 @@ class PeerTest : public ::testing::Test {
 
 TEST_F(PeerTest, HelloGoesFirstThenMessagesAllSignedAfterTheHandshake) {
   auto peer = start_peer(kestrun_test::test_certificates().localhost);
-  make_client(options("localhost", peer->port()));
+  auto settings = options("localhost", peer->port());
+  settings.keepalive = {.idle_s = 7, .interval_s = 3, .probes = 4, .user_timeout_ms = 4500};
+  make_client(settings);
   thread_.post_sync([&] {
     client_->connect();
     client_->write(message("first"));
@@ -189,6 +210,16 @@ TEST_F(PeerTest, HelloGoesFirstThenMessagesAllSignedAfterTheHandshake) {
   EXPECT_EQ(hello.object_items().size(), 2u);
   EXPECT_EQ(parse(frames[1].text), message("first"));
   EXPECT_EQ(peer->protocol_error(), "");
+
+  // A server that vanishes without a word is noticed.
+  thread_.post_sync([&] {
+    uv_loop_t* loop = thread_.get_loop();
+    EXPECT_EQ(tcp_option(loop, SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(tcp_option(loop, IPPROTO_TCP, TCP_KEEPIDLE), 7);
+    EXPECT_EQ(tcp_option(loop, IPPROTO_TCP, TCP_KEEPINTVL), 3);
+    EXPECT_EQ(tcp_option(loop, IPPROTO_TCP, TCP_KEEPCNT), 4);
+    EXPECT_EQ(tcp_option(loop, IPPROTO_TCP, TCP_USER_TIMEOUT), 4500);
+  });
 }
 
 TEST_F(PeerTest, ServerValuesArriveAndTheEndOfItsStreamEndsTheClient) {
@@ -281,6 +312,24 @@ TEST_F(PeerTest, MessageWrittenWhileTheServerIsDownIsDeliveredOnceItIsBack) {
     }
   }
   EXPECT_EQ(copies, 1u);
+}
+
+// A host name the resolver refuses outright fails inside connect(); the client that owns the
+// connection gives it up there and then, and nothing more is attempted on it.
+TEST_F(PeerTest, LookupThatCannotStartEndsTheConnectionQuietly) {
+  testing::internal::CaptureStdout();
+  thread_.post_sync([&] {
+    auto_client_ = std::make_unique<AutoConnectApiClient>(
+        thread_.get_loop(),
+        std::make_unique<ApiClientFactory>(nullptr, thread_.get_loop(), options("\xff", 443)));
+    observe(*auto_client_);
+    auto_client_->connect_now();
+    auto_client_->disconnect();
+  });
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("usage error"), std::string::npos) << out;
+  ASSERT_EQ(events().size(), 1u);
+  EXPECT_EQ(events()[0].rfind("write error DnsError::", 0), 0u) << events()[0];
 }
 
 }  // namespace
