@@ -32,8 +32,9 @@ void HttpResponseStream::execute(const char* data, size_t length) {
   http_parser_execute(&parser_, &settings_, data, length);
   auto error = static_cast<http_errno>(parser_.http_errno);
   if (body_too_large_) {
-    _notify_read_error(HttpError(error, "BODY_TOO_LARGE",
-                                 "the response body is longer than " + std::to_string(max_body_size_) + " bytes"));
+    _notify_read_error(
+        HttpError(error, "BODY_TOO_LARGE",
+                  "the response body is longer than " + std::to_string(max_body_size_) + " bytes"));
   } else if (error != HPE_OK) {
     _notify_read_error(HttpError(error, http_errno_name(error), http_errno_description(error)));
   }

@@ -61,9 +61,9 @@ SSL_CTX* TlsFilter::default_context(SSL_CTX* context) {
   return shared;
 }
 
-TlsFilter::TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input, WritableStream<bytes, Error>& output,
-                     const std::vector<Validator>& validators, std::string server_name,
-                     std::chrono::milliseconds handshake_timeout, SSL_CTX* context)
+TlsFilter::TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input,
+                     WritableStream<bytes, Error>& output, const std::vector<Validator>& validators,
+                     std::string server_name, std::chrono::milliseconds handshake_timeout, SSL_CTX* context)
     : input_(input),
       output_(output),
       validators_(validators),
@@ -180,9 +180,10 @@ bool TlsFilter::flush_plaintext() {
       return false;
     }
     if (static_cast<size_t>(result) < chunk.size()) {
-      _notify_write_error(TlsError(0, "UNKNOWN",
-                                   "SSL_write only wrote partial data, unsure how to recover (perhaps disable "
-                                   "SSL_MODE_ENABLE_PARTIAL_WRITE)"));
+      _notify_write_error(
+          TlsError(0, "UNKNOWN",
+                   "SSL_write only wrote partial data, unsure how to recover (perhaps disable "
+                   "SSL_MODE_ENABLE_PARTIAL_WRITE)"));
       return false;
     }
     plaintext_queue_.pop_front();
