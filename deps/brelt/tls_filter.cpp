@@ -85,6 +85,9 @@ TlsFilter::TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input,
 
 TlsFilter::~TlsFilter() {
   deadline_.stop();
+  // The connection below may outlive the filter by a moment; it must not call into it.
+  input_.on_data = nullptr;
+  input_.on_end = nullptr;
   if (ssl_) SSL_free(ssl_);  // frees the BIOs once attached
   if (!bios_attached_) {
     BIO_free(network_in_);
@@ -197,6 +200,7 @@ bool TlsFilter::pump_output() {
   for (;;) {
     size_t used = buffer.size();
     buffer.resize(used + kStep);
+    ERR_clear_error();
     int result = BIO_read(network_out_, buffer.data() + used, kStep);
     if (result <= 0) {
       buffer.resize(used);
