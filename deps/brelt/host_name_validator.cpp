@@ -63,8 +63,8 @@ bool host_name_matches(std::string_view entry, std::string_view host) {
 }
 
 bool HostnameValidator::operator()(X509* certificate) const {
-  std::unique_ptr<GENERAL_NAMES, GeneralNamesFree> names(static_cast<GENERAL_NAMES*>(
-      X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
+  std::unique_ptr<GENERAL_NAMES, GeneralNamesFree> names(
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
   if (!names) return false;
   for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
     const GENERAL_NAME* name = sk_GENERAL_NAME_value(names.get(), i);

@@ -32,8 +32,9 @@ void HttpResponseStream::execute(const char* data, size_t length) {
   http_parser_execute(&parser_, &settings_, data, length);
   auto error = static_cast<http_errno>(parser_.http_errno);
   if (body_too_large_) {
-    _notify_read_error(HttpError(error, "BODY_TOO_LARGE",
-                                 "the response body is longer than " + std::to_string(max_body_size_) + " bytes"));
+    _notify_read_error(
+        HttpError(0, "BODY_TOO_LARGE",
+                  "the response body is longer than " + std::to_string(max_body_size_) + " bytes"));
   } else if (error != HPE_OK) {
     _notify_read_error(HttpError(error, http_errno_name(error), http_errno_description(error)));
   }
@@ -46,7 +47,8 @@ int HttpResponseStream::on_status(http_parser* parser, const char* at, size_t le
   self->metadata_.http_major = parser->http_major;
   self->metadata_.http_minor = parser->http_minor;
   self->metadata_.status_code = static_cast<int32_t>(parser->status_code);
-  self->metadata_.status_text.assign(at, length);
+  // A reason phrase split across reads arrives in pieces.
+  self->metadata_.status_text.append(at, length);
   return 0;
 }
 

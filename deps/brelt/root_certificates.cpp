@@ -408,8 +408,7 @@ const std::vector<unsigned char> TlsFilter::root_bundle_pem = text_bytes(
     "/qxAeeWsEG89jxt5dovEN7MhGITlNgDrYyCZuen+MwS7QcjBAvlEYyCegc5C09Y/\n"
     "LHbTY5xZ3Y+m4Q6gLkH3LpVHz7z9M/P2C2F+fpErgUfCJzDupxBdN49cOSvkBPB7\n"
     "jVaMaA==\n"
-    "-----END CERTIFICATE-----\n"
-);
+    "-----END CERTIFICATE-----\n");
 
 const std::vector<unsigned char> TlsFilter::extra_root_pem;
 

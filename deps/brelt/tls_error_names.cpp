@@ -44,9 +44,15 @@ constexpr const char* kVerifyResultNames[] = {
 };
 
 constexpr const char* kSslErrorNames[] = {
-    "SSL_ERROR_NONE",         "SSL_ERROR_SSL",         "SSL_ERROR_WANT_READ",
-    "SSL_ERROR_WANT_WRITE",   "SSL_ERROR_WANT_X509_LOOKUP", "SSL_ERROR_SYSCALL",
-    "SSL_ERROR_ZERO_RETURN",  "SSL_ERROR_WANT_CONNECT", "SSL_ERROR_WANT_ACCEPT",
+    "SSL_ERROR_NONE",
+    "SSL_ERROR_SSL",
+    "SSL_ERROR_WANT_READ",
+    "SSL_ERROR_WANT_WRITE",
+    "SSL_ERROR_WANT_X509_LOOKUP",
+    "SSL_ERROR_SYSCALL",
+    "SSL_ERROR_ZERO_RETURN",
+    "SSL_ERROR_WANT_CONNECT",
+    "SSL_ERROR_WANT_ACCEPT",
 };
 
 }  // namespace

@@ -61,9 +61,9 @@ SSL_CTX* TlsFilter::default_context(SSL_CTX* context) {
   return shared;
 }
 
-TlsFilter::TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input, WritableStream<bytes, Error>& output,
-                     const std::vector<Validator>& validators, std::string server_name,
-                     std::chrono::milliseconds handshake_timeout, SSL_CTX* context)
+TlsFilter::TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input,
+                     WritableStream<bytes, Error>& output, const std::vector<Validator>& validators,
+                     std::string server_name, std::chrono::milliseconds handshake_timeout, SSL_CTX* context)
     : input_(input),
       output_(output),
       validators_(validators),
@@ -85,6 +85,9 @@ TlsFilter::TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input, Writa
 
 TlsFilter::~TlsFilter() {
   deadline_.stop();
+  // The connection below may outlive the filter by a moment; it must not call into it.
+  input_.on_data = nullptr;
+  input_.on_end = nullptr;
   if (ssl_) SSL_free(ssl_);  // frees the BIOs once attached
   if (!bios_attached_) {
     BIO_free(network_in_);
@@ -180,9 +183,10 @@ bool TlsFilter::flush_plaintext() {
       return false;
     }
     if (static_cast<size_t>(result) < chunk.size()) {
-      _notify_write_error(TlsError(0, "UNKNOWN",
-                                   "SSL_write only wrote partial data, unsure how to recover (perhaps disable "
-                                   "SSL_MODE_ENABLE_PARTIAL_WRITE)"));
+      _notify_write_error(
+          TlsError(0, "UNKNOWN",
+                   "SSL_write only wrote partial data, unsure how to recover (perhaps disable "
+                   "SSL_MODE_ENABLE_PARTIAL_WRITE)"));
       return false;
     }
     plaintext_queue_.pop_front();
@@ -196,6 +200,7 @@ bool TlsFilter::pump_output() {
   for (;;) {
     size_t used = buffer.size();
     buffer.resize(used + kStep);
+    ERR_clear_error();
     int result = BIO_read(network_out_, buffer.data() + used, kStep);
     if (result <= 0) {
       buffer.resize(used);

@@ -64,7 +64,8 @@ class TlsFilter : public WritableStream<bytes, Error>, public ReadableStream<byt
   // loop or with a zero timeout. A null `context` means the default context.
   TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input, WritableStream<bytes, Error>& output,
             const std::vector<Validator>& validators, std::string server_name,
-            std::chrono::milliseconds handshake_timeout = kDefaultHandshakeTimeout, SSL_CTX* context = nullptr);
+            std::chrono::milliseconds handshake_timeout = kDefaultHandshakeTimeout,
+            SSL_CTX* context = nullptr);
   ~TlsFilter() override;
 
   // Begins the handshake; called once, right after the connection below was asked to connect.

@@ -57,8 +57,8 @@ brelt::X509Ptr make_certificate(const Spec& spec, EVP_PKEY* key, X509* issuer, E
   X509_gmtime_adj(X509_getm_notBefore(x), spec.valid_from);
   X509_gmtime_adj(X509_getm_notAfter(x), spec.valid_until);
   X509_NAME* name = X509_get_subject_name(x);
-  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Kestrun tests"), -1,
-                             -1, 0);
+  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Kestrun tests"),
+                             -1, -1, 0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                              reinterpret_cast<const unsigned char*>(spec.common_name.c_str()), -1, -1, 0);
   X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : name);
@@ -95,13 +95,15 @@ std::string key_pem(EVP_PKEY* key) {
   return std::string(data, static_cast<size_t>(length));
 }
 
-KeyedCertificate keyed(X509* certificate, EVP_PKEY* key) { return {certificate_pem(certificate), key_pem(key)}; }
+KeyedCertificate keyed(X509* certificate, EVP_PKEY* key) {
+  return {certificate_pem(certificate), key_pem(key)};
+}
 
 TestCertificates generate() {
   TestCertificates result;
   KeyPtr authority_key = new_key();
-  brelt::X509Ptr authority =
-      make_certificate({"Kestrun Test Authority", true, "", -kDay, 365 * kDay}, authority_key.get(), nullptr, nullptr);
+  brelt::X509Ptr authority = make_certificate({"Kestrun Test Authority", true, "", -kDay, 365 * kDay},
+                                              authority_key.get(), nullptr, nullptr);
   result.authority = keyed(authority.get(), authority_key.get());
 
   auto leaf = [&](const Spec& spec, X509* issuer, EVP_PKEY* issuer_key) {
@@ -112,13 +114,14 @@ TestCertificates generate() {
   result.localhost = leaf({"localhost", false, "DNS:localhost"}, authority.get(), authority_key.get());
   result.expired =
       leaf({"localhost", false, "DNS:localhost", -10 * kDay, -kDay}, authority.get(), authority_key.get());
-  result.other_host = leaf({"other.example", false, "DNS:other.example"}, authority.get(), authority_key.get());
+  result.other_host =
+      leaf({"other.example", false, "DNS:other.example"}, authority.get(), authority_key.get());
   result.self_signed = leaf({"localhost", false, "DNS:localhost"}, nullptr, nullptr);
   result.common_name_only = leaf({"localhost", false, ""}, authority.get(), authority_key.get());
 
   KeyPtr stranger_key = new_key();
-  brelt::X509Ptr stranger =
-      make_certificate({"Unknown Test Authority", true, "", -kDay, 365 * kDay}, stranger_key.get(), nullptr, nullptr);
+  brelt::X509Ptr stranger = make_certificate({"Unknown Test Authority", true, "", -kDay, 365 * kDay},
+                                             stranger_key.get(), nullptr, nullptr);
   result.unknown_authority = leaf({"localhost", false, "DNS:localhost"}, stranger.get(), stranger_key.get());
   return result;
 }

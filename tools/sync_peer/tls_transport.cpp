@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 namespace sync_peer {
 
@@ -95,6 +96,9 @@ bool TlsConnection::write_all(const unsigned char* data, size_t size) {
 void TlsConnection::shutdown() { ::shutdown(fd_, SHUT_RDWR); }
 
 TlsListener::TlsListener(const TlsServerSettings& settings) {
+  // OpenSSL writes to the socket with write(2), which raises SIGPIPE once the client has gone; the
+  // failed write is reported as such, so the signal is only in the way.
+  ::signal(SIGPIPE, SIG_IGN);
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   if (!context) return;
   SSL_CTX_set_min_proto_version(context, settings.min_version);
