@@ -230,6 +230,21 @@ TEST_F(CodecTest, EveryCipherRoundTripsWithItsReservedBytes) {
   }
 }
 
+TEST_F(CodecTest, TwoKeyedConnectionsSeeEachOthersCommits) {
+  // The second connection notices a change by the encrypted change counter of page 1; misread, it
+  // would keep serving its stale cache.
+  fill(path_, kKey);
+  CppSQLite3DB writer;
+  CppSQLite3DB reader;
+  open_keyed(writer, path_, kKey);
+  open_keyed(reader, path_, kKey);
+  for (int round = 1; round <= 3; ++round) {
+    EXPECT_EQ(reader.execScalar("SELECT count(*) FROM t;"), 200 * round);
+    writer.execDML("INSERT INTO t (body) SELECT body FROM t LIMIT 200;");
+  }
+  EXPECT_EQ(reader.execScalar("SELECT count(*) FROM t;"), 800);
+}
+
 TEST_F(CodecTest, InMemoryDatabasesAcceptAKeyAndStayPlain) {
   CppSQLite3DB db;
   open_keyed(db, "file:codec_memory?mode=memory&cache=shared", kKey);
