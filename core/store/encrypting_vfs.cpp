@@ -102,7 +102,16 @@ int file_check_reserved_lock(sqlite3_file* file, int* out) {
 // Pragmas that a keyed database cannot follow fail with a message instead of being half done.
 int refuse_pragma(sqlite3_file* file, char** args) {
   auto* f = reinterpret_cast<CodecFile*>(file);
-  if (!f->database || !f->database->keyed() || !args[1] || !args[2]) return SQLITE_NOTFOUND;
+  if (!f->database || !args[1]) return SQLITE_NOTFOUND;
+  // SQLite ignores pragmas it does not know, so a key given this way would leave the file in the
+  // clear without a word. Keys go through the key calls, which also set the reserved bytes.
+  for (const char* name : {"key", "hexkey", "rekey", "hexrekey"}) {
+    if (sqlite3_stricmp(args[1], name) == 0) {
+      args[0] = sqlite3_mprintf("pragma %s is not available: key the connection through its key call", name);
+      return SQLITE_ERROR;
+    }
+  }
+  if (!f->database->keyed() || !args[2]) return SQLITE_NOTFOUND;
   if (sqlite3_stricmp(args[1], "journal_mode") == 0 && sqlite3_stricmp(args[2], "wal") == 0) {
     args[0] = sqlite3_mprintf("an encrypted database cannot use write-ahead logging");
     return SQLITE_ERROR;

@@ -274,7 +274,8 @@ TEST_F(CodecTest, AKeyedFileRefusesWhatWouldBypassTheCipher) {
   fill(path_, kKey);
   CppSQLite3DB db;
   open_keyed(db, path_, kKey);
-  for (const char* pragma : {"PRAGMA journal_mode = WAL;", "PRAGMA page_size = 16384;"}) {
+  for (const char* pragma : {"PRAGMA journal_mode = WAL;", "PRAGMA page_size = 16384;", "PRAGMA key = 'x';",
+                             "PRAGMA hexrekey = '00';"}) {
     EXPECT_EQ(thrown_code([&] { db.execDML(pragma); }), SQLITE_ERROR) << pragma;
     db.execDML("PRAGMA locking_mode = EXCLUSIVE;");  // WAL without shared memory is refused too
   }
