@@ -261,6 +261,12 @@ TEST_F(CodecTest, KeyCallsRefuseWhatTheyCannotDoSafely) {
   db.execDML("CREATE TABLE t (v); BEGIN; INSERT INTO t VALUES (1);");
   EXPECT_EQ(kestrun_sqlite3_key(db.handle(), kKey.data(), 32), SQLITE_BUSY);
   EXPECT_EQ(kestrun_sqlite3_rekey(db.handle(), kKey.data(), 32), SQLITE_BUSY);
+  try {
+    db.setKey(kKey.data(), 32);
+    ADD_FAILURE() << "keyed inside a transaction";
+  } catch (const CppSQLite3Exception& e) {
+    EXPECT_STREQ(e.errorMessage(), "SQLITE_BUSY[5]: database is locked");
+  }
   db.execDML("COMMIT;");
 
   // A file opened past the encrypting layer would stay plain: refused.
