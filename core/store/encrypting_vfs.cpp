@@ -73,7 +73,7 @@ int file_write(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 of
   auto* f = reinterpret_cast<CodecFile*>(file);
   if (f->database) return f->database->write_database(buf, amount, offset);
   JournalState* journal = f->journal;
-  if (journal && journal->database && journal->database->encrypts_journal()) {
+  if (journal && journal->database && journal->database->reads_encrypted()) {
     if (amount == 4) {
       journal->last_write4 = offset;
       journal->write_pgno = big_endian32(buf);
@@ -278,6 +278,11 @@ void DatabaseCodec::set_key(std::shared_ptr<PageCipher> key) {
 void DatabaseCodec::set_write_key(std::shared_ptr<PageCipher> key) {
   write_key_ = std::move(key);
   if (keyed()) file_->pMethods = &kKeyedMethods;
+}
+
+bool DatabaseCodec::file_is_empty() const {
+  sqlite3_int64 size = 0;
+  return real_->pMethods->xFileSize(real_, &size) == SQLITE_OK && size == 0;
 }
 
 bool DatabaseCodec::note_header(const uint8_t* page1) {

@@ -315,16 +315,33 @@ TEST_F(CodecTest, RekeyRewritesEveryPageUnderTheNewKey) {
     CppSQLite3DB db;
     open_keyed(db, path_, next);
     ASSERT_EQ(kestrun_sqlite3_rekey(db.handle(), "", 0), SQLITE_OK);  // decrypts
+    void* key = &db;
+    int len = -1;
+    kestrun_sqlite3CodecGetKey(db.handle(), 0, &key, &len);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(len, 0);
   }
   EXPECT_NE(read_file(path_).find(kMarker), std::string::npos);
+  {
+    CppSQLite3DB db;
+    open_keyed(db, path_, "");
+    EXPECT_EQ(db.execScalar("SELECT count(*) FROM t;"), 200);
+  }
+  // A file that never had a key gets room for nonces when it is first encrypted.
+  const std::string plain = dir_.file("plain.db");
+  fill(plain, "");
+  EXPECT_EQ(read_file(plain)[20], 0);
+  {
+    CppSQLite3DB db;
+    open_keyed(db, plain, "");
+    ASSERT_EQ(kestrun_sqlite3_rekey(db.handle(), kKey.data(), 32), SQLITE_OK);
+  }
+  EXPECT_EQ(read_file(plain)[20], 12);
+  EXPECT_EQ(read_file(plain).find(kMarker), std::string::npos);
   CppSQLite3DB db;
-  open_keyed(db, path_, "");
+  open_keyed(db, plain, kKey);
   EXPECT_EQ(db.execScalar("SELECT count(*) FROM t;"), 200);
-  void* key = &db;
-  int len = -1;
-  kestrun_sqlite3CodecGetKey(db.handle(), 0, &key, &len);
-  EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(len, 0);
+  EXPECT_STREQ(db.execQuery("PRAGMA integrity_check;").getStringField(0), "ok");
 }
 
 TEST_F(CodecTest, ANewFileTakesAnyPageSize) {
