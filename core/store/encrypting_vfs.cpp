@@ -289,7 +289,7 @@ bool DatabaseCodec::note_header(const uint8_t* page1) {
   int page_size = (page1[16] << 8) | page1[17];
   if (page_size == 1) page_size = 65536;
   const int reserve = page1[20];
-  if (!is_page_size(page_size) || reserve >= page_size - 480) return false;
+  if (!is_page_size(page_size) || reserve > page_size - 480) return false;  // SQLite's own limit
   page_size_ = page_size;
   reserve_ = reserve;
   return true;

@@ -71,7 +71,11 @@ TEST_F(CppSQLite3Test, StatementRoundTripsEveryValueTypeAndIsReusedAfterReset) {
       insert.bind(2, name.c_str());  // a temporary: SQLite keeps its own copy
     }
     insert.bind(3, id * 0.5);
-    insert.bind(4, int64_t{1} << (40 + id));
+    if (id == 2) {
+      insert.bind(4, sqlite3_int64{1} << (40 + id));
+    } else {
+      insert.bind(4, int64_t{1} << (40 + id));
+    }
     EXPECT_EQ(insert.execDML(), 1);
     insert.reset();
   }
