@@ -68,6 +68,12 @@ void CppSQLite3Statement::bind(int param, const char* value) {
   if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, "Error binding string param");
 }
 
+void CppSQLite3Statement::bind(int param, const char* value, int len) {
+  checkVM();
+  int rc = sqlite3_bind_text(stmt_, param, value, len, SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, "Error binding string param");
+}
+
 void CppSQLite3Statement::bind(int param, int value) {
   checkVM();
   int rc = sqlite3_bind_int(stmt_, param, value);

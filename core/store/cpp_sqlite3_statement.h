@@ -27,6 +27,8 @@ class CppSQLite3Statement {
   int execScalar(int null_value = 0);
 
   void bind(int param, const char* value);  // copied by SQLite
+  // Text of `len` bytes, which may hold NUL bytes; copied by SQLite.
+  void bind(int param, const char* value, int len);
   void bind(int param, int value);
   // Both 64-bit spellings, so that int64_t and sqlite3_int64 values bind without a cast.
   void bind(int param, long value);
