@@ -1,6 +1,7 @@
 #include <gumbo.h>
 
-#include <cstring>
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "core/foundation/utility.h"
@@ -27,16 +28,21 @@ bool is_inline_tag(GumboTag tag) {
 
 // Appends a text node: runs of spaces collapsed, and a space in front when the text before it
 // needs a separator (merging with the text's own leading spaces).
-void append_text(std::string& out, const char* text, bool joined) {
-  bool after_space = false;
+void append_text(std::string& out, std::string_view text, bool joined) {
+  auto skip_spaces = [&text] { text.remove_prefix(std::min(text.find_first_not_of(' '), text.size())); };
   if (!joined) {
     out += ' ';
-    after_space = true;
+    skip_spaces();
   }
-  for (const char* c = text; *c; ++c) {
-    bool space = *c == ' ';
-    if (!(space && after_space)) out += *c;
-    after_space = space;
+  while (!text.empty()) {
+    size_t pair = text.find("  ");
+    if (pair == std::string_view::npos) {
+      out += text;
+      return;
+    }
+    out += text.substr(0, pair + 1);
+    text.remove_prefix(pair + 1);
+    skip_spaces();
   }
 }
 
