@@ -24,7 +24,8 @@ class KSString {
 
   // A copy of the text with every match of `pattern` replaced. Each search starts at the end of
   // the previous match and treats that point as the start of the text (so ^ matches there); an
-  // empty match copies one byte and moves on, so the scan always ends.
+  // empty match copies one byte and moves on, so the scan always ends. The pattern must be
+  // compiled without REG_NOSUB, since the match positions are needed.
   static std::string regex_replace_all(const std::string& text, const regex_t& pattern,
                                        const std::string& replacement);
 
