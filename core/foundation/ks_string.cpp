@@ -56,6 +56,29 @@ bool search_from(const regex_t& pattern, const std::string& text, size_t pos, re
   return regexec(&pattern, text.data() + pos, 1, &match, eflags | REG_STARTEND) == 0;
 }
 
+// Finds the first opening inline tag at or after `pos`. A tag ends at the first ">" after its
+// start and holds no backslash, so the pattern only ever runs over the span from a "<kestrun-" to
+// the next ">" or backslash: spans do not overlap, which keeps the whole scan linear even in text
+// full of tags that never close.
+bool find_inline_tag(const std::string& text, size_t pos, size_t& tag_start, size_t& tag_end) {
+  while (true) {
+    size_t candidate = text.find("<kestrun-", pos);
+    if (candidate == std::string::npos) return false;
+    size_t stop = text.find_first_of(">\\", candidate);
+    if (stop == std::string::npos) return false;
+    regmatch_t match;
+    match.rm_so = 0;
+    match.rm_eo = static_cast<regoff_t>(stop + 1 - candidate);
+    if (text[stop] == '>' &&
+        regexec(&inline_tag_pattern(), text.data() + candidate, 1, &match, REG_STARTEND) == 0) {
+      tag_start = candidate + static_cast<size_t>(match.rm_so);
+      tag_end = candidate + static_cast<size_t>(match.rm_eo);
+      return true;
+    }
+    pos = stop + 1;
+  }
+}
+
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 void remove_bytes(std::string& text, std::string_view bytes) {
@@ -112,21 +135,23 @@ std::string KSString::escape_xml(const std::string& text) {
 }
 
 std::string KSString::empty_kestrun_tags(const std::string& text) {
-  static constexpr std::string_view kImageOpening = "<kestrun-img";
   std::string result;
   if (text.empty()) return result;
   size_t pos = 0;
-  regmatch_t match;
-  while (pos < text.size() && search_from(inline_tag_pattern(), text, pos, match)) {
-    size_t tag_start = pos + static_cast<size_t>(match.rm_so);
-    size_t tag_end = pos + static_cast<size_t>(match.rm_eo);
+  size_t tag_start = 0;
+  size_t tag_end = 0;
+  // Once a closing tag is missing from some point on, it is missing from every later point too.
+  bool image_closings_left = true;
+  bool attachment_closings_left = true;
+  while (find_inline_tag(text, pos, tag_start, tag_end)) {
     result.append(text, pos, tag_end - pos);
-    const char* closing = std::string_view(text).substr(tag_start).starts_with(kImageOpening)
-                              ? "</kestrun-img>"
-                              : "</kestrun-attach>";
+    bool image = std::string_view(text).substr(tag_start).starts_with("<kestrun-img");
+    bool& closings_left = image ? image_closings_left : attachment_closings_left;
+    size_t closing = std::string::npos;
+    if (closings_left) closing = text.find(image ? "</kestrun-img>" : "</kestrun-attach>", tag_end);
     // Without a closing tag there is no content to drop: keep what follows and search on.
-    size_t closing_pos = text.find(closing, tag_end);
-    pos = closing_pos == std::string::npos ? tag_end : closing_pos;
+    closings_left = closing != std::string::npos;
+    pos = closings_left ? closing : tag_end;
   }
   result.append(text, pos);
   return result;
