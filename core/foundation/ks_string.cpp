@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "glyphet/utf8.h"
 
@@ -49,11 +50,10 @@ const regex_t& inline_tag_pattern() {
 // Searches `text` from `pos` to its end. REG_STARTEND bounds the search by length, so embedded NUL
 // bytes neither end the text early nor hide what follows them; the search begins at `pos` as at
 // the start of a text. Match offsets are relative to `pos`.
-bool search_from(const regex_t& pattern, const std::string& text, size_t pos, regmatch_t& match,
-                 int eflags = 0) {
+bool search_from(const regex_t& pattern, const std::string& text, size_t pos, regmatch_t& match) {
   match.rm_so = 0;
   match.rm_eo = static_cast<regoff_t>(text.size() - pos);
-  return regexec(&pattern, text.data() + pos, 1, &match, eflags | REG_STARTEND) == 0;
+  return regexec(&pattern, text.data() + pos, 1, &match, REG_STARTEND) == 0;
 }
 
 // Finds the first opening inline tag at or after `pos`. A tag ends at the first ">" after its
@@ -96,11 +96,20 @@ bool KSString::is_valid_email(const std::string& text) {
 
 void KSString::replace_all(std::string& text, const std::string& needle, const std::string& replacement) {
   if (needle.empty()) return;
+  size_t found = text.find(needle);
+  if (found == std::string::npos) return;
+  // Built anew rather than edited in place, so that many occurrences in a long text cost one pass
+  // instead of one move of the text's tail per occurrence.
+  std::string replaced;
+  replaced.reserve(text.size());
   size_t pos = 0;
-  while ((pos = text.find(needle, pos)) != std::string::npos) {
-    text.replace(pos, needle.size(), replacement);
-    pos += replacement.size();
+  for (; found != std::string::npos; found = text.find(needle, pos)) {
+    replaced.append(text, pos, found - pos);
+    replaced += replacement;
+    pos = found + needle.size();
   }
+  replaced.append(text, pos);
+  text = std::move(replaced);
 }
 
 std::string KSString::regex_replace_all(const std::string& text, const regex_t& pattern,
