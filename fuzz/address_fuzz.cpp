@@ -1,5 +1,6 @@
-// Any bytes as a typed address: the check must not crash and must agree with itself around the
-// edits the core makes before asking (lower-casing) and must reject surrounding text.
+// Any bytes as a typed address: the check must not crash, must give the same answer for the
+// lower-cased text (the contact model lowers addresses before asking), and must never accept an
+// address with text around it. Short names and escaping run over the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
