@@ -4,7 +4,8 @@
 #include <limits>
 #include <utility>
 
-#include "core/foundation/signature_markup.h"
+#include "core/foundation/ks_string.h"
+#include "core/foundation/utility.h"
 #include "localization/localization.h"
 
 namespace libkestrun {
@@ -14,6 +15,24 @@ namespace {
 const std::string kStoreKey = "kestrun.preferences.all_keys";
 const std::string kChangedNotification = "com.kestrun.any.preference.changed";
 const std::string kProductLink = "<a href=\"https://www.kestrun.com/download\">Kestrun</a>";
+
+// A plain-text signature as HTML: escaped, every product word linked, line feeds as <br>. The
+// words are linked in one pass so that the word inside an inserted link is not linked again.
+std::string plain_signature_to_html(const std::string& text) {
+  const std::string escaped = KSString::escape_xml(text);
+  std::string html;
+  html.reserve(escaped.size());
+  for (size_t i = 0; i < escaped.size();) {
+    if (escaped.compare(i, 7, "kestrun") == 0 || escaped.compare(i, 7, "Kestrun") == 0) {
+      html += kProductLink;
+      i += 7;
+    } else {
+      html += escaped[i++];
+    }
+  }
+  KSString::replace_all(html, "\n", "<br>");
+  return html;
+}
 
 const std::string kWeekdayStartHour = "weekday_start_hour";
 const std::string kWeekdayStartMinute = "weekday_start_minute";
@@ -240,7 +259,7 @@ std::string PrefManager::getEmailSignature(const std::string& accountID) {
 }
 
 std::string PrefManager::getEmailSignaturePreview(const std::string& accountID) {
-  return signature_markup::plain_text(getEmailSignature(accountID));
+  return Utility::html_to_text(getEmailSignature(accountID));
 }
 
 std::string PrefManager::getEmailSignatureToInsert(const std::string& accountID) {
@@ -257,8 +276,8 @@ std::string PrefManager::_defaultSignature() {
 }
 
 std::string PrefManager::_signatureToHtml(const std::string& signature) {
-  if (signature_markup::plain_text(signature) != signature) return signature;
-  return signature_markup::plain_to_html(signature, kProductLink);
+  if (Utility::html_to_text(signature) != signature) return signature;
+  return plain_signature_to_html(signature);
 }
 
 void PrefManager::setEmailSignature(const std::string& accountID, const std::string& signature) {
