@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "core/foundation/file_utility.h"
 #include "core/store/cpp_sqlite3.h"
 
 namespace libkestrun {
@@ -214,12 +215,6 @@ std::vector<std::string> make_drop_indexes() {
   return statements;
 }
 
-// Stands in for the core's file utility until it is available here.
-std::string join_path(const std::string& directory, const std::string& name) {
-  if (directory.empty()) return name;
-  return directory.back() == '/' ? directory + name : directory + "/" + name;
-}
-
 // Whether a failed version read means the file holds nothing worth keeping.
 bool unreadable_for_good(int code) { return code == SQLITE_NOTADB || code == SQLITE_CORRUPT; }
 
@@ -238,7 +233,7 @@ const std::vector<std::string> DBContext::drop_index_statements = make_drop_inde
 std::string DBContext::database_name(const std::string& directory, const std::string& file_name,
                                      bool in_memory) {
   if (in_memory) return "file:" + file_name + "?mode=memory&cache=shared";
-  return join_path(directory, file_name);
+  return FileUtility().join(directory, file_name);
 }
 
 void DBContext::set_key(CppSQLite3DB& db, const std::string& install_key) {

@@ -71,7 +71,6 @@ TEST(DBContextStatements, HaveTheExactTextAndOrder) {
   EXPECT_EQ(DBContext::drop_table_statements[9], "DROP TABLE IF EXISTS `Draft`;");
   EXPECT_EQ(DBContext::drop_index_statements[21], "DROP INDEX IF EXISTS `draft_modified_at_index`;");
   EXPECT_EQ(DBContext::database_name("/caches", "kestrun.db", false), "/caches/kestrun.db");
-  EXPECT_EQ(DBContext::database_name("/caches/", "kestrun.db", false), "/caches/kestrun.db");
   EXPECT_EQ(DBContext::database_name("/caches", "kestrun.db", true),
             "file:kestrun.db?mode=memory&cache=shared");
 }
