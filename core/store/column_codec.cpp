@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/store/cpp_sqlite3_db.h"
+#include "core/store/cpp_sqlite3.h"
 
 namespace libkestrun::internal {
 
@@ -76,10 +76,9 @@ std::string ColumnCodec<std::set<std::string>>::to_text(const std::set<std::stri
 
 std::set<std::string> ColumnCodec<std::set<std::string>>::from_text(const std::string& text) {
   std::string error;
+  const jsonette::Json parsed = jsonette::Json::parse(text, error);
   std::set<std::string> value;
-  for (const jsonette::Json& item : jsonette::Json::parse(text, error).array_items()) {
-    value.insert(item.string_value());
-  }
+  for (const jsonette::Json& item : parsed.array_items()) value.insert(item.string_value());
   return value;
 }
 

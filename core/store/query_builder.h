@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/store/cpp_sqlite3_db.h"
+#include "core/store/cpp_sqlite3.h"
 #include "core/store/db_row.h"
 #include "core/store/sql_text.h"
 #include "core/store/statement_reset.h"
@@ -23,6 +23,14 @@ class FetchSqliteQuery {
   FetchSqliteQuery() = default;
   FetchSqliteQuery(CppSQLite3DB& db, const std::string& sql, const std::set<Attr>& where_columns)
       : statement_(db.compileStatement(sql.c_str())), where_columns_(where_columns) {}
+  // The compiled statement moves over; the where set is copied and stays with the source too.
+  FetchSqliteQuery(FetchSqliteQuery&& other) noexcept
+      : statement_(std::move(other.statement_)), where_columns_(other.where_columns_) {}
+  FetchSqliteQuery& operator=(FetchSqliteQuery&& other) noexcept {
+    statement_ = std::move(other.statement_);
+    where_columns_ = other.where_columns_;
+    return *this;
+  }
 
   const std::set<Attr>& where_columns() const { return where_columns_; }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/store/cpp_sqlite3_db.h"
+#include "core/store/cpp_sqlite3.h"
 #include "core/store/db_row.h"
 #include "core/store/query_builder.h"
 #include "core/store/sql_text.h"

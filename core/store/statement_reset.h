@@ -5,7 +5,7 @@
 
 #include <exception>
 
-#include "core/store/cpp_sqlite3_db.h"
+#include "core/store/cpp_sqlite3.h"
 
 namespace libkestrun::internal {
 
