@@ -57,7 +57,7 @@ class QueryOperations : public ::testing::TestWithParam<bool> {
   RecordDatabase base_{GetParam()};
 };
 
-INSTANTIATE_TEST_SUITE_P(PlainAndKeyed, QueryOperations, ::testing::Values(false),
+INSTANTIATE_TEST_SUITE_P(PlainAndKeyed, QueryOperations, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Keyed" : "Plain"; });
 
 TEST_P(QueryOperations, MissingKeyAndStatementReuse) {
@@ -83,6 +83,12 @@ TEST_P(QueryOperations, MissingKeyAndStatementReuse) {
   EXPECT_TRUE(lists.remove("list_a"));
   EXPECT_FALSE(lists.exists("list_a"));
   EXPECT_EQ(busy_statements(base_.db), 0);
+
+  if (GetParam()) {  // the statements really ran on encrypted pages
+    CppSQLite3DB unkeyed;
+    unkeyed.open(base_.path().c_str());
+    EXPECT_THROW(unkeyed.execScalar("SELECT COUNT(*) FROM KSLIST;"), CppSQLite3Exception);
+  }
 }
 
 TEST_P(QueryOperations, SaveIfKeepsTheNewerDraft) {
