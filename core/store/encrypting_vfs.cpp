@@ -206,7 +206,7 @@ int vfs_open(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* file, int fl
   if (flags & (SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_WAL)) {
     sqlite3_file* database = sqlite3_database_file_object(name);
     if (is_ours(database)) owner = reinterpret_cast<CodecFile*>(database)->database;
-    // A write-ahead log would hold whole pages outside the journal's encryption.
+    // A write-ahead log would hold whole pages outside the encryption.
     if ((flags & SQLITE_OPEN_WAL) && owner && owner->keyed()) return SQLITE_CANTOPEN;
   }
 
