@@ -140,7 +140,8 @@ TEST_P(QueryOperations, FetchAllAndRemoveWhere) {
   EXPECT_TRUE(by_account.fetch_all(EmailAttr::ACCOUNTID, std::string("acct")).empty());
 
   // Moving a fetch statement empties the source but leaves its where set.
-  FetchSqliteQuery<Email> moved = std::move(by_account);
+  FetchSqliteQuery<Email> moved;
+  moved = std::move(by_account);
   EXPECT_EQ(moved.fetch_all(EmailAttr::ACCOUNTID, std::string("acct2")).size(), 1u);
   EXPECT_EQ(by_account.where_columns(), std::set<EmailAttr>{EmailAttr::ACCOUNTID});
   EXPECT_STREQ(
@@ -186,6 +187,8 @@ TEST_P(QueryOperations, EmptyStatementsFailClearly) {
   CppSQLite3Exception error = thrown_by([&] { empty.exists("i"); });
   EXPECT_EQ(error.errorCode(), CPPSQLITE_ERROR);
   EXPECT_STREQ(error.errorMessage(), "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer");
+  empty = SqliteQuery<Item>(base_.db);  // as the data-model context prepares its members
+  EXPECT_FALSE(empty.exists("i"));
 
   base_.db.execDML("DROP TABLE KSCONTACT;");
   EXPECT_EQ(thrown_by([&] { SqliteQuery<LocalContact> contacts(base_.db); }).errorCode(), SQLITE_ERROR);

@@ -7,15 +7,30 @@
 
 #include "core/store/auto_swipe_record.h"
 #include "core/store/contact_record.h"
+#include "core/store/db_schema.h"
 #include "core/store/draft.h"
 #include "core/store/email_record.h"
 #include "core/store/item_record.h"
 #include "core/store/list_records.h"
 #include "core/store/query_builder.h"
 #include "core/store/sqlite_query.h"
+#include "record_tables.h"
 
 namespace libkestrun::internal {
 namespace {
+
+// The records bind and read by position, so each table's CREATE text must list exactly the
+// record's columns, in tuple order, with the SQL type of each column's C++ type.
+TEST(QueryStatements, RecordsAgreeWithTheSchema) {
+  const std::vector<std::string> implied = kestrun_test::implied_create_tables();
+  ASSERT_EQ(libkestrun::DBContext::create_table_statements.size(), implied.size() + 1);
+  for (size_t i = 0; i < implied.size(); ++i)
+    EXPECT_EQ(libkestrun::DBContext::create_table_statements[i], implied[i]);
+  EXPECT_EQ(implied[1],
+            "CREATE TABLE IF NOT EXISTS `KSLIST` ( `LISTID` TEXT, `NAME` TEXT, `LISTCOUNT` INTEGER, "
+            "`ORDERKEY` INTEGER, "
+            "PRIMARY KEY (LISTID) );");
+}
 
 TEST(QueryStatements, UserListTable) {
   using Q = SqliteQuery<UserList>;

@@ -1,5 +1,5 @@
 // Test support: the CREATE TABLE text that each row record implies (its columns in tuple order,
-// each with the SQL type of its C++ type), and a database file holding all ten tables.
+// each with the SQL type of its C++ type), and a database file holding the store's tables.
 #pragma once
 
 #include <string>
@@ -10,6 +10,7 @@
 #include "core/store/auto_swipe_record.h"
 #include "core/store/contact_record.h"
 #include "core/store/cpp_sqlite3.h"
+#include "core/store/db_schema.h"
 #include "core/store/draft.h"
 #include "core/store/email_record.h"
 #include "core/store/item_record.h"
@@ -55,18 +56,19 @@ inline std::vector<std::string> implied_create_tables() {
           implied_create_table<ToEmails>(),     implied_create_table<Draft>()};
 }
 
-// A database file in a fresh directory with the ten tables; keyed with a fixed 32-byte key when
-// asked. Further connections to the same file open with open_another.
+// A database file in a fresh directory with the store's schema; keyed with a fixed per-install
+// key when asked, as the core keys its connections. Further connections to the same file open
+// with open_another.
 class RecordDatabase {
  public:
   explicit RecordDatabase(bool keyed = false) : keyed_(keyed) {
     open_another(db);
-    for (const std::string& statement : implied_create_tables()) db.execDML(statement.c_str());
+    libkestrun::DBContext::create_tables(db);
   }
 
   void open_another(CppSQLite3DB& other) const {
     other.open(path().c_str());
-    if (keyed_) other.setKey(key().data(), static_cast<int>(key().size()));
+    if (keyed_) libkestrun::DBContext::set_key(other, key());
   }
 
   std::string path() const { return dir_.file("kestrun.db"); }
