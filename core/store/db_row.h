@@ -77,7 +77,7 @@ class DbRow {
 
   DbRow() = default;
   // Reads the query's current row; the query is neither advanced nor reset.
-  explicit DbRow(CppSQLite3Query& query) { row.values = fetch_row<Tuple>(query); }
+  explicit DbRow(CppSQLite3Query& query) : row{{}, {}, fetch_row<Tuple>(query)} {}
 
   template <Attr A>
   const auto& get() const {

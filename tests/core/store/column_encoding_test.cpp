@@ -134,69 +134,6 @@ TEST_F(ColumnEncoding, IntegersAndEnumerationsKeepAnyValue) {
   EXPECT_EQ(scalar_text("SELECT LISTCOUNT FROM KSLIST"), "0");
 }
 
-// A value of every column type that differs from its default and from its neighbours'.
-template <class T>
-T sample(size_t i) {
-  const std::string n = std::to_string(i);
-  if constexpr (std::is_same_v<T, std::string>) {
-    return "v" + n + " \"quoted\" \\ \n\t é";
-  } else if constexpr (std::is_same_v<T, std::optional<std::string>>) {
-    return "opt" + n;
-  } else if constexpr (std::is_same_v<T, bool>) {
-    return true;
-  } else if constexpr (std::is_same_v<T, double>) {
-    return -1.25 - static_cast<double>(i);
-  } else if constexpr (std::is_enum_v<T>) {
-    return static_cast<T>(90 + i);  // named or not
-  } else if constexpr (std::is_same_v<T, int>) {
-    return -1000 - static_cast<int>(i);
-  } else if constexpr (std::is_same_v<T, long long>) {
-    return -(1LL << 40) - static_cast<long long>(i);
-  } else if constexpr (std::is_same_v<T, std::set<std::string>>) {
-    return {"z" + n, "a\"" + n};
-  } else if constexpr (std::is_same_v<T, VectorClock>) {
-    return VectorClock({{"desk", 3000000000u}, {"ph\"one" + n, 0}});
-  } else if constexpr (std::is_same_v<T, EmailName>) {
-    return EmailName("Ann \"" + n + "\"", "ann@x");
-  } else {
-    return {EmailName("B" + n, "b@x"), EmailName(), EmailName("", "c\\@x")};
-  }
-}
-
-template <class Row>
-Row filled_row() {
-  Row row;
-  [&]<size_t... I>(std::index_sequence<I...>) {
-    ((std::get<I>(row.row.values) = sample<std::tuple_element_t<I, typename Row::tuple_type>>(I)), ...);
-  }
-  (std::make_index_sequence<std::tuple_size_v<typename Row::tuple_type>>{});
-  return row;
-}
-
-template <class Row>
-void expect_round_trip(CppSQLite3DB& db) {
-  SqliteQuery<Row> statements(db);
-  const Row row = filled_row<Row>();
-  ASSERT_TRUE(statements.update_or_insert(row)) << Row::table_name;
-  CppSQLite3Query query = db.execQuery(("SELECT * FROM " + quoted(Row::table_name)).c_str());
-  ASSERT_FALSE(query.eof()) << Row::table_name;
-  const Row read(query);
-  EXPECT_TRUE(read.row.values == row.row.values) << Row::table_name;
-}
-
-TEST_F(ColumnEncoding, FilledRowsRoundTrip) {
-  expect_round_trip<Item>(base_.db);
-  expect_round_trip<Email>(base_.db);
-  expect_round_trip<ToEmails>(base_.db);
-  expect_round_trip<CcEmails>(base_.db);
-  expect_round_trip<BccEmails>(base_.db);
-  expect_round_trip<Draft>(base_.db);
-  expect_round_trip<AutoSwipe>(base_.db);
-  expect_round_trip<List>(base_.db);
-  expect_round_trip<UserList>(base_.db);
-  expect_round_trip<LocalContact>(base_.db);
-}
-
 template <class Statement>
 constexpr bool kBindsTextWithLength = requires(Statement& statement, const char* bytes, int length) {
   statement.bind(1, bytes, length);

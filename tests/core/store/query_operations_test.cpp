@@ -91,6 +91,43 @@ TEST_P(QueryOperations, MissingKeyAndStatementReuse) {
   }
 }
 
+// Every table through its five statements: insert, fetch, update, exists, remove. A filled row
+// (every column away from its default) comes back equal; a link row whose two columns hold the
+// same text can be reached by one key value.
+template <class Row>
+void expect_five_statements(CppSQLite3DB& db) {
+  SqliteQuery<Row> statements(db);
+  Row row = kestrun_test::filled_row<Row>();
+  if constexpr (std::tuple_size_v<typename Row::tuple_type> == 2)
+    std::get<1>(row.row.values) = std::get<0>(row.row.values);
+  std::string key = std::get<0>(row.row.values);
+  if constexpr (requires { row.id(); }) key = row.id();
+
+  EXPECT_FALSE(statements.exists(key)) << Row::table_name;
+  EXPECT_TRUE(statements.update_or_insert(row)) << Row::table_name;  // inserted
+  std::optional<Row> fetched = statements.fetch_by_id(key);
+  ASSERT_TRUE(fetched.has_value()) << Row::table_name;
+  EXPECT_TRUE(fetched->row.values == row.row.values) << Row::table_name;
+  EXPECT_TRUE(statements.update_or_insert(*fetched)) << Row::table_name;  // updated, no second row
+  EXPECT_TRUE(statements.exists(key)) << Row::table_name;
+  EXPECT_TRUE(statements.remove(key)) << Row::table_name;
+  EXPECT_FALSE(statements.fetch_by_id(key).has_value()) << Row::table_name;
+  EXPECT_EQ(busy_statements(db), 0) << Row::table_name;
+}
+
+TEST_P(QueryOperations, EveryTableThroughItsFiveStatements) {
+  expect_five_statements<Item>(base_.db);
+  expect_five_statements<Email>(base_.db);
+  expect_five_statements<ToEmails>(base_.db);
+  expect_five_statements<CcEmails>(base_.db);
+  expect_five_statements<BccEmails>(base_.db);
+  expect_five_statements<Draft>(base_.db);
+  expect_five_statements<AutoSwipe>(base_.db);
+  expect_five_statements<List>(base_.db);
+  expect_five_statements<UserList>(base_.db);
+  expect_five_statements<LocalContact>(base_.db);
+}
+
 TEST_P(QueryOperations, SaveIfKeepsTheNewerDraft) {
   SqliteQuery<Draft> drafts(base_.db);
   auto newer = [](const std::optional<Draft>& stored, const Draft& candidate) {

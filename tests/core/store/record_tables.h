@@ -56,6 +56,46 @@ inline std::vector<std::string> implied_create_tables() {
           implied_create_table<ToEmails>(),     implied_create_table<Draft>()};
 }
 
+// A value of every column type that differs from its default and from its neighbours'.
+template <class T>
+T sample(size_t i) {
+  const std::string n = std::to_string(i);
+  if constexpr (std::is_same_v<T, std::string>) {
+    return "v" + n + " \"quoted\" \\ \n\t é";
+  } else if constexpr (std::is_same_v<T, std::optional<std::string>>) {
+    return "opt" + n;
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return true;
+  } else if constexpr (std::is_same_v<T, double>) {
+    return -1.25 - static_cast<double>(i);
+  } else if constexpr (std::is_enum_v<T>) {
+    return static_cast<T>(90 + i);  // named or not
+  } else if constexpr (std::is_same_v<T, int>) {
+    return -1000 - static_cast<int>(i);
+  } else if constexpr (std::is_same_v<T, long long>) {
+    return -(1LL << 40) - static_cast<long long>(i);
+  } else if constexpr (std::is_same_v<T, std::set<std::string>>) {
+    return {"z" + n, "a\"" + n};
+  } else if constexpr (std::is_same_v<T, libkestrun::internal::VectorClock>) {
+    return libkestrun::internal::VectorClock({{"desk", 3000000000u}, {"ph\"one" + n, 0}});
+  } else if constexpr (std::is_same_v<T, libkestrun::internal::EmailName>) {
+    return libkestrun::internal::EmailName("Ann \"" + n + "\"", "ann@x");
+  } else {
+    return {libkestrun::internal::EmailName("B" + n, "b@x"), libkestrun::internal::EmailName(),
+            libkestrun::internal::EmailName("", "c\\@x")};
+  }
+}
+
+template <class Row>
+Row filled_row() {
+  Row row;
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    ((std::get<I>(row.row.values) = sample<std::tuple_element_t<I, typename Row::tuple_type>>(I)), ...);
+  }
+  (std::make_index_sequence<std::tuple_size_v<typename Row::tuple_type>>{});
+  return row;
+}
+
 // A database file in a fresh directory with the store's schema; keyed with a fixed per-install
 // key when asked, as the core keys its connections. Further connections to the same file open
 // with open_another.
