@@ -71,8 +71,9 @@ int kestrun_sqlite3CodecAttach(sqlite3* db, int db_index, const void* key, int l
   int reserve = cipher->key().reserve();
   codec->set_key(std::move(cipher));
   if (!encrypts) return SQLITE_OK;
-  // Taken only by a database that has no page size yet; an existing file keeps its own.
-  sqlite3_file_control(db, schema, SQLITE_FCNTL_RESERVE_BYTES, &reserve);
+  // Only a new file takes the cipher's reserved bytes; an existing one keeps its own, also through
+  // a later VACUUM, so that its journal images always match the file's page layout.
+  if (codec->file_is_empty()) sqlite3_file_control(db, schema, SQLITE_FCNTL_RESERVE_BYTES, &reserve);
   return keep_temporary_files_in_memory(db);
 }
 
@@ -86,6 +87,13 @@ int kestrun_sqlite3_rekey(sqlite3* db, const void* key, int len) {
   if (!codec) return SQLITE_MISUSE;
   std::shared_ptr<PageCipher> cipher = make_cipher(key, len);
   if (!cipher) return SQLITE_NOMEM;
+  // A plain file gets reserved bytes for its nonces while it is rewritten; without them every
+  // rewrite of a page would use the same keystream again. Its journal holds plain pages, so no
+  // journal image depends on the layout that changes.
+  if (!codec->reads_encrypted() && !cipher->key().no_key) {
+    int reserve = cipher->key().reserve();
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_RESERVE_BYTES, &reserve);
+  }
   codec->set_write_key(std::move(cipher));
   int rc = keep_temporary_files_in_memory(db);
   // VACUUM reads every page under the old key and writes it back under the new one; its journal

@@ -20,7 +20,8 @@ void CppSQLite3DB::open(const char* file) {
 void CppSQLite3DB::setKey(const char* key, int len) {
   checkDB();
   int rc = kestrun_sqlite3_key(db_, key, len);
-  if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, sqlite3_errmsg(db_));
+  // The key call leaves the connection's error message alone, so name the result itself.
+  if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, sqlite3_errstr(rc));
 }
 
 void CppSQLite3DB::close() {

@@ -68,13 +68,21 @@ void CppSQLite3Statement::bind(int param, const char* value) {
   if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, "Error binding string param");
 }
 
+void CppSQLite3Statement::bind(int param, const char* value, int len) {
+  checkVM();
+  int rc = sqlite3_bind_text(stmt_, param, value, len, SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, "Error binding string param");
+}
+
 void CppSQLite3Statement::bind(int param, int value) {
   checkVM();
   int rc = sqlite3_bind_int(stmt_, param, value);
   if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, "Error binding int param");
 }
 
-void CppSQLite3Statement::bind(int param, int64_t value) {
+void CppSQLite3Statement::bind(int param, long value) { bind(param, static_cast<long long>(value)); }
+
+void CppSQLite3Statement::bind(int param, long long value) {
   checkVM();
   int rc = sqlite3_bind_int64(stmt_, param, value);
   if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, "Error binding int param");
@@ -102,7 +110,8 @@ void CppSQLite3Statement::bind(const char* param, const char* value) {
   bind(bindParameterIndex(param), value);
 }
 void CppSQLite3Statement::bind(const char* param, int value) { bind(bindParameterIndex(param), value); }
-void CppSQLite3Statement::bind(const char* param, int64_t value) { bind(bindParameterIndex(param), value); }
+void CppSQLite3Statement::bind(const char* param, long value) { bind(bindParameterIndex(param), value); }
+void CppSQLite3Statement::bind(const char* param, long long value) { bind(bindParameterIndex(param), value); }
 void CppSQLite3Statement::bind(const char* param, double value) { bind(bindParameterIndex(param), value); }
 void CppSQLite3Statement::bind(const char* param, const unsigned char* blob, int len) {
   bind(bindParameterIndex(param), blob, len);

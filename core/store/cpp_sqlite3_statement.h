@@ -4,8 +4,6 @@
 
 #include <sqlite3.h>
 
-#include <cstdint>
-
 #include "core/store/cpp_sqlite3_query.h"
 
 class CppSQLite3Statement {
@@ -29,14 +27,19 @@ class CppSQLite3Statement {
   int execScalar(int null_value = 0);
 
   void bind(int param, const char* value);  // copied by SQLite
+  // Text of `len` bytes, which may hold NUL bytes; copied by SQLite.
+  void bind(int param, const char* value, int len);
   void bind(int param, int value);
-  void bind(int param, int64_t value);
+  // Both 64-bit spellings, so that int64_t and sqlite3_int64 values bind without a cast.
+  void bind(int param, long value);
+  void bind(int param, long long value);
   void bind(int param, double value);
   void bind(int param, const unsigned char* blob, int len);  // copied by SQLite
   void bindNull(int param);
   void bind(const char* param, const char* value);
   void bind(const char* param, int value);
-  void bind(const char* param, int64_t value);
+  void bind(const char* param, long value);
+  void bind(const char* param, long long value);
   void bind(const char* param, double value);
   void bind(const char* param, const unsigned char* blob, int len);
   void bindNull(const char* param);

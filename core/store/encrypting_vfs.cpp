@@ -73,7 +73,7 @@ int file_write(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 of
   auto* f = reinterpret_cast<CodecFile*>(file);
   if (f->database) return f->database->write_database(buf, amount, offset);
   JournalState* journal = f->journal;
-  if (journal && journal->database && journal->database->encrypts_journal()) {
+  if (journal && journal->database && journal->database->reads_encrypted()) {
     if (amount == 4) {
       journal->last_write4 = offset;
       journal->write_pgno = big_endian32(buf);
@@ -102,7 +102,16 @@ int file_check_reserved_lock(sqlite3_file* file, int* out) {
 // Pragmas that a keyed database cannot follow fail with a message instead of being half done.
 int refuse_pragma(sqlite3_file* file, char** args) {
   auto* f = reinterpret_cast<CodecFile*>(file);
-  if (!f->database || !f->database->keyed() || !args[1] || !args[2]) return SQLITE_NOTFOUND;
+  if (!f->database || !args[1]) return SQLITE_NOTFOUND;
+  // SQLite ignores pragmas it does not know, so a key given this way would leave the file in the
+  // clear without a word. Keys go through the key calls, which also set the reserved bytes.
+  for (const char* name : {"key", "hexkey", "rekey", "hexrekey"}) {
+    if (sqlite3_stricmp(args[1], name) == 0) {
+      args[0] = sqlite3_mprintf("pragma %s is not available: key the connection through its key call", name);
+      return SQLITE_ERROR;
+    }
+  }
+  if (!f->database->keyed() || !args[2]) return SQLITE_NOTFOUND;
   if (sqlite3_stricmp(args[1], "journal_mode") == 0 && sqlite3_stricmp(args[2], "wal") == 0) {
     args[0] = sqlite3_mprintf("an encrypted database cannot use write-ahead logging");
     return SQLITE_ERROR;
@@ -271,11 +280,16 @@ void DatabaseCodec::set_write_key(std::shared_ptr<PageCipher> key) {
   if (keyed()) file_->pMethods = &kKeyedMethods;
 }
 
+bool DatabaseCodec::file_is_empty() const {
+  sqlite3_int64 size = 0;
+  return real_->pMethods->xFileSize(real_, &size) == SQLITE_OK && size == 0;
+}
+
 bool DatabaseCodec::note_header(const uint8_t* page1) {
   int page_size = (page1[16] << 8) | page1[17];
   if (page_size == 1) page_size = 65536;
   const int reserve = page1[20];
-  if (!is_page_size(page_size) || reserve >= page_size - 480) return false;
+  if (!is_page_size(page_size) || reserve > page_size - 480) return false;  // SQLite's own limit
   page_size_ = page_size;
   reserve_ = reserve;
   return true;

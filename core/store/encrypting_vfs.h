@@ -34,7 +34,10 @@ class DatabaseCodec {
   int write_journal_page(sqlite3_file* journal, uint32_t pgno, const void* buf, int amount,
                          sqlite3_int64 offset);
   int decrypt_journal_page(uint32_t pgno, void* buf, int amount);
-  bool encrypts_journal() const { return encrypts(read_key_); }
+  // Pages read (and journaled) are encrypted.
+  bool reads_encrypted() const { return encrypts(read_key_); }
+  // A database that has no page yet, so its reserved bytes can still be chosen.
+  bool file_is_empty() const;
 
  private:
   static bool encrypts(const std::shared_ptr<PageCipher>& key) { return key && !key->key().no_key; }

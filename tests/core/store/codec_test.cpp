@@ -230,6 +230,21 @@ TEST_F(CodecTest, EveryCipherRoundTripsWithItsReservedBytes) {
   }
 }
 
+TEST_F(CodecTest, TwoKeyedConnectionsSeeEachOthersCommits) {
+  // The second connection notices a change by the encrypted change counter of page 1; misread, it
+  // would keep serving its stale cache.
+  fill(path_, kKey);
+  CppSQLite3DB writer;
+  CppSQLite3DB reader;
+  open_keyed(writer, path_, kKey);
+  open_keyed(reader, path_, kKey);
+  for (int round = 1; round <= 3; ++round) {
+    EXPECT_EQ(reader.execScalar("SELECT count(*) FROM t;"), 200 * round);
+    writer.execDML("INSERT INTO t (body) SELECT body FROM t LIMIT 200;");
+  }
+  EXPECT_EQ(reader.execScalar("SELECT count(*) FROM t;"), 800);
+}
+
 TEST_F(CodecTest, InMemoryDatabasesAcceptAKeyAndStayPlain) {
   CppSQLite3DB db;
   open_keyed(db, "file:codec_memory?mode=memory&cache=shared", kKey);
@@ -246,6 +261,12 @@ TEST_F(CodecTest, KeyCallsRefuseWhatTheyCannotDoSafely) {
   db.execDML("CREATE TABLE t (v); BEGIN; INSERT INTO t VALUES (1);");
   EXPECT_EQ(kestrun_sqlite3_key(db.handle(), kKey.data(), 32), SQLITE_BUSY);
   EXPECT_EQ(kestrun_sqlite3_rekey(db.handle(), kKey.data(), 32), SQLITE_BUSY);
+  try {
+    db.setKey(kKey.data(), 32);
+    ADD_FAILURE() << "keyed inside a transaction";
+  } catch (const CppSQLite3Exception& e) {
+    EXPECT_STREQ(e.errorMessage(), "SQLITE_BUSY[5]: database is locked");
+  }
   db.execDML("COMMIT;");
 
   // A file opened past the encrypting layer would stay plain: refused.
@@ -259,7 +280,8 @@ TEST_F(CodecTest, AKeyedFileRefusesWhatWouldBypassTheCipher) {
   fill(path_, kKey);
   CppSQLite3DB db;
   open_keyed(db, path_, kKey);
-  for (const char* pragma : {"PRAGMA journal_mode = WAL;", "PRAGMA page_size = 16384;"}) {
+  for (const char* pragma : {"PRAGMA journal_mode = WAL;", "PRAGMA page_size = 16384;", "PRAGMA key = 'x';",
+                             "PRAGMA hexrekey = '00';"}) {
     EXPECT_EQ(thrown_code([&] { db.execDML(pragma); }), SQLITE_ERROR) << pragma;
     db.execDML("PRAGMA locking_mode = EXCLUSIVE;");  // WAL without shared memory is refused too
   }
@@ -293,16 +315,33 @@ TEST_F(CodecTest, RekeyRewritesEveryPageUnderTheNewKey) {
     CppSQLite3DB db;
     open_keyed(db, path_, next);
     ASSERT_EQ(kestrun_sqlite3_rekey(db.handle(), "", 0), SQLITE_OK);  // decrypts
+    void* key = &db;
+    int len = -1;
+    kestrun_sqlite3CodecGetKey(db.handle(), 0, &key, &len);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(len, 0);
   }
   EXPECT_NE(read_file(path_).find(kMarker), std::string::npos);
+  {
+    CppSQLite3DB db;
+    open_keyed(db, path_, "");
+    EXPECT_EQ(db.execScalar("SELECT count(*) FROM t;"), 200);
+  }
+  // A file that never had a key gets room for nonces when it is first encrypted.
+  const std::string plain = dir_.file("plain.db");
+  fill(plain, "");
+  EXPECT_EQ(read_file(plain)[20], 0);
+  {
+    CppSQLite3DB db;
+    open_keyed(db, plain, "");
+    ASSERT_EQ(kestrun_sqlite3_rekey(db.handle(), kKey.data(), 32), SQLITE_OK);
+  }
+  EXPECT_EQ(read_file(plain)[20], 12);
+  EXPECT_EQ(read_file(plain).find(kMarker), std::string::npos);
   CppSQLite3DB db;
-  open_keyed(db, path_, "");
+  open_keyed(db, plain, kKey);
   EXPECT_EQ(db.execScalar("SELECT count(*) FROM t;"), 200);
-  void* key = &db;
-  int len = -1;
-  kestrun_sqlite3CodecGetKey(db.handle(), 0, &key, &len);
-  EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(len, 0);
+  EXPECT_STREQ(db.execQuery("PRAGMA integrity_check;").getStringField(0), "ok");
 }
 
 TEST_F(CodecTest, ANewFileTakesAnyPageSize) {

@@ -71,7 +71,11 @@ TEST_F(CppSQLite3Test, StatementRoundTripsEveryValueTypeAndIsReusedAfterReset) {
       insert.bind(2, name.c_str());  // a temporary: SQLite keeps its own copy
     }
     insert.bind(3, id * 0.5);
-    insert.bind(4, int64_t{1} << (40 + id));
+    if (id == 2) {
+      insert.bind(4, sqlite3_int64{1} << (40 + id));
+    } else {
+      insert.bind(4, int64_t{1} << (40 + id));
+    }
     EXPECT_EQ(insert.execDML(), 1);
     insert.reset();
   }
@@ -121,6 +125,14 @@ TEST_F(CppSQLite3Test, BlobsAndNamedParameters) {
   const unsigned char* blob = query.getBlobField(0, len);
   ASSERT_EQ(len, 4);
   EXPECT_EQ(std::basic_string<unsigned char>(blob, len), std::basic_string<unsigned char>(bytes, 4));
+  query.finalize();
+
+  const std::string text("a\0b", 3);
+  CppSQLite3Statement typed = db_.compileStatement("SELECT typeof(?1), length(CAST(?1 AS BLOB));");
+  typed.bind(1, text.data(), static_cast<int>(text.size()));
+  CppSQLite3Query row = typed.execQuery();
+  EXPECT_STREQ(row.getStringField(0), "text");
+  EXPECT_EQ(row.getIntField(1), 3);
 }
 
 TEST_F(CppSQLite3Test, ScalarReads) {
