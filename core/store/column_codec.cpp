@@ -1,25 +1,8 @@
 #include "core/store/column_codec.h"
 
-#include <cstdint>
-
 #include "core/store/cpp_sqlite3.h"
 
 namespace libkestrun::internal {
-
-namespace {
-
-// A text bind that takes the length, where the wrapper offers one; otherwise SQLite reads the
-// text up to its first NUL byte.
-template <class Statement>
-void bind_text_bytes(Statement& statement, int index, const std::string& text) {
-  if constexpr (requires(const char* bytes, int length) { statement.bind(index, bytes, length); }) {
-    statement.bind(index, text.data(), static_cast<int>(text.size()));
-  } else {
-    statement.bind(index, text.c_str());
-  }
-}
-
-}  // namespace
 
 std::string read_text(CppSQLite3Query& query, int field) {
   // The blob getter hands over the text's bytes with their length, NUL bytes included, and
@@ -31,7 +14,7 @@ std::string read_text(CppSQLite3Query& query, int field) {
 }
 
 void bind_text(CppSQLite3Statement& statement, int index, const std::string& text) {
-  bind_text_bytes(statement, index, text);
+  statement.bind(index, text.data(), static_cast<int>(text.size()));
 }
 
 std::optional<std::string> ColumnCodec<std::optional<std::string>>::read(CppSQLite3Query& query, int field) {
@@ -53,7 +36,7 @@ long long ColumnCodec<long long>::read(CppSQLite3Query& query, int field) {
 }
 
 void ColumnCodec<long long>::bind(CppSQLite3Statement& statement, int index, long long value) {
-  statement.bind(index, static_cast<int64_t>(value));
+  statement.bind(index, value);
 }
 
 int ColumnCodec<int>::read(CppSQLite3Query& query, int field) { return query.getIntField(field, 0); }

@@ -134,14 +134,7 @@ TEST_F(ColumnEncoding, IntegersAndEnumerationsKeepAnyValue) {
   EXPECT_EQ(scalar_text("SELECT LISTCOUNT FROM KSLIST"), "0");
 }
 
-template <class Statement>
-constexpr bool kBindsTextWithLength = requires(Statement& statement, const char* bytes, int length) {
-  statement.bind(1, bytes, length);
-};
-
 TEST_F(ColumnEncoding, TextKeepsEmbeddedNulBytes) {
-  if (!kBindsTextWithLength<CppSQLite3Statement>)
-    GTEST_SKIP() << "the wrapper has no text bind that takes a length yet";
   SqliteQuery<UserList> lists(base_.db);
   UserList row;
   row.set_LISTID(std::string("list\0a", 6));
@@ -150,7 +143,7 @@ TEST_F(ColumnEncoding, TextKeepsEmbeddedNulBytes) {
   std::optional<UserList> read = lists.fetch_by_id(std::string("list\0a", 6));
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(read->get_NAME(), std::string("before\0after", 12));
-  EXPECT_FALSE(lists.exists("list"));
+  EXPECT_FALSE(lists.exists("list"));  // a key cut at its NUL would collide with this one
 }
 
 TEST_F(ColumnEncoding, ShortResultRowMakesNoRow) {
