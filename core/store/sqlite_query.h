@@ -80,6 +80,9 @@ class SqliteQuery {
            join(conditions(Row::column_names, Row::primary_key), " AND ") + ";";
   }
 
+  // The key operations bind the one key value at every key column, so they serve the tables keyed
+  // by a single column. Each leaves its statement reset, also when it throws.
+
   bool exists(const Key& key) {
     bind_key(exists_stmt, key);
     ResetOnUnwind reset(exists_stmt);
@@ -88,6 +91,7 @@ class SqliteQuery {
     return count > 0;
   }
 
+  // True when a row was deleted.
   bool remove(const Key& key) {
     bind_key(remove_stmt, key);
     ResetOnUnwind reset(remove_stmt);
@@ -96,6 +100,7 @@ class SqliteQuery {
     return removed > 0;
   }
 
+  // The stored row, flags clear; empty when no row has the key.
   std::optional<Row> fetch_by_id(const Key& key) {
     bind_key(fetch_stmt, key);
     ResetOnUnwind reset(fetch_stmt);
