@@ -146,14 +146,24 @@ TEST_F(ColumnEncoding, TextKeepsEmbeddedNulBytes) {
   EXPECT_FALSE(lists.exists("list"));  // a key cut at its NUL would collide with this one
 }
 
-TEST_F(ColumnEncoding, ShortResultRowMakesNoRow) {
-  CppSQLite3Query query = base_.db.execQuery("SELECT 'id', 'name', 3");
-  try {
-    UserList row(query);
-    FAIL() << "a row was made of three fields";
-  } catch (const CppSQLite3Exception& e) {
-    EXPECT_EQ(e.errorCode(), CPPSQLITE_ERROR);
-    EXPECT_STREQ(e.errorMessage(), "CPPSQLITE_ERROR[1000]: Invalid field index requested");
+TEST_F(ColumnEncoding, UnreadableResultMakesNoRow) {
+  struct Case {
+    const char* sql;  // null for a query that holds no statement
+    const char* message;
+  };
+  const Case cases[] = {
+      {"SELECT 'id', 'name', 3", "CPPSQLITE_ERROR[1000]: Invalid field index requested"},
+      {nullptr, "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer"},
+  };
+  for (const Case& c : cases) {
+    CppSQLite3Query query = c.sql ? base_.db.execQuery(c.sql) : CppSQLite3Query();
+    try {
+      UserList row(query);
+      ADD_FAILURE() << "a row was made";
+    } catch (const CppSQLite3Exception& e) {
+      EXPECT_EQ(e.errorCode(), CPPSQLITE_ERROR);
+      EXPECT_STREQ(e.errorMessage(), c.message);
+    }
   }
 }
 

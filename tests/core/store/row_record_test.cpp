@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,14 @@ TEST(RowRecord, SetAllFromFlagsTheDifferingColumnsHighestFirst) {
   Watched<Item> equal;
   equal.row.row._set_all_from<37>(Item().row);
   EXPECT_TRUE(equal.calls.empty());
+}
+
+TEST(RowRecord, ACallbackThatThrowsFindsTheValueStored) {
+  UserList list;
+  list.row.change_callback = [] { throw std::runtime_error("owner failed"); };
+  EXPECT_THROW(list.set_NAME("n"), std::runtime_error);
+  EXPECT_EQ(list.get_NAME(), "n");
+  EXPECT_TRUE(list.is_changed_NAME());
 }
 
 TEST(RowRecord, CopyCarriesFlagsAndCallback) {
