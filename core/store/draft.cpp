@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/foundation/utility.h"
+
 namespace libkestrun::internal {
 
 const std::string Draft::table_name = "Draft";
@@ -29,7 +31,7 @@ int32_t whole_int32(const jsonette::Json& value) {
 
 }  // namespace
 
-std::optional<Draft> Draft::from_json(const jsonette::Json& document, const HtmlToText& html_to_text) {
+std::optional<Draft> Draft::from_json(const jsonette::Json& document) {
   const jsonette::Json& id = document["_id"];
   if (!id.is_string() || id.string_value().empty()) return std::nullopt;
 
@@ -47,7 +49,7 @@ std::optional<Draft> Draft::from_json(const jsonette::Json& document, const Html
   draft.set_subject(data["subject"].string_value());
   const std::string& content = data["content"].string_value();
   draft.set_content(content);
-  draft.set_plain_content(content.empty() ? std::string() : html_to_text(content));
+  draft.set_plain_content(content.empty() ? std::string() : Utility::html_to_text(content));
   draft.set_base_email_id(optional_text(data["base_email_id"]));
   draft.set_eventual_email_id(data["eventual_email_id"].string_value());
   draft.set_is_full_body(data["is_full_body"].bool_value());

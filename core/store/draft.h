@@ -3,7 +3,6 @@
 // the server's draft document; its key is the second column.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -52,15 +51,12 @@ class Draft : public DbRow<DraftTuple, DraftAttr> {
 
   KESTRUN_DRAFT_COLUMNS(KESTRUN_ROW_ACCESSORS)
 
-  // The plain text of an HTML body.
-  using HtmlToText = std::function<std::string(const std::string&)>;
-
   // Reads the server's draft document ("_id", "user_id", "version" and the fields under "data");
   // a missing or mistyped member leaves its column at the default, and the columns that differ
   // from the default come back flagged. The plain text is always derived from the HTML content.
   // A document without a non-empty string "_id" gives no draft: an empty id would collide with
   // every other such draft.
-  static std::optional<Draft> from_json(const jsonette::Json& document, const HtmlToText& html_to_text);
+  static std::optional<Draft> from_json(const jsonette::Json& document);
 };
 
 }  // namespace libkestrun::internal
