@@ -72,7 +72,9 @@ void InflateStream::_write(bytes&& input) {
     return;
   }
   const size_t n = input.size();
-  bytes output(std::min(n * 3, max_output_));
+  // One byte of room past the limit tells output of exactly the limit from output beyond it.
+  const size_t room = max_output_ + 1;
+  bytes output(std::min(n * 3, room));
   zstream_.next_in = input.data();
   zstream_.avail_in = static_cast<uInt>(n);
   size_t produced = 0;
@@ -93,15 +95,15 @@ void InflateStream::_write(bytes&& input) {
       if (zstream_.avail_in == 0 || result == Z_BUF_ERROR) break;
       continue;
     }
-    if (output.size() >= max_output_) {
-      failed_ = true;
-      _notify_write_error(
-          CompressionError(0, "OUTPUT_LIMIT",
-                           "inflated output of one chunk exceeds " + std::to_string(max_output_) + " bytes"));
-      return;
-    }
+    if (output.size() >= room) break;
     size_t g = growth_estimate(produced, n - zstream_.avail_in, zstream_.avail_in, output.size());
-    output.resize(std::min(output.size() + g, max_output_));
+    output.resize(std::min(output.size() + g, room));
+  }
+  if (produced > max_output_) {
+    failed_ = true;
+    _notify_write_error(CompressionError(
+        0, "OUTPUT_LIMIT", "inflated output of one chunk exceeds " + std::to_string(max_output_) + " bytes"));
+    return;
   }
   output.resize(produced);
   _notify_data(std::move(output));

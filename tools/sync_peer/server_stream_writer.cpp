@@ -28,19 +28,11 @@ ServerStreamWriter::ServerStreamWriter() {
 ServerStreamWriter::~ServerStreamWriter() { deflateEnd(&stream_); }
 
 std::vector<unsigned char> ServerStreamWriter::frame(const std::string& payload, Flush flush) {
-  return frame_with_length(static_cast<uint32_t>(payload.size() + 4), payload, flush);
-}
-
-std::vector<unsigned char> ServerStreamWriter::frame_with_length(uint32_t declared_length,
-                                                                 const std::string& payload, Flush flush) {
+  const uint32_t length = static_cast<uint32_t>(payload.size() + 4);
   std::vector<unsigned char> framed(4 + payload.size());
-  for (int i = 0; i < 4; ++i) framed[i] = static_cast<unsigned char>(declared_length >> (8 * i));
+  for (int i = 0; i < 4; ++i) framed[i] = static_cast<unsigned char>(length >> (8 * i));
   std::copy(payload.begin(), payload.end(), framed.begin() + 4);
   return deflate_bytes(framed.data(), framed.size(), zlib_flush(flush));
-}
-
-std::vector<unsigned char> ServerStreamWriter::raw(const std::string& bytes, Flush flush) {
-  return deflate_bytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), zlib_flush(flush));
 }
 
 std::vector<unsigned char> ServerStreamWriter::flush(Flush flush) {

@@ -18,14 +18,9 @@ class ServerStreamWriter {
   ServerStreamWriter(const ServerStreamWriter&) = delete;
   ServerStreamWriter& operator=(const ServerStreamWriter&) = delete;
 
-  // Compresses `payload` behind a length prefix (covering `payload` plus the prefix, or
-  // `declared_length` when one is given to script a lying frame) and returns the compressed bytes
-  // this produced, which is little or nothing until a flush.
+  // Compresses `payload` behind its length prefix and returns the compressed bytes this produced,
+  // which is little or nothing until a flush.
   std::vector<unsigned char> frame(const std::string& payload, Flush flush = Flush::kNone);
-  std::vector<unsigned char> frame_with_length(uint32_t declared_length, const std::string& payload,
-                                               Flush flush = Flush::kNone);
-  // Compresses bytes as they are, with no framing.
-  std::vector<unsigned char> raw(const std::string& bytes, Flush flush = Flush::kNone);
   std::vector<unsigned char> flush(Flush flush);
 
  private:

@@ -16,8 +16,6 @@ class TcpConnection : public Connection {
   bool write_all(const unsigned char* data, size_t size) override;
   void shutdown() override;
 
-  int fd() const { return fd_; }
-
  private:
   int fd_;
 };

@@ -306,8 +306,12 @@ TEST(Framing, HighlyCompressedFrameInflatesWholeInOneWrite) {
   ASSERT_EQ(decoder.values.size(), 1u);
   EXPECT_EQ(decoder.values[0], payload);
 
-  // The same bytes with a smaller output limit give an error, not the memory.
-  Decoder capped(1 << 20);
+  // Output of exactly the limit passes; one byte less of limit gives an error, not the memory.
+  Decoder at_limit(payload.size() + 4);
+  at_limit.inflate.write(bytes(input));
+  EXPECT_EQ(at_limit.values.size(), 1u);
+  EXPECT_TRUE(at_limit.write_errors.empty());
+  Decoder capped(payload.size() + 3);
   capped.inflate.write(bytes(input));
   EXPECT_TRUE(capped.values.empty());
   ASSERT_EQ(capped.write_errors.size(), 1u);

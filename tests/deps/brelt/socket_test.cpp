@@ -125,6 +125,21 @@ TEST_F(SocketFixture, EndReportsAtOnceAndClosesTheConnection) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "brelt::Stream: usage error: write after end\n");
 }
 
+TEST_F(SocketFixture, EndWhileConnectingCancelsQuietly) {
+  sync_peer::ScriptedPeer peer(std::make_unique<sync_peer::TcpListener>(), {});
+  make_socket("127.0.0.1", std::to_string(peer.port()));
+  run_void([&] {
+    socket_->connect();
+    socket_->end();
+  });
+  ASSERT_TRUE(kestrun_test::wait_until([&] { return state() == Socket::State::kClosed; }));
+  // Let the lookup come back to the ended socket: it must neither connect nor report anything.
+  ASSERT_TRUE(kestrun_test::wait_until(
+      [&] { return run([&] { return thread_.get_loop()->active_reqs.count; }) == 0; }));
+  EXPECT_EQ(events(), std::vector<std::string>{"end"});
+  EXPECT_EQ(peer.connections_accepted(), 0u);
+}
+
 TEST_F(SocketFixture, FailuresAreReportedOnceAndCloseTheHandle) {
   uint16_t closed_port;
   {
