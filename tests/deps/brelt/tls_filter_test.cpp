@@ -133,7 +133,8 @@ TEST_F(TlsFilterTest, TrustedServerCarriesPlaintextBothWaysInOrder) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "brelt::TlsFilter: usage error, calling start twice\n");
   EXPECT_EQ(state(), TlsFilter::State::kEstablished);
 
-  // The peer's close arrives once, as the end of the stream, with no error.
+  // The peer's close alert and the end of the TCP connection after it end the stream once, with
+  // no error.
   peer_->close_connection();
   ASSERT_TRUE(wait_for_events(2));
   EXPECT_EQ(events(), (std::vector<std::string>{"handshake", "end"}));
