@@ -1,0 +1,119 @@
+// A TLS 1.2 client carried over another byte stream. Plaintext written to the filter leaves
+// encrypted through `output`; encrypted bytes arriving from `input` come out of the filter's
+// readable side as plaintext. OpenSSL works on two memory BIOs, so the filter never touches the
+// network itself: it pumps bytes between the BIOs and the streams.
+//
+// When the handshake completes, the server is checked: the chain verification result against the
+// built-in trust store, the presence of a certificate, then the owner's validators in order (an
+// empty list refuses every server). Only then is `on_handshake` called and the queued plaintext
+// sent. A failed handshake or check is final for the connection: queued plaintext is dropped, later
+// writes are refused, nothing more is read or delivered, and `output` is ended, so no byte of
+// application data reaches a server that failed. So is a handshake (with the connection under it)
+// that has not completed when its deadline passes.
+//
+// Errors:
+//   handshake fails or times out       TlsError                                  on_write_error
+//   chain verification result not 0   CertError <result> "preliminary cert verification failed"
+//                                                                                on_read_error
+//   no server certificate              CertError 0 "NO_CERT"                     on_read_error
+//   a validator refuses, or none       CertError 0 "USER_VALIDATION"             on_read_error
+//   SSL_write or reading network_out   TlsError                                  on_write_error
+//   writing network_in, SSL_read       TlsError                                  on_read_error
+//   write after a failure              TlsError 0 "CONNECTION_CLOSED"            on_write_error
+// The messages of TlsErrors from OpenSSL calls come from OpenSSL's error queue.
+//
+// Every call, callback and the destruction happen on the event-loop thread of `loop`.
+#pragma once
+
+#include <openssl/ssl.h>
+#include <uv.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "brelt/streams.h"
+#include "brelt/timer.h"
+
+namespace brelt {
+
+class TlsFilter : public WritableStream<bytes, Error>, public ReadableStream<bytes, Error> {
+ public:
+  using Validator = std::function<bool(X509*)>;
+
+  enum class State : int32_t {
+    kNew = 0,
+    kHandshaking = 1,
+    kEstablished = 2,  // handshake complete and every check passed
+    kFailed = 3,       // the handshake failed or timed out
+    kRejected = 4,     // the handshake completed but a check failed
+  };
+
+  static constexpr std::chrono::milliseconds kDefaultHandshakeTimeout{30000};
+
+  // The built-in trust anchors as PEM text; the default context loads the extra root first.
+  static const std::vector<unsigned char> extra_root_pem;
+  static const std::vector<unsigned char> root_bundle_pem;
+
+  // `input` and `output` are the readable and writable sides of the connection below (normally one
+  // Socket); they must outlive the filter. `server_name` is sent as SNI unless it is empty or an
+  // IP address. The deadline runs from start() until the checks pass; there is none without a
+  // loop or with a zero timeout. A null `context` means the default context.
+  TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input, WritableStream<bytes, Error>& output,
+            const std::vector<Validator>& validators, std::string server_name,
+            std::chrono::milliseconds handshake_timeout = kDefaultHandshakeTimeout,
+            SSL_CTX* context = nullptr);
+  ~TlsFilter() override;
+
+  // Begins the handshake; called once, right after the connection below was asked to connect.
+  void start();
+
+  State state() const { return state_; }
+
+  // `context` when it is not null, otherwise the process-wide default context, created on first
+  // use (from any thread) and never freed: TLS 1.2 only, security level 1 whatever the system's
+  // OpenSSL configuration says, trusting exactly the built-in roots. Verification does not stop
+  // the handshake; the filter judges its result afterwards.
+  static SSL_CTX* default_context(SSL_CTX* context = nullptr);
+
+  // Called once when the handshake is complete and every check passed.
+  std::function<void()> on_handshake;
+
+ protected:
+  void _write(bytes&& chunk) override;
+  // Ends `output`; no close alert is sent.
+  void _end() override;
+
+ private:
+  void on_input(bytes&& chunk);
+  void on_input_end();
+  void handshake_step();
+  // Returns false when the checks failed; the connection has then been given up.
+  bool check_server();
+  bool flush_plaintext();
+  bool pump_output();
+  void read_plaintext();
+  // Makes a failure final: stops the deadline, drops queued plaintext and ends `output`.
+  void give_up(State state);
+  Error ssl_error(int result) const;
+  bool finished() const { return state_ == State::kFailed || state_ == State::kRejected; }
+
+  ReadableStream<bytes, Error>& input_;
+  WritableStream<bytes, Error>& output_;
+  std::deque<bytes> plaintext_queue_;
+  std::vector<Validator> validators_;
+  State state_ = State::kNew;
+  SSL* ssl_ = nullptr;
+  BIO* network_in_ = nullptr;   // owned by ssl_ once attached
+  BIO* network_out_ = nullptr;  // owned by ssl_ once attached
+  bool bios_attached_ = false;
+  bool end_notified_ = false;
+  std::string server_name_;
+  std::chrono::milliseconds handshake_timeout_;
+  Timer deadline_;
+};
+
+}  // namespace brelt

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "brelt/buffered_stream.h"
+#include "brelt/http_response_stream.h"
+
+namespace brelt {
+namespace {
+
+bytes to_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
+
+// A parser chained into a body collector, as a request wires them, with what comes out recorded.
+struct Chain {
+  explicit Chain(size_t max_body = 0) : parser(max_body) {
+    pipe(parser, body);
+    parser.on_metadata = [this](HttpMetadata&& m) {
+      metadata = std::move(m);
+      events.push_back("metadata");
+    };
+    parser.on_read_error = [this](Error e) { events.push_back("error " + e.to_string()); };
+    body.on_data = [this](bytes b) { events.push_back("body " + std::string(b.begin(), b.end())); };
+    body.on_end = [this] { events.push_back("end"); };
+  }
+
+  // Feeds the text in pieces of `piece` bytes.
+  void feed(const std::string& text, size_t piece) {
+    for (size_t at = 0; at < text.size(); at += piece) {
+      parser.write(to_bytes(text.substr(at, std::min(piece, text.size() - at))));
+    }
+  }
+
+  HttpResponseStream parser;
+  BufferedByteStream body;
+  HttpMetadata metadata;
+  std::vector<std::string> events;
+};
+
+TEST(HttpResponseStreamTest, ResponseReadsTheSameInAnyPieces) {
+  const std::string response =
+      "HTTP/1.1 404 Not Found Here\r\nContent-Type: text/plain\r\nX-Long-Header-Name: a long value\r\n"
+      "X-Twice: first\r\nX-Twice: second\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "4\r\nnot \r\n5\r\nfound\r\n0\r\n\r\n";
+  for (size_t piece : {size_t{1}, size_t{3}, size_t{17}, response.size()}) {
+    SCOPED_TRACE(piece);
+    Chain chain;
+    chain.feed(response, piece);
+    EXPECT_EQ(chain.events, (std::vector<std::string>{"metadata", "body not found", "end"}));
+    EXPECT_EQ(chain.metadata.http_major, 1);
+    EXPECT_EQ(chain.metadata.http_minor, 1);
+    EXPECT_EQ(chain.metadata.status_code, 404);
+    EXPECT_EQ(chain.metadata.status_text, "Not Found Here");
+    EXPECT_EQ(chain.metadata.headers,
+              (std::unordered_map<std::string, std::string>{{"Content-Type", "text/plain"},
+                                                            {"X-Long-Header-Name", "a long value"},
+                                                            {"X-Twice", "second"},
+                                                            {"Transfer-Encoding", "chunked"}}));
+  }
+}
+
+TEST(HttpResponseStreamTest, EndOfInputCompletesOrFailsTheBody) {
+  struct Case {
+    const char* name;
+    std::string response;
+    std::vector<std::string> events;
+  } cases[] = {
+      {"body until the end", "HTTP/1.0 200 OK\r\n\r\nall of it", {"metadata", "body all of it", "end"}},
+      {"no body", "HTTP/1.1 204 No Content\r\n\r\n", {"metadata", "body ", "end"}},
+      {"cut short",
+       "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc",
+       {"metadata", "error HttpError::HPE_INVALID_EOF_STATE (11) stream ended at an unexpected time"}},
+      {"nothing at all", "", {}},
+  };
+  for (const Case& c : cases) {
+    Chain chain;
+    chain.feed(c.response, 5);
+    chain.parser.end();
+    EXPECT_EQ(chain.events, c.events) << c.name;
+  }
+}
+
+TEST(HttpResponseStreamTest, ParseErrorsAndOversizedBodiesStayInError) {
+  Chain garbage;
+  garbage.feed("SMTP 220 hello\r\n", 100);
+  garbage.feed("HTTP/1.1 200 OK\r\n\r\n", 100);
+  const std::string invalid = "error HttpError::HPE_INVALID_CONSTANT (28) invalid constant string";
+  EXPECT_EQ(garbage.events, (std::vector<std::string>{invalid, invalid}));
+
+  Chain oversized(8);
+  oversized.feed("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n0123", 100);
+  oversized.feed("456789ab", 100);
+  oversized.feed("more", 100);
+  const std::string too_large =
+      "error HttpError::BODY_TOO_LARGE (0) the response body is longer than 8 bytes";
+  EXPECT_EQ(oversized.events, (std::vector<std::string>{"metadata", too_large, too_large}));
+}
+
+}  // namespace
+}  // namespace brelt
