@@ -18,7 +18,7 @@ constexpr const char* kLogTag = "TlsFilter";
 constexpr int kStep = 16384;
 
 SSL_CTX* create_default_context() {
-  OPENSSL_init_ssl(0, nullptr);
+  OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
   SSL_CTX* context = SSL_CTX_new(TLS_client_method());
   if (!context) return nullptr;
   SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
@@ -28,6 +28,8 @@ SSL_CTX* create_default_context() {
   SSL_CTX_set_security_level(context, 1);
   SSL_CTX_set_cipher_list(context, "DEFAULT");
   SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+  // A system configuration may name CA files, which would replace the store below for verification.
+  SSL_CTX_set0_verify_cert_store(context, nullptr);
   X509_STORE* store = SSL_CTX_get_cert_store(context);
   for (const X509Ptr& certificate : built_in_root_certificates()) {
     X509_STORE_add_cert(store, certificate.get());
@@ -219,9 +221,9 @@ bool TlsFilter::pump_output() {
 }
 
 void TlsFilter::on_input(bytes&& chunk) {
-  if (finished() || state_ == State::kNew) return;
+  if (finished() || state_ == State::kNew || chunk.empty()) return;
   ERR_clear_error();
-  int written = chunk.empty() ? 0 : BIO_write(network_in_, chunk.data(), static_cast<int>(chunk.size()));
+  int written = BIO_write(network_in_, chunk.data(), static_cast<int>(chunk.size()));
   bool write_failed = written <= 0 || static_cast<size_t>(written) < chunk.size();
   if (state_ != State::kEstablished) handshake_step();
   if (finished()) return;

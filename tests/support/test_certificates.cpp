@@ -38,7 +38,7 @@ void add_extension(X509* certificate, X509* issuer, int nid, const char* value) 
   X509_EXTENSION_free(extension);
 }
 
-struct Spec {
+struct Blueprint {
   std::string common_name;
   bool authority = false;
   std::string alt_names;  // in OpenSSL's configuration syntax, empty for none
@@ -47,26 +47,26 @@ struct Spec {
 };
 
 // Issued by (issuer, issuer_key), or self-signed when issuer is null.
-brelt::X509Ptr make_certificate(const Spec& spec, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuer_key) {
+brelt::X509Ptr make_certificate(const Blueprint& blueprint, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuer_key) {
   static long serial = 1;
   brelt::X509Ptr certificate(X509_new());
   require(certificate != nullptr, "allocation");
   X509* x = certificate.get();
   X509_set_version(x, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(x), serial++);
-  X509_gmtime_adj(X509_getm_notBefore(x), spec.valid_from);
-  X509_gmtime_adj(X509_getm_notAfter(x), spec.valid_until);
+  X509_gmtime_adj(X509_getm_notBefore(x), blueprint.valid_from);
+  X509_gmtime_adj(X509_getm_notAfter(x), blueprint.valid_until);
   X509_NAME* name = X509_get_subject_name(x);
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Kestrun tests"),
                              -1, -1, 0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(spec.common_name.c_str()), -1, -1, 0);
+                             reinterpret_cast<const unsigned char*>(blueprint.common_name.c_str()), -1, -1, 0);
   X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : name);
   X509_set_pubkey(x, key);
   X509* signer = issuer ? issuer : x;
   add_extension(x, signer, NID_subject_key_identifier, "hash");
   add_extension(x, signer, NID_authority_key_identifier, "keyid:always");
-  if (spec.authority) {
+  if (blueprint.authority) {
     add_extension(x, signer, NID_basic_constraints, "critical,CA:TRUE");
     add_extension(x, signer, NID_key_usage, "critical,keyCertSign,cRLSign");
   } else {
@@ -74,7 +74,7 @@ brelt::X509Ptr make_certificate(const Spec& spec, EVP_PKEY* key, X509* issuer, E
     add_extension(x, signer, NID_key_usage, "critical,digitalSignature");
     add_extension(x, signer, NID_ext_key_usage, "serverAuth");
   }
-  if (!spec.alt_names.empty()) add_extension(x, signer, NID_subject_alt_name, spec.alt_names.c_str());
+  if (!blueprint.alt_names.empty()) add_extension(x, signer, NID_subject_alt_name, blueprint.alt_names.c_str());
   require(X509_sign(x, issuer ? issuer_key : key, EVP_sha256()) > 0, "signing");
   return certificate;
 }
@@ -106,9 +106,9 @@ TestCertificates generate() {
                                               authority_key.get(), nullptr, nullptr);
   result.authority = keyed(authority.get(), authority_key.get());
 
-  auto leaf = [&](const Spec& spec, X509* issuer, EVP_PKEY* issuer_key) {
+  auto leaf = [&](const Blueprint& blueprint, X509* issuer, EVP_PKEY* issuer_key) {
     KeyPtr key = new_key();
-    brelt::X509Ptr certificate = make_certificate(spec, key.get(), issuer, issuer_key);
+    brelt::X509Ptr certificate = make_certificate(blueprint, key.get(), issuer, issuer_key);
     return keyed(certificate.get(), key.get());
   };
   result.localhost = leaf({"localhost", false, "DNS:localhost"}, authority.get(), authority_key.get());

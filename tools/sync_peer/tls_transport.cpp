@@ -93,7 +93,14 @@ bool TlsConnection::write_all(const unsigned char* data, size_t size) {
   return true;
 }
 
-void TlsConnection::shutdown() { ::shutdown(fd_, SHUT_RDWR); }
+// A TLS server says goodbye with a close alert before the connection goes.
+void TlsConnection::shutdown() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handshake_done_) SSL_shutdown(ssl_);
+  }
+  ::shutdown(fd_, SHUT_RDWR);
+}
 
 TlsListener::TlsListener(const TlsServerSettings& settings) {
   // OpenSSL writes to the socket with write(2), which raises SIGPIPE once the client has gone; the

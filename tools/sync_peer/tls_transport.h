@@ -46,6 +46,7 @@ class TlsConnection : public Connection {
 
   long read(unsigned char* buffer, size_t size) override;
   bool write_all(const unsigned char* data, size_t size) override;
+  // Sends a close alert when the handshake is done, then ends the TCP connection.
   void shutdown() override;
 
  private:

@@ -52,12 +52,13 @@ class HttpsRequestTest : public testing::Test {
   }
   std::string base_url() { return "https://localhost:" + std::to_string(peer_->port()); }
 
-  void send(HttpsRequest::Method method, const std::string& url, size_t max_body = HttpsRequest::kDefaultMaxBodySize) {
+  void send(HttpsRequest::Method method, const std::string& url,
+            size_t max_body = HttpsRequest::kDefaultMaxBodySize) {
     run_void([&] {
       completions_ = 0;
       errors_ = 0;
-      request_ = std::make_unique<HttpsRequest>(thread_.get_loop(), method, url, TlsFilter::kDefaultHandshakeTimeout,
-                                                max_body);
+      request_ = std::make_unique<HttpsRequest>(thread_.get_loop(), method, url,
+                                                TlsFilter::kDefaultHandshakeTimeout, max_body);
       request_->set_on_response([this](HttpMetadata metadata, std::vector<unsigned char> body) {
         ++completions_;
         metadata_ = std::move(metadata);
@@ -111,15 +112,18 @@ TEST_F(HttpsRequestTest, GetAndPostSendExactRequestsAndDeliverTheWholeResponse) 
        "5\r\n\r\nhello",
        200, "OK", "hello"},
       {HttpsRequest::Method::POST, "/p", "POST /p HTTP/1.1\r\n",
-       "HTTP/1.1 201 Created\r\nContent-Type: text/plain\r\nX-Twice: a\r\nX-Twice: second\r\nTransfer-Encoding: "
+       "HTTP/1.1 201 Created\r\nContent-Type: text/plain\r\nX-Twice: a\r\nX-Twice: "
+       "second\r\nTransfer-Encoding: "
        "chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n",
        201, "Created", "hello world"},
       {HttpsRequest::Method::GET, "/missing", "GET /missing HTTP/1.1\r\n",
-       "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nX-Twice: second\r\nContent-Length: 9\r\n\r\nnot here!",
+       "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nX-Twice: second\r\nContent-Length: 9\r\n\r\nnot "
+       "here!",
        404, "Not Found", "not here!"},
       {HttpsRequest::Method::GET, "/until-close", "GET /until-close HTTP/1.1\r\n",
-       "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Twice: second\r\n\r\nthe body ends with the connection", 200,
-       "OK", "the body ends with the connection"},
+       "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Twice: second\r\n\r\nthe body ends with the "
+       "connection",
+       200, "OK", "the body ends with the connection"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.request_line);
@@ -198,7 +202,8 @@ TEST(HttpsRequestUrlTest, UrlSplitsIntoHostPortAndPathWithQuery) {
     HttpsRequest full(thread.get_loop(), HttpsRequest::Method::GET, "https://h.example:8443/b/x.json?q=1#f");
     EXPECT_EQ(full.host, "h.example");
     EXPECT_EQ(full.port, "8443");
-    EXPECT_EQ(full.request_text(), "GET /b/x.json?q=1 HTTP/1.1\r\nHost: h.example\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(full.request_text(),
+              "GET /b/x.json?q=1 HTTP/1.1\r\nHost: h.example\r\nConnection: close\r\n\r\n");
 
     HttpsRequest bare(thread.get_loop(), HttpsRequest::Method::POST, "https://h.example");
     EXPECT_EQ(bare.port, "443");

@@ -92,7 +92,8 @@ TEST(HttpResponseStreamTest, ParseErrorsAndOversizedBodiesStayInError) {
   oversized.feed("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n0123", 100);
   oversized.feed("456789ab", 100);
   oversized.feed("more", 100);
-  const std::string too_large = "error HttpError::BODY_TOO_LARGE (0) the response body is longer than 8 bytes";
+  const std::string too_large =
+      "error HttpError::BODY_TOO_LARGE (0) the response body is longer than 8 bytes";
   EXPECT_EQ(oversized.events, (std::vector<std::string>{"metadata", too_large, too_large}));
 }
 

@@ -1,0 +1,110 @@
+#include <gumbo.h>
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+#include "core/foundation/utility.h"
+
+namespace libkestrun {
+
+namespace {
+
+// Elements after which the next text follows without a separating space.
+bool is_inline_tag(GumboTag tag) {
+  switch (tag) {
+    case GUMBO_TAG_A:
+    case GUMBO_TAG_SMALL:
+    case GUMBO_TAG_SUB:
+    case GUMBO_TAG_SUP:
+    case GUMBO_TAG_I:
+    case GUMBO_TAG_B:
+    case GUMBO_TAG_SPAN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Appends a text node: runs of spaces collapsed, and a space in front when the text before it
+// needs a separator (merging with the text's own leading spaces).
+void append_text(std::string& out, std::string_view text, bool joined) {
+  auto skip_spaces = [&text] { text.remove_prefix(std::min(text.find_first_not_of(' '), text.size())); };
+  if (!joined) {
+    out += ' ';
+    skip_spaces();
+  }
+  while (!text.empty()) {
+    size_t pair = text.find("  ");
+    if (pair == std::string_view::npos) {
+      out += text;
+      return;
+    }
+    out += text.substr(0, pair + 1);
+    text.remove_prefix(pair + 1);
+    skip_spaces();
+  }
+}
+
+// An element whose children are being walked. `joined` is the flag handed to its first child;
+// `previous_start` is where the output stood when the previous child began, so what that child
+// produced is the output from there on.
+struct Frame {
+  const GumboNode* element;
+  unsigned next_child;
+  bool joined;
+  size_t previous_start;
+};
+
+// Whether the child after `previous` may follow it without a separator.
+bool joins_after(const GumboNode* previous, const std::string& out, size_t previous_start) {
+  if (previous->type == GUMBO_NODE_TEXT) return true;
+  if (previous->type == GUMBO_NODE_ELEMENT && is_inline_tag(previous->v.element.tag)) return true;
+  return out.size() > previous_start && out.back() == ' ';
+}
+
+// The walk keeps its own stack, so nesting depth costs heap rather than call stack, and every
+// element writes into one output, so each byte of text is copied once whatever its depth.
+std::string element_text(const GumboNode* root) {
+  std::string out;
+  std::vector<Frame> stack;
+  stack.push_back({root, 0, true, 0});
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    const GumboVector& children = frame.element->v.element.children;
+    if (frame.next_child == children.length) {
+      stack.pop_back();
+      continue;
+    }
+    const auto* child = static_cast<const GumboNode*>(children.data[frame.next_child]);
+    bool joined = frame.next_child == 0
+                      ? frame.joined
+                      : joins_after(static_cast<const GumboNode*>(children.data[frame.next_child - 1]), out,
+                                    frame.previous_start);
+    frame.previous_start = out.size();
+    ++frame.next_child;
+
+    if (child->type == GUMBO_NODE_TEXT) {
+      append_text(out, child->v.text.text, joined);
+    } else if (child->type == GUMBO_NODE_ELEMENT && child->v.element.tag != GUMBO_TAG_STYLE &&
+               child->v.element.tag != GUMBO_TAG_SCRIPT) {
+      stack.push_back({child, 0, joined, 0});  // `frame` is not used after this
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Utility::html_to_text(const std::string& html) {
+  GumboOptions options = kGumboDefaultOptions;
+  // Each recorded parse error keeps a copy of the stack of open elements, which makes deeply
+  // nested input cost memory and time quadratic in its depth; the errors are never read here.
+  options.max_errors = 0;
+  GumboOutput* output = gumbo_parse_with_options(&options, html.data(), html.size());
+  std::string text = element_text(output->root);
+  gumbo_destroy_output(&options, output);
+  return trim(text, " \n\t");
+}
+
+}  // namespace libkestrun

@@ -1,0 +1,23 @@
+// Conversions between jansson's json_t (model objects, change and server documents) and
+// jsonette::Json (messages, notification payloads, stored values). They walk the value once and
+// never throw: a part that one side cannot hold is mended or dropped where it stands, never by
+// nulling the whole value.
+//   - Integers stay 64-bit integers and reals stay reals, in both directions.
+//   - Strings and object keys keep U+0000 (both libraries hold length-counted text).
+//   - Bytes that are not valid UTF-8 are dropped on the way into jansson, which only holds UTF-8.
+//   - A real that is not finite becomes null on the way into jansson, which cannot hold it.
+#pragma once
+
+#include <jansson.h>
+
+#include "jsonette/json.h"
+
+namespace patch {
+
+// Null for a null pointer. Does not take ownership of `value`.
+jsonette::Json json_from_jansson(const json_t* value);
+
+// A new jansson value owned by the caller (one reference).
+json_t* jansson_from_json(const jsonette::Json& value);
+
+}  // namespace patch

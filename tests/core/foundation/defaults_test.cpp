@@ -1,0 +1,114 @@
+#include "core/foundation/defaults.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "core/foundation/leveldb_store.h"
+#include "core/foundation/memory_store.h"
+#include "support/temp_dir.h"
+
+namespace libkestrun {
+namespace {
+
+const std::string kKeyKey = "kestrun.encryption.key";
+const std::string kCheckKey = "kestrun.defaults.has.been.initialized";
+
+std::string raw(KvStore& store, const std::string& key) {
+  auto bytes = store.get(key);
+  return bytes ? std::string(bytes->begin(), bytes->end()) : "<absent>";
+}
+
+TEST(Defaults, OpensDefaultsdbAndProvesItReadable) {
+  kestrun_test::TempDir dir;
+  {
+    Defaults defaults(dir.path());
+    EXPECT_EQ(raw(*defaults.get_store(), kCheckKey), "true");
+    defaults.set_string(kCheckKey, "false");  // the next start rewrites it
+    defaults.set_json("kept", jsonette::Json("value"));
+  }
+  Defaults defaults(dir.path());
+  EXPECT_EQ(raw(*defaults.get_store(), kCheckKey), "true");
+  EXPECT_EQ(defaults.get_json("kept"), jsonette::Json("value"));
+
+  // The store stays open while someone holds it, even after the Defaults is gone.
+  std::shared_ptr<KvStore> held = defaults.get_store();
+  EXPECT_THROW(Defaults{dir.path()}, LeveldbStore::IOError);
+}
+
+TEST(Defaults, TheEncryptionKeyIsThirtyTwoStoredBytesAcrossRestarts) {
+  kestrun_test::TempDir dir;
+  std::string first;
+  {
+    Defaults defaults(dir.path());
+    first = defaults.get_encryption_key();
+    EXPECT_EQ(first.size(), 32u);
+    EXPECT_EQ(raw(*defaults.get_store(), kKeyKey), first);  // raw bytes, not hex or JSON
+    EXPECT_EQ(defaults.get_encryption_key(), first);
+  }
+  Defaults defaults(dir.path());
+  EXPECT_EQ(defaults.get_encryption_key(), first);
+
+  defaults.erase(kKeyKey);
+  std::string after_erase = defaults.get_encryption_key();
+  EXPECT_EQ(after_erase.size(), 32u);
+  EXPECT_NE(after_erase, first);
+
+  // A key of any other length is damage: an empty one would leave the database unencrypted.
+  for (std::string damaged : {std::string(), std::string(16, 'k'), std::string(33, 'k')}) {
+    defaults.set_string(kKeyKey, damaged);
+    std::string replaced = defaults.get_encryption_key();
+    EXPECT_EQ(replaced.size(), 32u);
+    EXPECT_EQ(raw(*defaults.get_store(), kKeyKey), replaced);
+  }
+}
+
+TEST(Defaults, ValueReadsOverAStoreGiveNothingForAbsentOrUnparsableText) {
+  auto store = std::make_shared<MemoryStore>();
+  Defaults defaults(store);
+  EXPECT_EQ(raw(*store, kCheckKey), "<absent>");  // no start-up check over a given store
+
+  defaults.set_string("five", "5");
+  defaults.set_string("bad", "{oops");
+  defaults.set_string("big", "1e300");
+  defaults.set_json("text", jsonette::Json("hi"));
+  EXPECT_EQ(raw(*store, "text"), "\"hi\"");
+  json_t* five = defaults.get_json_t("five");
+  ASSERT_TRUE(json_is_integer(five));
+  EXPECT_EQ(json_integer_value(five), 5);
+  json_decref(five);
+  EXPECT_EQ(defaults.get_json_t("bad"), nullptr);
+  EXPECT_EQ(defaults.get_json_t("absent"), nullptr);
+  EXPECT_TRUE(defaults.get_json("bad").is_null());
+  EXPECT_TRUE(defaults.get_json("absent").is_null());
+
+  int number = -1;
+  defaults.read_int("bad", number);
+  EXPECT_EQ(number, -1);
+  defaults.read_int("five", number);
+  EXPECT_EQ(number, 5);
+  defaults.read_int("big", number);
+  EXPECT_EQ(number, std::numeric_limits<int>::max());
+  bool flag = false;
+  defaults.read_bool("five", flag);
+  EXPECT_FALSE(flag);
+
+  bool found = false;
+  EXPECT_EQ(defaults.get_string("absent", found), "");
+  EXPECT_FALSE(found);
+  EXPECT_EQ(defaults.get_string("text", found), "\"hi\"");
+  EXPECT_TRUE(found);
+
+  json_t* object = json_pack("{s:i, s:[b]}", "a", 1, "b", 1);
+  defaults.set_json_t_and_release("obj", object);
+  EXPECT_EQ(defaults.get_json("obj"),
+            jsonette::Json(jsonette::Json::object{{"a", 1}, {"b", jsonette::Json::array{true}}}));
+
+  std::string key = defaults.get_encryption_key();
+  EXPECT_EQ(raw(*store, kKeyKey), key);
+}
+
+}  // namespace
+}  // namespace libkestrun
