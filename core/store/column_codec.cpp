@@ -1,5 +1,7 @@
 #include "core/store/column_codec.h"
 
+#include <limits>
+
 #include "core/store/cpp_sqlite3.h"
 
 namespace libkestrun::internal {
@@ -14,6 +16,9 @@ std::string read_text(CppSQLite3Query& query, int field) {
 }
 
 void bind_text(CppSQLite3Statement& statement, int index, const std::string& text) {
+  // A length beyond int would wrap and store a silently cut text; SQLite refuses far smaller ones.
+  if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max()))
+    throw CppSQLite3Exception(SQLITE_TOOBIG, "Error binding string param");
   statement.bind(index, text.data(), static_cast<int>(text.size()));
 }
 

@@ -24,9 +24,9 @@ class FetchSqliteQuery {
   FetchSqliteQuery(CppSQLite3DB& db, const std::string& sql, const std::set<Attr>& where_columns)
       : statement_(db.compileStatement(sql.c_str())), where_columns_(where_columns) {}
   // The compiled statement moves over; the where set is copied and stays with the source too.
-  FetchSqliteQuery(FetchSqliteQuery&& other) noexcept
+  FetchSqliteQuery(FetchSqliteQuery&& other)
       : statement_(std::move(other.statement_)), where_columns_(other.where_columns_) {}
-  FetchSqliteQuery& operator=(FetchSqliteQuery&& other) noexcept {
+  FetchSqliteQuery& operator=(FetchSqliteQuery&& other) {
     statement_ = std::move(other.statement_);
     where_columns_ = other.where_columns_;
     return *this;
@@ -90,13 +90,13 @@ class QueryBuilder {
   using Attr = typename Row::attr_type;
 
   QueryBuilder& select_all() {
-    for (const auto& [column, name] : Row::column_names) select_columns_.insert(column);
+    for (const auto& [column, name] : Row::column_names) select_columns.insert(column);
     return *this;
   }
 
   // A column added twice counts once; columns are always listed in column order.
   QueryBuilder& where(Attr column) {
-    where_columns_.insert(column);
+    where_columns.insert(column);
     return *this;
   }
 
@@ -104,30 +104,30 @@ class QueryBuilder {
   // in a blank). Throws std::out_of_range when no column is selected.
   std::string build() const {
     std::vector<std::string> columns;
-    for (Attr column : select_columns_) columns.push_back(quoted(Row::column_names.at(column)));
-    std::string where;
-    if (!where_columns_.empty())
-      where = "WHERE " + join(conditions(Row::column_names, where_columns_), " AND ");
-    return "SELECT " + join(columns, ", ") + " FROM " + quoted(Row::table_name) + " " + where;
+    for (Attr column : select_columns) columns.push_back(quoted(Row::column_names.at(column)));
+    std::string where_part;
+    if (!where_columns.empty())
+      where_part = "WHERE " + join(conditions(Row::column_names, where_columns), " AND ");
+    return "SELECT " + join(columns, ", ") + " FROM " + quoted(Row::table_name) + " " + where_part;
   }
 
   // DELETE FROM `T` WHERE `A` = ?1; Throws std::out_of_range when there is no where column.
   std::string _build_remove() const {
     return "DELETE FROM " + quoted(Row::table_name) + " WHERE " +
-           join(conditions(Row::column_names, where_columns_), " AND ") + ";";
+           join(conditions(Row::column_names, where_columns), " AND ") + ";";
   }
 
   FetchSqliteQuery<Row> build_stmt(CppSQLite3DB& db) const {
-    return FetchSqliteQuery<Row>(db, build(), where_columns_);
+    return FetchSqliteQuery<Row>(db, build(), where_columns);
   }
 
   CppSQLite3Statement build_remove_stmt(CppSQLite3DB& db) const {
     return db.compileStatement(_build_remove().c_str());
   }
 
- private:
-  std::set<Attr> select_columns_;
-  std::set<Attr> where_columns_;
+  // Only columns of the table; sets keep column order and hold a column once.
+  std::set<Attr> select_columns;  // the columns to select
+  std::set<Attr> where_columns;   // the columns that must equal a bound value
 };
 
 }  // namespace libkestrun::internal
