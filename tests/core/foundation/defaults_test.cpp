@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <string>
@@ -108,6 +109,19 @@ TEST(Defaults, ValueReadsOverAStoreGiveNothingForAbsentOrUnparsableText) {
 
   std::string key = defaults.get_encryption_key();
   EXPECT_EQ(raw(*store, kKeyKey), key);
+}
+
+TEST(Defaults, OpenReplacesTheStoreOnlyWhenItSucceeds) {
+  kestrun_test::TempDir dir;
+  auto memory = std::make_shared<MemoryStore>();
+  Defaults defaults(memory);
+  std::ofstream(dir.file("plain")) << "a file, not a directory";
+  EXPECT_THROW(defaults.open(dir.file("plain/db")), LeveldbStore::IOError);
+  EXPECT_EQ(defaults.get_store(), memory);
+
+  EXPECT_TRUE(defaults.open(dir.file("db")));
+  defaults.set_string("k", "v");
+  EXPECT_FALSE(memory->get("k"));
 }
 
 }  // namespace

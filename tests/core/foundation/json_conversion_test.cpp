@@ -65,6 +65,7 @@ TEST(JsonConversion, JanssonValuesBecomeTheMatchingJsonetteValues) {
 
 TEST(JsonConversion, APartJanssonCannotHoldIsMendedWhereItStands) {
   // Bytes that are not UTF-8 are dropped from that string or key alone; the rest of the value stays.
+  std::string error;
   jsonette::Json value(jsonette::Json::object{
       {"bad", std::string("a\xFF"
                           "b\xFE\xC0\x80"
@@ -78,6 +79,7 @@ TEST(JsonConversion, APartJanssonCannotHoldIsMendedWhereItStands) {
       {"inf", std::numeric_limits<double>::infinity()},
       {"n", 7},
       {std::string("n\0ul", 4), 2},
+      {"huge", jsonette::Json::parse("123456789012345678901234", error)},
   });
   JanssonPtr converted(jansson_from_json(value));
   ASSERT_TRUE(json_is_object(converted.get()));
@@ -89,6 +91,7 @@ TEST(JsonConversion, APartJanssonCannotHoldIsMendedWhereItStands) {
   EXPECT_TRUE(json_is_null(json_object_get(converted.get(), "inf")));
   EXPECT_EQ(json_integer_value(json_object_get(converted.get(), "n")), 7);
   EXPECT_EQ(json_integer_value(json_object_getn(converted.get(), "n\0ul", 4)), 2);
+  EXPECT_DOUBLE_EQ(json_real_value(json_object_get(converted.get(), "huge")), 1.2345678901234568e23);
 
   JanssonPtr scalar(jansson_from_json(jsonette::Json("top")));
   EXPECT_STREQ(json_string_value(scalar.get()), "top");

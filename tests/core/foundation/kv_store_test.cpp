@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/foundation/json_kv_store.h"
 #include "core/foundation/leveldb_store.h"
 #include "core/foundation/memory_store.h"
 #include "core/foundation/scoped_kv_store.h"
@@ -30,20 +31,23 @@ std::vector<std::string> keys_of(KvStore& store) {
   return keys;
 }
 
-// Every store, and a view over each, keeps the same contract.
+// Every store, and the JSON store and a view over one on disk, keeps the same contract.
 class KvStoreContract : public ::testing::TestWithParam<std::string> {
  protected:
-  std::shared_ptr<KvStore> make() {
-    if (GetParam() == "memory") return std::make_shared<MemoryStore>();
+  // The store; for those on disk, the database opened afresh at each call.
+  std::shared_ptr<KvStore> open() {
+    if (GetParam() == "memory") return memory_;
     auto leveldb = std::make_shared<LeveldbStore>(dir_.file("db"));
     if (GetParam() == "leveldb") return leveldb;
+    if (GetParam() == "json") return std::make_shared<JsonKvStore>(leveldb);
     return std::make_shared<ScopedKvStore>("scope!", leveldb);
   }
   kestrun_test::TempDir dir_;
+  std::shared_ptr<KvStore> memory_ = std::make_shared<MemoryStore>();
 };
 
-TEST_P(KvStoreContract, KeepsBytesExactlyAndReportsKeysInByteOrder) {
-  auto store = make();
+TEST_P(KvStoreContract, KeepsBytesExactlyAcrossReopeningAndReportsKeysInByteOrder) {
+  auto store = open();
   EXPECT_FALSE(store->get("absent"));
   store->erase("absent");
 
@@ -54,7 +58,12 @@ TEST_P(KvStoreContract, KeepsBytesExactlyAndReportsKeysInByteOrder) {
   store->set("a", bytes("two"));
   store->set("\xC3\xA9", bytes("high"));
   store->set("~", bytes("tilde"));
+  store->set("gone", bytes("x"));
+  store->erase("gone");
+  store.reset();  // closes a database on disk
+  store = open();
 
+  EXPECT_FALSE(store->get("gone"));
   EXPECT_EQ(store->get("b"), binary);
   ASSERT_TRUE(store->get("empty"));  // present, though empty
   EXPECT_TRUE(store->get("empty")->empty());
@@ -66,7 +75,7 @@ TEST_P(KvStoreContract, KeepsBytesExactlyAndReportsKeysInByteOrder) {
   EXPECT_EQ(keys_of(*store), (std::vector<std::string>{"a", "empty", "~", "\xC3\xA9"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, KvStoreContract, ::testing::Values("memory", "leveldb", "scoped"));
+INSTANTIATE_TEST_SUITE_P(Stores, KvStoreContract, ::testing::Values("memory", "leveldb", "json", "scoped"));
 
 TEST(ScopedKvStore, ListsExactlyTheKeysOfItsPrefix) {
   struct Case {
@@ -127,20 +136,11 @@ TEST(MemoryStore, AWalkReportsTheKeysPresentWhenItBeganWhileTheyAreErased) {
   EXPECT_EQ(keys_of(store), (std::vector<std::string>{"za", "zb", "zc"}));
 }
 
-TEST(LeveldbStore, ValuesSurviveReopening) {
+TEST(LeveldbStore, SyncedValuesSurviveReopening) {
   kestrun_test::TempDir dir;
   const std::string path = dir.file("fresh");  // no database there yet
-  {
-    LeveldbStore store(path);
-    store.set("k", bytes("v"));
-    store.set_synced("synced", bytes("s"));
-    store.set("gone", bytes("x"));
-    store.erase("gone");
-  }
-  LeveldbStore store(path);
-  EXPECT_EQ(store.get("k"), bytes("v"));
-  EXPECT_EQ(store.get("synced"), bytes("s"));
-  EXPECT_FALSE(store.get("gone"));
+  { LeveldbStore(path).set_synced("synced", bytes("s")); }
+  EXPECT_EQ(LeveldbStore(path).get("synced"), bytes("s"));
 }
 
 TEST(LeveldbStore, OpenFailuresCarryLevelDbsText) {
@@ -177,11 +177,16 @@ TEST(LeveldbStore, AKilledWriterLosesNothingItReportedWritten) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    // The child never returns into the test framework, whatever happens.
     close(acks[0]);
-    LeveldbStore store(path);
-    for (uint32_t i = 0;; ++i) {
-      store.set("key" + std::to_string(i), bytes(std::string(100, 'v') + std::to_string(i)));
-      if (write(acks[1], &i, sizeof i) != sizeof i) _exit(1);
+    try {
+      LeveldbStore store(path);
+      for (uint32_t i = 0;; ++i) {
+        store.set("key" + std::to_string(i), bytes(std::string(100, 'v') + std::to_string(i)));
+        if (write(acks[1], &i, sizeof i) != sizeof i) _exit(1);
+      }
+    } catch (...) {
+      _exit(2);
     }
   }
   close(acks[1]);
