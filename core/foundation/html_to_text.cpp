@@ -76,12 +76,12 @@ bool has_element_children(const GumboNode* node) {
   });
 }
 
-// The walk keeps its own stack, so nesting depth costs heap rather than call stack, and every
-// element writes into one output, so each byte of text is copied once whatever its depth. `deep`
-// is set when the tree may nest deeper than gumbo can safely free by recursion: when the walk goes
-// deeper, or when it skips content (a template's, or markup inside a foreign script or style)
-// that it cannot measure.
-std::string element_text(const GumboNode* root, bool& deep) {
+// The text of an element, its descendants walked in document order. The walk keeps its own stack,
+// so nesting depth costs heap rather than call stack, and every element writes into one output,
+// so each byte of text is copied once whatever its depth. `deep` is set when the tree may nest
+// deeper than gumbo can safely free by recursion: when the walk goes deeper, or when it skips
+// content (a template's, or markup inside a foreign script or style) that it cannot measure.
+std::string html_node_text(const GumboNode* root, bool& deep) {
   std::string out;
   std::vector<Frame> stack;
   stack.push_back({root, 0, true, 0});
@@ -155,7 +155,7 @@ std::string Utility::html_to_text(const std::string& html) {
   options.max_errors = 0;
   GumboOutput* output = gumbo_parse_with_options(&options, html.data(), html.size());
   bool deep = false;
-  std::string text = element_text(output->root, deep);
+  std::string text = html_node_text(output->root, deep);
   if (deep) flatten(options, output);
   gumbo_destroy_output(&options, output);
   return trim(text, " \n\t");
