@@ -63,9 +63,25 @@ bool joins_after(const GumboNode* previous, const std::string& out, size_t previ
   return out.size() > previous_start && out.back() == ' ';
 }
 
-// The walk keeps its own stack, so nesting depth costs heap rather than call stack, and every
-// element writes into one output, so each byte of text is copied once whatever its depth.
-std::string element_text(const GumboNode* root) {
+// gumbo frees its tree with one nested call per level; up to this depth that is harmless on any
+// thread's stack.
+constexpr size_t kRecursiveReleaseDepth = 512;
+
+bool has_element_children(const GumboNode* node) {
+  if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE) return false;
+  const GumboVector& children = node->v.element.children;
+  return std::any_of(children.data, children.data + children.length, [](const void* child) {
+    auto type = static_cast<const GumboNode*>(child)->type;
+    return type == GUMBO_NODE_ELEMENT || type == GUMBO_NODE_TEMPLATE;
+  });
+}
+
+// The text of an element, its descendants walked in document order. The walk keeps its own stack,
+// so nesting depth costs heap rather than call stack, and every element writes into one output,
+// so each byte of text is copied once whatever its depth. `deep` is set when the tree may nest
+// deeper than gumbo can safely free by recursion: when the walk goes deeper, or when it skips
+// content (a template's, or markup inside a foreign script or style) that it cannot measure.
+std::string html_node_text(const GumboNode* root, bool& deep) {
   std::string out;
   std::vector<Frame> stack;
   stack.push_back({root, 0, true, 0});
@@ -88,10 +104,46 @@ std::string element_text(const GumboNode* root) {
       append_text(out, child->v.text.text, joined);
     } else if (child->type == GUMBO_NODE_ELEMENT && child->v.element.tag != GUMBO_TAG_STYLE &&
                child->v.element.tag != GUMBO_TAG_SCRIPT) {
+      if (stack.size() >= kRecursiveReleaseDepth) deep = true;
       stack.push_back({child, 0, joined, 0});  // `frame` is not used after this
+    } else if (has_element_children(child)) {
+      deep = true;
     }
   }
   return out;
+}
+
+// A deep enough document would overflow the stack of the thread that frees it. Hanging every node
+// straight under the document (and emptying the elements' child lists) leaves gumbo a tree two
+// levels deep to free.
+void flatten(const GumboOptions& options, GumboOutput* output) {
+  GumboVector& top = output->document->v.document.children;
+  std::vector<GumboNode*> nodes;
+  std::vector<void*> pending(top.data, top.data + top.length);
+  while (!pending.empty()) {
+    auto* node = static_cast<GumboNode*>(pending.back());
+    pending.pop_back();
+    nodes.push_back(node);
+    if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
+      const GumboVector& children = node->v.element.children;
+      pending.insert(pending.end(), children.data, children.data + children.length);
+    }
+  }
+  // The document's new child list must come from gumbo's own allocator, which will free it.
+  auto* flat = nodes.empty()
+                   ? nullptr
+                   : static_cast<void**>(options.allocator(options.userdata, nodes.size() * sizeof(void*)));
+  if (flat) {
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      flat[i] = nodes[i];
+      if (nodes[i]->type == GUMBO_NODE_ELEMENT || nodes[i]->type == GUMBO_NODE_TEMPLATE) {
+        nodes[i]->v.element.children.length = 0;
+      }
+    }
+    options.deallocator(options.userdata, top.data);
+    top.data = flat;
+    top.length = top.capacity = static_cast<unsigned>(nodes.size());
+  }
 }
 
 }  // namespace
@@ -102,7 +154,9 @@ std::string Utility::html_to_text(const std::string& html) {
   // nested input cost memory and time quadratic in its depth; the errors are never read here.
   options.max_errors = 0;
   GumboOutput* output = gumbo_parse_with_options(&options, html.data(), html.size());
-  std::string text = element_text(output->root);
+  bool deep = false;
+  std::string text = html_node_text(output->root, deep);
+  if (deep) flatten(options, output);
   gumbo_destroy_output(&options, output);
   return trim(text, " \n\t");
 }

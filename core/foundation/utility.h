@@ -37,8 +37,9 @@ class Utility {
   // The plain text of an HTML document: the text of every element but style and script (the
   // head's title included), character references decoded, runs of spaces collapsed, one space
   // after an element other than a, small, sub, sup, i, b and span, and no line breaks added;
-  // trimmed of spaces, line feeds and tabs at both ends. Accepts any bytes. The walk over the
-  // parsed tree uses no recursion and copies each byte of text once, however deep the nesting.
+  // trimmed of spaces, line feeds and tabs at both ends. Accepts any bytes. Neither the walk over
+  // the parsed tree nor its release recurses, and each byte of text is copied once, however deep
+  // the nesting.
   static std::string html_to_text(const std::string& html);
 
   // One byte per 16-bit step: a 16-bit accumulator starts at the seed, each step is added to it

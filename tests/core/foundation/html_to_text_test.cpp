@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <functional>
 #include <string>
 
 #include "core/foundation/utility.h"
@@ -44,15 +47,47 @@ TEST(HtmlToText, ProducesThePlainTextOfTheDocument) {
   for (const auto& c : cases) EXPECT_EQ(Utility::html_to_text(c.html), c.text) << c.html;
 }
 
-TEST(HtmlToText, DeepNestingNeedsNoCallStack) {
-  // Far deeper than a walk that recursed per level could go on a thread's stack.
-  const int kDepth = 100000;
+// Runs `work` on a thread whose stack is `stack_bytes` long, as on platforms whose secondary
+// threads get small stacks.
+void run_on_small_stack(size_t stack_bytes, std::function<void()> work) {
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_bytes), 0);
+  pthread_t thread;
+  auto body = [](void* arg) -> void* {
+    (*static_cast<std::function<void()>*>(arg))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, body, &work), 0);
+  pthread_attr_destroy(&attributes);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+}
+
+std::string nested(const std::string& tag, int depth, const std::string& inner) {
   std::string html;
-  for (int i = 0; i < kDepth; ++i) html += "<span>";
-  html += "deep";
-  for (int i = 0; i < kDepth; ++i) html += "</span>";
-  html += " after";
-  EXPECT_EQ(Utility::html_to_text(html), "deep after");
+  for (int i = 0; i < depth; ++i) html += "<" + tag + ">";
+  html += inner;
+  for (int i = 0; i < depth; ++i) html += "</" + tag + ">";
+  return html;
+}
+
+TEST(HtmlToText, DeepNestingNeedsNoCallStack) {
+  // Far deeper than a walk, or a release of the parsed tree, that recursed per level could go on
+  // a 512 KiB stack, also where the walk does not look (a template's content, markup inside a
+  // foreign script).
+  const int kDepth = 30000;
+  struct Case {
+    std::string html, text;
+  } cases[] = {
+      {nested("span", kDepth, "deep") + " after", "deep after"},
+      {"before<template>" + nested("span", kDepth, "hidden") + "</template>", "before"},
+      {"drawn<svg><script>" + nested("g", kDepth, "hidden") + "</script></svg>", "drawn"},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    run_on_small_stack(512 * 1024, [&] { text = Utility::html_to_text(c.html); });
+    EXPECT_EQ(text, c.text);
+  }
 }
 
 }  // namespace
