@@ -77,6 +77,15 @@ int HttpResponseStream::on_header_value(http_parser* parser, const char* at, siz
 
 int HttpResponseStream::on_headers_complete(http_parser* parser) {
   HttpResponseStream* self = stream_of(parser);
+  if (parser->status_code / 100 == 1) {
+    // An interim response (such as 103 Early Hints) is not the answer: the real head follows.
+    self->interim_ = true;
+    self->metadata_ = HttpMetadata();
+    self->header_field_.clear();
+    self->header_value_.clear();
+    self->last_header_part_ = HeaderPart::kNone;
+    return 0;
+  }
   if (self->last_header_part_ != HeaderPart::kNone) self->store_header();
   if (self->on_metadata) self->on_metadata(std::move(self->metadata_));
   return 0;
@@ -95,7 +104,12 @@ int HttpResponseStream::on_body(http_parser* parser, const char* at, size_t leng
 }
 
 int HttpResponseStream::on_message_complete(http_parser* parser) {
-  stream_of(parser)->_notify_end();
+  HttpResponseStream* self = stream_of(parser);
+  if (self->interim_) {
+    self->interim_ = false;
+    return 0;
+  }
+  self->_notify_end();
   return 0;
 }
 

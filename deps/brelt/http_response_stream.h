@@ -1,7 +1,7 @@
 // Parses one HTTP/1.x response with http-parser: the head goes to `on_metadata` once the headers
-// are complete, the body bytes to the readable side, and the end of the message to `on_end`.
-// A parse error raises HttpError on `on_read_error` for the chunk that caused it and for every
-// later one: the parser stays in error.
+// are complete (interim 1xx responses before it are passed over), the body bytes to the readable side, and
+// the end of the message to `on_end`. A parse error raises HttpError on `on_read_error` for the chunk that
+// caused it and for every later one: the parser stays in error.
 #pragma once
 
 #include <http_parser.h>
@@ -60,6 +60,7 @@ class HttpResponseStream : public WritableStream<bytes, Error>, public ReadableS
   size_t max_body_size_;
   size_t body_size_ = 0;
   bool body_too_large_ = false;
+  bool interim_ = false;  // the message being parsed is a 1xx response
 };
 
 }  // namespace brelt

@@ -1,7 +1,7 @@
-// The built-in trust anchors, as published by their certification authorities, in load order.
-// The VeriSign Class 3 Public Primary Certification Authority (the MD2-signed root of 1996) and the
-// Go Daddy Secure Certification Authority intermediate are not carried: no public bundle available
-// to this build holds them. Nothing depends on how many certificates there are.
+// The built-in trust anchors, as published by their certification authorities, in load order: the
+// extra root, then the bundle. The Go Daddy Secure Certification Authority intermediate is not
+// carried: no public bundle available to this build holds it. Nothing depends on how many
+// certificates there are.
 #include "brelt/tls_filter.h"
 
 namespace brelt {
@@ -410,6 +410,21 @@ const std::vector<unsigned char> TlsFilter::root_bundle_pem = text_bytes(
     "jVaMaA==\n"
     "-----END CERTIFICATE-----\n");
 
-const std::vector<unsigned char> TlsFilter::extra_root_pem;
+const std::vector<unsigned char> TlsFilter::extra_root_pem = text_bytes(
+    // VeriSign Class 3 Public Primary Certification Authority (1996, MD2 with RSA)
+    "-----BEGIN CERTIFICATE-----\n"
+    "MIICPDCCAaUCEHC65B0Q2Sk0tjjKewPMur8wDQYJKoZIhvcNAQECBQAwXzELMAkG\n"
+    "A1UEBhMCVVMxFzAVBgNVBAoTDlZlcmlTaWduLCBJbmMuMTcwNQYDVQQLEy5DbGFz\n"
+    "cyAzIFB1YmxpYyBQcmltYXJ5IENlcnRpZmljYXRpb24gQXV0aG9yaXR5MB4XDTk2\n"
+    "MDEyOTAwMDAwMFoXDTI4MDgwMTIzNTk1OVowXzELMAkGA1UEBhMCVVMxFzAVBgNV\n"
+    "BAoTDlZlcmlTaWduLCBJbmMuMTcwNQYDVQQLEy5DbGFzcyAzIFB1YmxpYyBQcmlt\n"
+    "YXJ5IENlcnRpZmljYXRpb24gQXV0aG9yaXR5MIGfMA0GCSqGSIb3DQEBAQUAA4GN\n"
+    "ADCBiQKBgQDJXFme8huKARS0EN8EQNvjV69qRUCPhAwL0TPZ2RHP7gJYHyX3KqhE\n"
+    "BarsAx94f56TuZoAqiN91qyFomNFx3InzPRMxnVx0jnvT0Lwdd8KkMaOIG+YD/is\n"
+    "I19wKTakyYbnsZogy1Olhec9vn2a/iRFM9x2Fe0PonFkTGUugWhFpwIDAQABMA0G\n"
+    "CSqGSIb3DQEBAgUAA4GBALtMEivPLCYATxQT3ab7/AoRhIzzKBxnki98tsX63/Do\n"
+    "lbwdj2wsqFHMc9ikwFPwTtYmwHYBV4GSXiHx0bH/59AhWM1pF+NEHJwZRDmJXNyc\n"
+    "AA9WjQKZ7aKQRUzkuxCkPfAyAw7xzvjoyVGM5mKf5p/AfbdynMk2OmufTqj/ZA1k\n"
+    "-----END CERTIFICATE-----\n");
 
 }  // namespace brelt

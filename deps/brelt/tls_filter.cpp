@@ -265,10 +265,11 @@ void TlsFilter::read_plaintext() {
 }
 
 // The peer's close alert and the end of the connection below both end the stream; readers hear of
-// it once.
+// it once. A handshake still waiting can no longer complete, so its deadline has nothing to report.
 void TlsFilter::on_input_end() {
   if (finished() || end_notified_) return;
   end_notified_ = true;
+  deadline_.stop();
   _notify_end();
 }
 

@@ -38,8 +38,10 @@ struct Chain {
   std::vector<std::string> events;
 };
 
+// Also past an interim (1xx) response, which is not the answer and leaves nothing behind.
 TEST(HttpResponseStreamTest, ResponseReadsTheSameInAnyPieces) {
   const std::string response =
+      "HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n"
       "HTTP/1.1 404 Not Found Here\r\nContent-Type: text/plain\r\nX-Long-Header-Name: a long value\r\n"
       "X-Twice: first\r\nX-Twice: second\r\nTransfer-Encoding: chunked\r\n\r\n"
       "4\r\nnot \r\n5\r\nfound\r\n0\r\n\r\n";

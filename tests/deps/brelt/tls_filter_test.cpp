@@ -93,6 +93,18 @@ class TlsFilterTest : public testing::Test {
   TlsFilter::State state() {
     return run([&] { return tls_->state(); });
   }
+  size_t active_timers() {
+    return run([&] {
+      size_t count = 0;
+      uv_walk(
+          thread_.get_loop(),
+          [](uv_handle_t* handle, void* counter) {
+            if (handle->type == UV_TIMER && uv_is_active(handle)) ++*static_cast<size_t*>(counter);
+          },
+          &count);
+      return count;
+    });
+  }
 
   UvThread thread_{true};
   std::unique_ptr<sync_peer::ScriptedPeer> peer_;
@@ -223,6 +235,19 @@ TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
   EXPECT_TRUE(peer_->wait_for_client_close());
   std::string received = text(peer_->received_bytes());
   EXPECT_EQ(received.find("secret"), std::string::npos);
+}
+
+TEST_F(TlsFilterTest, ConnectionEndingDuringTheHandshakeEndsTheStreamAndItsDeadline) {
+  peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
+                                                    std::vector<unsigned char>{});
+  size_t timers_before = active_timers();
+  connect({HostnameValidator{"localhost"}}, "secret");
+  ASSERT_TRUE(peer_->wait_for_connection());
+  peer_->close_connection();
+  ASSERT_TRUE(wait_for_events(1));
+  EXPECT_EQ(events(), std::vector<std::string>{"end"});
+  // A deadline left running would report a time-out long after the owner heard of the end.
+  EXPECT_EQ(active_timers(), timers_before);
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ TEST(TrustStoreTest, EveryCarriedCertificateLoadsInOrder) {
   std::vector<std::string> names;
   for (const X509Ptr& root : roots) names.push_back(display_name(root.get()));
   EXPECT_EQ(names, (std::vector<std::string>{
+                       "Class 3 Public Primary Certification Authority",
                        "DigiCert Assured ID Root CA",
                        "DigiCert Global Root CA",
                        "DigiCert High Assurance EV Root CA",
@@ -52,6 +53,10 @@ TEST(TrustStoreTest, EveryCarriedCertificateLoadsInOrder) {
                        "thawte Primary Root CA - G3",
                        "thawte Primary Root CA",
                    }));
+  // The extra root is VeriSign's original of 1996, not one of its later re-signed namesakes.
+  EXPECT_EQ(count_blocks(TlsFilter::extra_root_pem), 1u);
+  ASSERT_FALSE(roots.empty());
+  EXPECT_EQ(X509_get_signature_nid(roots.front().get()), NID_md2WithRSAEncryption);
   // No block of the text was lost to a parse failure.
   EXPECT_EQ(roots.size(), count_blocks(TlsFilter::extra_root_pem) + count_blocks(TlsFilter::root_bundle_pem));
 }
