@@ -132,8 +132,8 @@ TEST(Framing, UnavailableDigestOrEmptyKeyFailsEveryWriteAndSendsNothing) {
 }
 
 TEST(Framing, SettingUpAnyDigestLeavesNoOpenSslErrorBehind) {
-  // Digests the system lacks fail inside OpenSSL; the reason must not outlive the constructor on
-  // the loop thread, where the TLS filter reads the same error queue.
+  // Digests the system lacks fail inside OpenSSL; the reason must not outlive the constructor,
+  // or the next OpenSSL caller on the loop thread would read it as its own failure.
   ERR_clear_error();
   for (int digest = SigningStream::kMd4; digest <= SigningStream::kRipemd160; ++digest) {
     SigningStream sign(digest, std::string("k"));
