@@ -1,6 +1,7 @@
 #include "brelt/signing_stream.h"
 
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
 
@@ -53,6 +54,9 @@ SigningStream::SigningStream(int digest, const std::vector<unsigned char>& key) 
   // Fetching the digest first tells an unavailable digest apart from other set-up failures.
   EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
   if (md == nullptr) {
+    // The failed fetch leaves its reason on this thread's OpenSSL error queue, where the next
+    // OpenSSL user on the loop thread would take it for a failure of its own.
+    ERR_clear_error();
     unavailable_ = std::string("digest ") + name + " is not available";
     return;
   }
@@ -67,6 +71,7 @@ SigningStream::SigningStream(int digest, const std::vector<unsigned char>& key) 
       OSSL_PARAM_construct_end(),
   };
   if (mac_ == nullptr || EVP_MAC_init(mac_, key.data(), key.size(), params) != 1) {
+    ERR_clear_error();
     EVP_MAC_CTX_free(mac_);
     mac_ = nullptr;
     signature_size_ = 0;
@@ -87,6 +92,7 @@ void SigningStream::_write(bytes&& chunk) {
   // A null key re-initialises the context with the key it already holds.
   if (EVP_MAC_init(mac_, nullptr, 0, nullptr) != 1 || EVP_MAC_update(mac_, chunk.data(), n) != 1 ||
       EVP_MAC_final(mac_, chunk.data() + n, &written, signature_size_) != 1 || written != signature_size_) {
+    ERR_clear_error();
     _notify_write_error(PacketSigningError(digest_, "HMAC_FAILED", "the chunk could not be signed"));
     return;
   }

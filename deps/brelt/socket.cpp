@@ -32,18 +32,18 @@ Socket::~Socket() {
   if (lookup_request_) lookup_request_->data = nullptr;
   if (connect_request_) connect_request_->data = nullptr;
   if (write_request_) write_request_->request.data = nullptr;
-  if (tcp_) {
-    tcp_->data = nullptr;
-    if (!closing_) uv_close(reinterpret_cast<uv_handle_t*>(tcp_), &Socket::on_closed);
+  if (tcp_handle_) {
+    tcp_handle_->data = nullptr;
+    if (!closing_) uv_close(reinterpret_cast<uv_handle_t*>(tcp_handle_), &Socket::on_closed);
   }
 }
 
-bool Socket::handle_open() const { return tcp_ != nullptr && !closing_; }
+bool Socket::handle_open() const { return tcp_handle_ != nullptr && !closing_; }
 
 void Socket::close_handle() {
   if (!handle_open()) return;
   closing_ = true;
-  uv_close(reinterpret_cast<uv_handle_t*>(tcp_), &Socket::on_closed);
+  uv_close(reinterpret_cast<uv_handle_t*>(tcp_handle_), &Socket::on_closed);
 }
 
 void Socket::notify_end_once() {
@@ -61,9 +61,9 @@ void Socket::connect() {
   write_in_flight_ = false;
   pending_.clear();
 
-  tcp_ = new uv_tcp_t;
-  uv_tcp_init(loop_, tcp_);
-  tcp_->data = this;
+  tcp_handle_ = new uv_tcp_t;
+  uv_tcp_init(loop_, tcp_handle_);
+  tcp_handle_->data = this;
 
   lookup_request_ = new uv_getaddrinfo_t;
   lookup_request_->data = this;
@@ -111,7 +111,8 @@ void Socket::on_lookup(uv_getaddrinfo_t* request, int status, addrinfo* result) 
   }
   self->connect_request_ = new uv_connect_t;
   self->connect_request_->data = self;
-  int started = uv_tcp_connect(self->connect_request_, self->tcp_, ipv4->ai_addr, &Socket::on_connected);
+  int started =
+      uv_tcp_connect(self->connect_request_, self->tcp_handle_, ipv4->ai_addr, &Socket::on_connected);
   uv_freeaddrinfo(result);
   if (started != 0) {
     delete self->connect_request_;
@@ -137,7 +138,11 @@ void Socket::on_connected(uv_connect_t* request, int status) {
   if (self->on_connect) self->on_connect();
   self->flush();
   if (self->state_ == State::kConnected && self->handle_open()) {
-    uv_read_start(reinterpret_cast<uv_stream_t*>(self->tcp_), &Socket::on_alloc, &Socket::on_read);
+    // A connection that cannot be read would never report its end; closing it reports one.
+    if (uv_read_start(reinterpret_cast<uv_stream_t*>(self->tcp_handle_), &Socket::on_alloc,
+                      &Socket::on_read) != 0) {
+      self->close_handle();
+    }
   }
 }
 
@@ -176,7 +181,7 @@ void Socket::flush() {
   write_request_ = batch;
   write_in_flight_ = true;
   ++write_batches_;
-  int result = uv_write(&batch->request, reinterpret_cast<uv_stream_t*>(tcp_), buffers.data(),
+  int result = uv_write(&batch->request, reinterpret_cast<uv_stream_t*>(tcp_handle_), buffers.data(),
                         static_cast<unsigned>(buffers.size()), &Socket::on_written);
   if (result != 0) {
     write_in_flight_ = false;
@@ -206,7 +211,7 @@ void Socket::on_closed(uv_handle_t* handle) {
   auto* self = static_cast<Socket*>(handle->data);
   delete reinterpret_cast<uv_tcp_t*>(handle);
   if (self == nullptr) return;
-  self->tcp_ = nullptr;
+  self->tcp_handle_ = nullptr;
   self->closing_ = false;
   State previous = self->state_;
   self->state_ = State::kClosed;

@@ -77,7 +77,7 @@ class Socket : public DuplexConnectStream<bytes, bytes, Error> {
   std::string host_;
   std::string port_;
   uv_loop_t* loop_;
-  uv_tcp_t* tcp_ = nullptr;  // freed by its close completion
+  uv_tcp_t* tcp_handle_ = nullptr;  // freed by its close completion
   bool closing_ = false;
   // Requests in progress; each completion frees its own request, whether or not the socket lives.
   uv_getaddrinfo_t* lookup_request_ = nullptr;

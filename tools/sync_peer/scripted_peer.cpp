@@ -108,13 +108,14 @@ bool ScriptedPeer::wait_for_client_close(int timeout_ms) const {
   return wait([&] { return !sessions_.empty() && sessions_.back()->closed; }, timeout_ms);
 }
 
+std::shared_ptr<ScriptedPeer::Session> ScriptedPeer::current_session() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sessions_.empty() ? nullptr : sessions_.back();
+}
+
 bool ScriptedPeer::send(const ServerWrite& write) {
-  std::shared_ptr<Session> session;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (sessions_.empty()) return false;
-    session = sessions_.back();
-  }
+  std::shared_ptr<Session> session = current_session();
+  if (!session) return false;
   std::lock_guard<std::mutex> write_lock(session->write_mutex);
   std::vector<unsigned char> out;
   for (const std::string& text : write.frames) {
@@ -147,24 +148,14 @@ bool ScriptedPeer::send(const ServerWrite& write) {
 }
 
 bool ScriptedPeer::send_raw(const std::vector<unsigned char>& bytes) {
-  std::shared_ptr<Session> session;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (sessions_.empty()) return false;
-    session = sessions_.back();
-  }
+  std::shared_ptr<Session> session = current_session();
+  if (!session) return false;
   std::lock_guard<std::mutex> write_lock(session->write_mutex);
   return session->connection->write_all(bytes.data(), bytes.size());
 }
 
 void ScriptedPeer::close_connection() {
-  std::shared_ptr<Session> session;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (sessions_.empty()) return;
-    session = sessions_.back();
-  }
-  session->connection->shutdown();
+  if (std::shared_ptr<Session> session = current_session()) session->connection->shutdown();
 }
 
 }  // namespace sync_peer

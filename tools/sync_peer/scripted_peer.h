@@ -70,6 +70,8 @@ class ScriptedPeer {
 
   void accept_loop();
   void read_loop(std::shared_ptr<Session> session);
+  // The latest accepted connection, or null before the first.
+  std::shared_ptr<Session> current_session() const;
   template <class Pred>
   bool wait(Pred pred, int timeout_ms) const;
 
