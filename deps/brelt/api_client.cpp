@@ -18,7 +18,7 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
       sign_(SigningStream::kSha256, options.hmac_key) {
   socket_.on_connect = [this] {
     // Failing to set the options leaves an ordinary connection; nothing to report.
-    set_tcp_keepalive(loop_, socket_, keepalive_);
+    set_tcp_keepalive(socket_, keepalive_);
   };
   pipe(tls_, inflate_);
   pipe(inflate_, frames_in_);

@@ -229,4 +229,9 @@ void Socket::_end() {
   notify_end_once();
 }
 
+int Socket::fileno(uv_os_fd_t& fd) const {
+  if (!handle_open()) return UV_EBADF;
+  return uv_fileno(reinterpret_cast<const uv_handle_t*>(tcp_handle_), &fd);
+}
+
 }  // namespace brelt

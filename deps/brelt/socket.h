@@ -47,6 +47,10 @@ class Socket : public DuplexConnectStream<bytes, bytes, Error> {
   // Write requests started so far; each carries every chunk queued since the previous one.
   uint64_t write_batches() const { return write_batches_; }
 
+  // The connection's descriptor, for socket options: 0 with `fd` set, or UV_EBADF when the
+  // socket has no open handle.
+  int fileno(uv_os_fd_t& fd) const;
+
  protected:
   // Queues the chunk and sends it when connected and no write is in progress.
   void _write(bytes&& chunk) override;

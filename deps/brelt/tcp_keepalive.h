@@ -18,9 +18,8 @@ struct TcpKeepAlive {
   uint32_t user_timeout_ms = 60000;  // longest time sent data may stay unacknowledged
 };
 
-// Applies the settings to the connected TCP handle of `socket`, which lives on `loop`. Returns 0,
-// or the negative errno of the first setting the system refused (UV_EBADF when the socket has no
-// open handle).
-int set_tcp_keepalive(uv_loop_t* loop, const Socket& socket, const TcpKeepAlive& settings);
+// Applies the settings to the connected `socket`. Returns 0, or the negative errno of the first
+// setting the system refused (UV_EBADF when the socket has no open handle).
+int set_tcp_keepalive(const Socket& socket, const TcpKeepAlive& settings);
 
 }  // namespace brelt

@@ -10,9 +10,9 @@
 
 #include "brelt/semaphore.h"
 #include "brelt/uv_thread.h"
-#include "core/foundation/utility.h"
 #include "core/foundation/defaults.h"
 #include "core/foundation/posix_file_utility.h"
+#include "core/foundation/utility.h"
 #include "core/store/db_schema.h"
 #include "core/store/item_record.h"
 #include "core/store/query_builder.h"
@@ -20,9 +20,9 @@
 
 namespace {
 
+using libkestrun::ItemState;
 using libkestrun::internal::Item;
 using libkestrun::internal::ItemAttr;
-using libkestrun::ItemState;
 
 const char kRunCountKey[] = "kestrun.run.count";
 
@@ -37,8 +37,10 @@ struct Sample {
 };
 
 const Sample kSamples[] = {
-    {"S1", "Quarterly planning", "Agenda attached for Thursday's review", "Ada Byron", ItemState::Inbox, 12, false},
-    {"S2", "Your flight on Friday", "Check-in opens 24 hours before departure", "Skyways", ItemState::Inbox, 95, true},
+    {"S1", "Quarterly planning", "Agenda attached for Thursday's review", "Ada Byron", ItemState::Inbox, 12,
+     false},
+    {"S2", "Your flight on Friday", "Check-in opens 24 hours before departure", "Skyways", ItemState::Inbox,
+     95, true},
     {"S3", "Re: lunch?", "Sounds good, see you at noon", "Grace, Alan", ItemState::Inbox, 240, false},
     {"S4", "Receipt #4411", "Thanks for your order", "Shop", ItemState::Archive, 600, true},
     {"S5", "Newsletter", "This week in gardening", "Garden Club", ItemState::Trash, 900, true},
@@ -66,7 +68,8 @@ std::string key_value_store(libkestrun::Defaults& defaults, int& run) {
   ++run;
   defaults.set_json(kRunCountKey, run);
   std::string key = defaults.get_encryption_key();
-  std::printf("key-value store \"defaultsdb\": run %d; per-install database key of %zu bytes\n", run, key.size());
+  std::printf("key-value store \"defaultsdb\": run %d; per-install database key of %zu bytes\n", run,
+              key.size());
   return key;
 }
 
@@ -95,7 +98,8 @@ void fill_and_show_inbox(const std::string& name, const std::string& key, bool f
     db.execDML("COMMIT;");
     std::printf("sample data: %zu conversations saved to the encrypted database\n", std::size(kSamples));
   }
-  auto by_state = libkestrun::internal::QueryBuilder<Item>().select_all().where(ItemAttr::STATE).build_stmt(db);
+  auto by_state =
+      libkestrun::internal::QueryBuilder<Item>().select_all().where(ItemAttr::STATE).build_stmt(db);
   std::vector<Item> inbox = by_state.fetch_all(ItemAttr::STATE, ItemState::Inbox);
   std::sort(inbox.begin(), inbox.end(),
             [](const Item& a, const Item& b) { return a.get_MODIFIEDAT() > b.get_MODIFIEDAT(); });
@@ -122,8 +126,7 @@ int run(const std::string& caches) {
 
   const std::string name = libkestrun::DBContext::database_name(caches, "kestrun.db", false);
   bool rebuilt = false;
-  libkestrun::DBContext::check_schema_version(name, false, key,
-                                              [&] { rebuilt = true; });
+  libkestrun::DBContext::check_schema_version(name, false, key, [&] { rebuilt = true; });
   const bool first_run = rebuilt || run_number == 1;
   std::printf("database \"kestrun.db\": schema version %d, pages encrypted, %s\n",
               libkestrun::DBContext::schema_version, first_run ? "created" : "kept from the last run");
