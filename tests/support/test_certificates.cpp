@@ -47,7 +47,8 @@ struct Blueprint {
 };
 
 // Issued by (issuer, issuer_key), or self-signed when issuer is null.
-brelt::X509Ptr make_certificate(const Blueprint& blueprint, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuer_key) {
+brelt::X509Ptr make_certificate(const Blueprint& blueprint, EVP_PKEY* key, X509* issuer,
+                                EVP_PKEY* issuer_key) {
   static long serial = 1;
   brelt::X509Ptr certificate(X509_new());
   require(certificate != nullptr, "allocation");
@@ -60,7 +61,8 @@ brelt::X509Ptr make_certificate(const Blueprint& blueprint, EVP_PKEY* key, X509*
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Kestrun tests"),
                              -1, -1, 0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(blueprint.common_name.c_str()), -1, -1, 0);
+                             reinterpret_cast<const unsigned char*>(blueprint.common_name.c_str()), -1, -1,
+                             0);
   X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : name);
   X509_set_pubkey(x, key);
   X509* signer = issuer ? issuer : x;
@@ -74,7 +76,8 @@ brelt::X509Ptr make_certificate(const Blueprint& blueprint, EVP_PKEY* key, X509*
     add_extension(x, signer, NID_key_usage, "critical,digitalSignature");
     add_extension(x, signer, NID_ext_key_usage, "serverAuth");
   }
-  if (!blueprint.alt_names.empty()) add_extension(x, signer, NID_subject_alt_name, blueprint.alt_names.c_str());
+  if (!blueprint.alt_names.empty())
+    add_extension(x, signer, NID_subject_alt_name, blueprint.alt_names.c_str());
   require(X509_sign(x, issuer ? issuer_key : key, EVP_sha256()) > 0, "signing");
   return certificate;
 }

@@ -14,9 +14,7 @@ jsonette::Json parse(const std::string& text) {
   return value;
 }
 
-std::optional<Draft> draft_from(const std::string& text) {
-  return Draft::from_json(parse(text));
-}
+std::optional<Draft> draft_from(const std::string& text) { return Draft::from_json(parse(text)); }
 
 TEST(EmailName, JsonForms) {
   EXPECT_EQ(EmailName("Ann \"A\"", "a@x").to_json().dump(), R"({"address":"a@x","name":"Ann \"A\""})");
