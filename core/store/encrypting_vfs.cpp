@@ -8,8 +8,6 @@ namespace libkestrun::internal {
 namespace {
 
 constexpr char kVfsName[] = "kestrun-encrypting";
-// The first bytes of every rollback-journal header.
-constexpr uint8_t kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
 constexpr sqlite3_int64 kPendingByte = 0x40000000;
 
 bool is_page_size(int n) { return n >= 512 && n <= 65536 && (n & (n - 1)) == 0; }
@@ -40,8 +38,13 @@ sqlite3_vfs* base_of(sqlite3_vfs* vfs) { return static_cast<sqlite3_vfs*>(vfs->p
 
 sqlite3_file* real_of(sqlite3_file* file) { return reinterpret_cast<CodecFile*>(file)->real; }
 
+// Journal headers start on sector boundaries (multiples of 32 bytes at least) and records follow
+// them in steps of page size + 8, so a page image always starts 4 bytes past a multiple of 8. A
+// header written right after a record's checksum would otherwise pass for a page image: its magic
+// is still zero until the journal is synced, and encrypting it would cut the rollback short.
 bool is_record(int amount, sqlite3_int64 offset, sqlite3_int64 last4, uint32_t pgno) {
-  return is_page_size(amount) && last4 == offset - 4 && pgno != 0 && pgno != kPendingByte / amount + 1;
+  return is_page_size(amount) && offset % 8 == 4 && last4 == offset - 4 && pgno != 0 &&
+         pgno != kPendingByte / amount + 1;
 }
 
 int file_close(sqlite3_file* file) {
@@ -77,8 +80,7 @@ int file_write(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 of
     if (amount == 4) {
       journal->last_write4 = offset;
       journal->write_pgno = big_endian32(buf);
-    } else if (is_record(amount, offset, journal->last_write4, journal->write_pgno) &&
-               std::memcmp(buf, kJournalMagic, sizeof kJournalMagic) != 0) {
+    } else if (is_record(amount, offset, journal->last_write4, journal->write_pgno)) {
       return journal->database->write_journal_page(f->real, journal->write_pgno, buf, amount, offset);
     }
   }
@@ -176,10 +178,18 @@ constexpr sqlite3_io_methods kMethods = {
     .xUnfetch = file_unfetch,
 };
 
+// A mapping handed to a keyed database would give SQLite the encrypted bytes; with none, SQLite
+// reads the page through xRead.
+int file_fetch_nothing(sqlite3_file*, sqlite3_int64, int, void** out) {
+  *out = nullptr;
+  return SQLITE_OK;
+}
+
 // A keyed database offers no shared memory (so no WAL) and no memory mapping: both would hand
-// SQLite the bytes on disk without passing them through the cipher.
+// SQLite the bytes on disk without passing them through the cipher. The fetch calls stay, since a
+// connection that turned memory mapping on before it was keyed keeps calling them.
 constexpr sqlite3_io_methods kKeyedMethods = {
-    .iVersion = 1,
+    .iVersion = 3,
     .xClose = file_close,
     .xRead = file_read,
     .xWrite = file_write,
@@ -196,8 +206,8 @@ constexpr sqlite3_io_methods kKeyedMethods = {
     .xShmLock = nullptr,
     .xShmBarrier = nullptr,
     .xShmUnmap = nullptr,
-    .xFetch = nullptr,
-    .xUnfetch = nullptr,
+    .xFetch = file_fetch_nothing,
+    .xUnfetch = file_unfetch,
 };
 
 bool is_ours(sqlite3_file* file) {
