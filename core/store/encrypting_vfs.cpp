@@ -321,15 +321,20 @@ int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
   int rc = real_->pMethods->xRead(real_, buf, amount, offset);
   if (rc != SQLITE_OK || !encrypts(read_key_)) return rc;
   auto* bytes = static_cast<uint8_t*>(buf);
-  if (is_page_size(amount) && offset % amount == 0) {
-    const auto pgno = static_cast<uint32_t>(offset / amount + 1);
-    if (pgno == 1) note_header(bytes);
-    // A file whose geometry cannot be read is not ours to decrypt; SQLite rejects its bytes.
-    if (!load_geometry() || reserve_ >= amount) return rc;
-    return read_key_->decrypt_page(pgno, bytes, amount, reserve_, amount) ? SQLITE_OK : SQLITE_IOERR_READ;
+  if (offset == 0 && is_page_size(amount)) note_header(bytes);
+  // A file whose geometry cannot be read is not ours to decrypt; SQLite rejects its bytes.
+  if (!load_geometry() || reserve_ >= page_size_) return rc;
+  // Whole pages. A connection that met the file before its first page was written still reads
+  // page 1 in its default page size, which may span several of the file's pages.
+  if (offset % page_size_ == 0 && amount % page_size_ == 0) {
+    for (int done = 0; done < amount; done += page_size_) {
+      const auto pgno = static_cast<uint32_t>((offset + done) / page_size_ + 1);
+      if (!read_key_->decrypt_page(pgno, bytes + done, page_size_, reserve_, page_size_))
+        return SQLITE_IOERR_READ;
+    }
+    return SQLITE_OK;
   }
   // A read of part of a page (the header, the change counter): decrypt the page up to its end.
-  if (!load_geometry()) return rc;
   const sqlite3_int64 page_start = offset / page_size_ * page_size_;
   const int in_page = static_cast<int>(offset - page_start);
   if (in_page + amount > page_size_) return SQLITE_IOERR_READ;

@@ -356,6 +356,9 @@ TEST_F(CodecTest, RekeyRewritesEveryPageUnderTheNewKey) {
 TEST_F(CodecTest, ANewFileTakesAnyPageSize) {
   for (int page_size : {512, 16384, 65536}) {
     const std::string path = dir_.file("p" + std::to_string(page_size));
+    // Opened before the file has a page, so it first reads page 1 in the default page size.
+    CppSQLite3DB early;
+    open_keyed(early, path, kKey);
     {
       CppSQLite3DB db;
       open_keyed(db, path, kKey);
@@ -369,6 +372,9 @@ TEST_F(CodecTest, ANewFileTakesAnyPageSize) {
     EXPECT_EQ(db.execScalar("PRAGMA page_size;"), page_size);
     EXPECT_EQ(db.execScalar("SELECT length(v) FROM t;"), 100000);
     EXPECT_STREQ(db.execQuery("PRAGMA integrity_check;").getStringField(0), "ok");
+    EXPECT_EQ(thrown_code([&] { EXPECT_EQ(early.execScalar("SELECT length(v) FROM t;"), 100000); }),
+              SQLITE_OK)
+        << page_size;
   }
 }
 
