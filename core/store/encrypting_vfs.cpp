@@ -156,28 +156,6 @@ int file_unfetch(sqlite3_file* file, sqlite3_int64 offset, void* p) {
   return real_of(file)->pMethods->xUnfetch(real_of(file), offset, p);
 }
 
-constexpr sqlite3_io_methods kMethods = {
-    .iVersion = 3,
-    .xClose = file_close,
-    .xRead = file_read,
-    .xWrite = file_write,
-    .xTruncate = file_truncate,
-    .xSync = file_sync,
-    .xFileSize = file_size,
-    .xLock = file_lock,
-    .xUnlock = file_unlock,
-    .xCheckReservedLock = file_check_reserved_lock,
-    .xFileControl = file_control,
-    .xSectorSize = file_sector_size,
-    .xDeviceCharacteristics = file_device_characteristics,
-    .xShmMap = file_shm_map,
-    .xShmLock = file_shm_lock,
-    .xShmBarrier = file_shm_barrier,
-    .xShmUnmap = file_shm_unmap,
-    .xFetch = file_fetch,
-    .xUnfetch = file_unfetch,
-};
-
 // A mapping handed to a keyed database would give SQLite the encrypted bytes; with none, SQLite
 // reads the page through xRead.
 int file_fetch_nothing(sqlite3_file*, sqlite3_int64, int, void** out) {
@@ -186,29 +164,34 @@ int file_fetch_nothing(sqlite3_file*, sqlite3_int64, int, void** out) {
 }
 
 // A keyed database offers no shared memory (so no WAL) and no memory mapping: both would hand
-// SQLite the bytes on disk without passing them through the cipher. The fetch calls stay, since a
+// SQLite the bytes on disk without passing them through the cipher. Its fetch calls stay, since a
 // connection that turned memory mapping on before it was keyed keeps calling them.
-constexpr sqlite3_io_methods kKeyedMethods = {
-    .iVersion = 3,
-    .xClose = file_close,
-    .xRead = file_read,
-    .xWrite = file_write,
-    .xTruncate = file_truncate,
-    .xSync = file_sync,
-    .xFileSize = file_size,
-    .xLock = file_lock,
-    .xUnlock = file_unlock,
-    .xCheckReservedLock = file_check_reserved_lock,
-    .xFileControl = file_control,
-    .xSectorSize = file_sector_size,
-    .xDeviceCharacteristics = file_device_characteristics,
-    .xShmMap = nullptr,
-    .xShmLock = nullptr,
-    .xShmBarrier = nullptr,
-    .xShmUnmap = nullptr,
-    .xFetch = file_fetch_nothing,
-    .xUnfetch = file_unfetch,
-};
+constexpr sqlite3_io_methods io_methods(bool keyed) {
+  return {
+      .iVersion = 3,
+      .xClose = file_close,
+      .xRead = file_read,
+      .xWrite = file_write,
+      .xTruncate = file_truncate,
+      .xSync = file_sync,
+      .xFileSize = file_size,
+      .xLock = file_lock,
+      .xUnlock = file_unlock,
+      .xCheckReservedLock = file_check_reserved_lock,
+      .xFileControl = file_control,
+      .xSectorSize = file_sector_size,
+      .xDeviceCharacteristics = file_device_characteristics,
+      .xShmMap = keyed ? nullptr : file_shm_map,
+      .xShmLock = keyed ? nullptr : file_shm_lock,
+      .xShmBarrier = keyed ? nullptr : file_shm_barrier,
+      .xShmUnmap = keyed ? nullptr : file_shm_unmap,
+      .xFetch = keyed ? file_fetch_nothing : file_fetch,
+      .xUnfetch = file_unfetch,
+  };
+}
+
+constexpr sqlite3_io_methods kMethods = io_methods(false);
+constexpr sqlite3_io_methods kKeyedMethods = io_methods(true);
 
 bool is_ours(sqlite3_file* file) {
   return file && (file->pMethods == &kMethods || file->pMethods == &kKeyedMethods);
