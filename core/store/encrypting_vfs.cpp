@@ -296,7 +296,12 @@ bool DatabaseCodec::load_geometry() {
 }
 
 uint8_t* DatabaseCodec::work(int size) {
-  if (work_.size() < static_cast<size_t>(size)) work_.resize(size);
+  // Called from inside SQLite, where an exception must not pass.
+  try {
+    if (work_.size() < static_cast<size_t>(size)) work_.resize(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   return work_.data();
 }
 
@@ -322,6 +327,7 @@ int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
   const int in_page = static_cast<int>(offset - page_start);
   if (in_page + amount > page_size_) return SQLITE_IOERR_READ;
   uint8_t* page = work(page_size_);
+  if (!page) return SQLITE_IOERR_NOMEM;
   rc = real_->pMethods->xRead(real_, page, page_size_, page_start);
   if (rc != SQLITE_OK) {
     std::memset(buf, 0, amount);
@@ -344,6 +350,7 @@ int DatabaseCodec::write_database(const void* buf, int amount, sqlite3_int64 off
   if (pgno == 1 && (!note_header(plain) || page_size_ != amount)) return SQLITE_IOERR_WRITE;
   if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_WRITE;
   uint8_t* out = work(amount);
+  if (!out) return SQLITE_IOERR_NOMEM;
   if (!write_key_->encrypt_page(pgno, plain, out, amount, reserve_)) return SQLITE_IOERR_WRITE;
   return real_->pMethods->xWrite(real_, out, amount, offset);
 }
@@ -352,6 +359,7 @@ int DatabaseCodec::write_journal_page(sqlite3_file* journal, uint32_t pgno, cons
                                       sqlite3_int64 offset) {
   if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_WRITE;
   uint8_t* out = work(amount);
+  if (!out) return SQLITE_IOERR_NOMEM;
   if (!read_key_->encrypt_page(pgno, static_cast<const uint8_t*>(buf), out, amount, reserve_)) {
     return SQLITE_IOERR_WRITE;
   }
