@@ -106,7 +106,9 @@ int refuse_pragma(sqlite3_file* file, char** args) {
   auto* f = reinterpret_cast<CodecFile*>(file);
   if (!f->database || !args[1]) return SQLITE_NOTFOUND;
   // SQLite ignores pragmas it does not know, so a key given this way would leave the file in the
-  // clear without a word. Keys go through the key calls, which also set the reserved bytes.
+  // clear without a word. Nor can they be served here: this call sees the file, not the connection,
+  // and comes while the pragma is being compiled, so it could neither reserve the nonce bytes nor
+  // run the rewrite of a rekey. Keys go through the key calls.
   for (const char* name : {"key", "hexkey", "rekey", "hexrekey"}) {
     if (sqlite3_stricmp(args[1], name) == 0) {
       args[0] = sqlite3_mprintf("pragma %s is not available: key the connection through its key call", name);
