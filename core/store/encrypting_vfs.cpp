@@ -1,5 +1,6 @@
 #include "core/store/encrypting_vfs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -309,20 +310,27 @@ uint8_t* DatabaseCodec::work(int size) {
 
 int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
   int rc = real_->pMethods->xRead(real_, buf, amount, offset);
-  if (rc != SQLITE_OK || !encrypts(read_key_)) return rc;
+  if (!encrypts(read_key_) || (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ)) return rc;
   auto* bytes = static_cast<uint8_t*>(buf);
-  if (offset == 0 && is_page_size(amount)) note_header(bytes);
+  // A read past the end comes back zero-filled; only the bytes that came from the file are pages.
+  int available = amount;
+  if (rc == SQLITE_IOERR_SHORT_READ) {
+    sqlite3_int64 size = 0;
+    if (real_->pMethods->xFileSize(real_, &size) != SQLITE_OK) return SQLITE_IOERR_READ;
+    available = static_cast<int>(std::clamp<sqlite3_int64>(size - offset, 0, amount));
+  }
+  if (offset == 0 && is_page_size(amount) && available >= 24) note_header(bytes);
   // A file whose geometry cannot be read is not ours to decrypt; SQLite rejects its bytes.
   if (!load_geometry() || reserve_ >= page_size_) return rc;
   // Whole pages. A connection that met the file before its first page was written still reads
-  // page 1 in its default page size, which may span several of the file's pages.
+  // page 1 in its default page size, which may span several of the file's pages or pass its end.
   if (offset % page_size_ == 0 && amount % page_size_ == 0) {
-    for (int done = 0; done < amount; done += page_size_) {
+    for (int done = 0; done + page_size_ <= available; done += page_size_) {
       const auto pgno = static_cast<uint32_t>((offset + done) / page_size_ + 1);
       if (!read_key_->decrypt_page(pgno, bytes + done, page_size_, reserve_, page_size_))
         return SQLITE_IOERR_READ;
     }
-    return SQLITE_OK;
+    return rc;
   }
   // A read of part of a page (the header, the change counter): decrypt the page up to its end.
   const sqlite3_int64 page_start = offset / page_size_ * page_size_;
