@@ -110,31 +110,25 @@ void run_bare(const std::string& path, benchmark::State& state) {
   if (total == 0) state.SkipWithError("nothing read");
 }
 
-void BM_BareSqlite(benchmark::State& state) {
+// Each iteration starts from an empty file.
+template <typename Run>
+void on_fresh_files(benchmark::State& state, Run run) {
   TempFile file;
   for (auto _ : state) {
     file.clear();
-    run_bare(file.path(), state);
+    run(file.path(), state);
   }
   state.SetItemsProcessed(state.iterations() * kRows * 3);
 }
 
+void BM_BareSqlite(benchmark::State& state) { on_fresh_files(state, run_bare); }
+
 void BM_WrapperUnkeyed(benchmark::State& state) {
-  TempFile file;
-  for (auto _ : state) {
-    file.clear();
-    run_wrapper(file.path(), false, state);
-  }
-  state.SetItemsProcessed(state.iterations() * kRows * 3);
+  on_fresh_files(state, [](const std::string& path, benchmark::State& s) { run_wrapper(path, false, s); });
 }
 
 void BM_WrapperKeyed(benchmark::State& state) {
-  TempFile file;
-  for (auto _ : state) {
-    file.clear();
-    run_wrapper(file.path(), true, state);
-  }
-  state.SetItemsProcessed(state.iterations() * kRows * 3);
+  on_fresh_files(state, [](const std::string& path, benchmark::State& s) { run_wrapper(path, true, s); });
 }
 
 BENCHMARK(BM_BareSqlite)->Unit(benchmark::kMillisecond);

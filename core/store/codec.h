@@ -18,6 +18,8 @@ const char* kestrun_codec_vfs_name();
 int kestrun_sqlite3_key(sqlite3* db, const void* key, int len);
 
 // Keys database `db_index` of `db` (0 main, 1 temp, 2.. attached) as kestrun_sqlite3_key does.
+// ATTACH reads the schema of an existing file before this call can reach it, so an attached file
+// can be keyed only while it is new; ATTACH gives it no key of its own.
 int kestrun_sqlite3CodecAttach(sqlite3* db, int db_index, const void* key, int len);
 
 // Re-encrypts the main database under a new key by rewriting every page (an empty key decrypts

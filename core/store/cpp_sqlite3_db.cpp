@@ -11,6 +11,8 @@ CppSQLite3DB::~CppSQLite3DB() {
 }
 
 void CppSQLite3DB::open(const char* file) {
+  // Opening again replaces the connection; it would otherwise be lost with its file open.
+  close();
   int rc = sqlite3_open_v2(file, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI,
                            kestrun_codec_vfs_name());
   if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, sqlite3_errmsg(db_));

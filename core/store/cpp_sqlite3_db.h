@@ -19,7 +19,7 @@ class CppSQLite3DB {
   virtual ~CppSQLite3DB();
 
   // Read-write, created when missing; "file:" URIs are accepted. On failure the handle stays
-  // and is closed by the destructor.
+  // and is closed by the destructor. An open connection is closed first (see close).
   void open(const char* file);
   // Keys the connection; belongs right after open, before anything reads the database.
   void setKey(const char* key, int len);

@@ -1,5 +1,6 @@
 #include "core/store/encrypting_vfs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -8,8 +9,6 @@ namespace libkestrun::internal {
 namespace {
 
 constexpr char kVfsName[] = "kestrun-encrypting";
-// The first bytes of every rollback-journal header.
-constexpr uint8_t kJournalMagic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
 constexpr sqlite3_int64 kPendingByte = 0x40000000;
 
 bool is_page_size(int n) { return n >= 512 && n <= 65536 && (n & (n - 1)) == 0; }
@@ -40,8 +39,13 @@ sqlite3_vfs* base_of(sqlite3_vfs* vfs) { return static_cast<sqlite3_vfs*>(vfs->p
 
 sqlite3_file* real_of(sqlite3_file* file) { return reinterpret_cast<CodecFile*>(file)->real; }
 
+// Journal headers start on sector boundaries (multiples of 32 bytes at least) and records follow
+// them in steps of page size + 8, so a page image always starts 4 bytes past a multiple of 8. A
+// header written right after a record's checksum would otherwise pass for a page image: its magic
+// is still zero until the journal is synced, and encrypting it would cut the rollback short.
 bool is_record(int amount, sqlite3_int64 offset, sqlite3_int64 last4, uint32_t pgno) {
-  return is_page_size(amount) && last4 == offset - 4 && pgno != 0 && pgno != kPendingByte / amount + 1;
+  return is_page_size(amount) && offset % 8 == 4 && last4 == offset - 4 && pgno != 0 &&
+         pgno != kPendingByte / amount + 1;
 }
 
 int file_close(sqlite3_file* file) {
@@ -77,8 +81,7 @@ int file_write(sqlite3_file* file, const void* buf, int amount, sqlite3_int64 of
     if (amount == 4) {
       journal->last_write4 = offset;
       journal->write_pgno = big_endian32(buf);
-    } else if (is_record(amount, offset, journal->last_write4, journal->write_pgno) &&
-               std::memcmp(buf, kJournalMagic, sizeof kJournalMagic) != 0) {
+    } else if (is_record(amount, offset, journal->last_write4, journal->write_pgno)) {
       return journal->database->write_journal_page(f->real, journal->write_pgno, buf, amount, offset);
     }
   }
@@ -104,7 +107,9 @@ int refuse_pragma(sqlite3_file* file, char** args) {
   auto* f = reinterpret_cast<CodecFile*>(file);
   if (!f->database || !args[1]) return SQLITE_NOTFOUND;
   // SQLite ignores pragmas it does not know, so a key given this way would leave the file in the
-  // clear without a word. Keys go through the key calls, which also set the reserved bytes.
+  // clear without a word. Nor can they be served here: this call sees the file, not the connection,
+  // and comes while the pragma is being compiled, so it could neither reserve the nonce bytes nor
+  // run the rewrite of a rekey. Keys go through the key calls.
   for (const char* name : {"key", "hexkey", "rekey", "hexrekey"}) {
     if (sqlite3_stricmp(args[1], name) == 0) {
       args[0] = sqlite3_mprintf("pragma %s is not available: key the connection through its key call", name);
@@ -154,51 +159,42 @@ int file_unfetch(sqlite3_file* file, sqlite3_int64 offset, void* p) {
   return real_of(file)->pMethods->xUnfetch(real_of(file), offset, p);
 }
 
-constexpr sqlite3_io_methods kMethods = {
-    .iVersion = 3,
-    .xClose = file_close,
-    .xRead = file_read,
-    .xWrite = file_write,
-    .xTruncate = file_truncate,
-    .xSync = file_sync,
-    .xFileSize = file_size,
-    .xLock = file_lock,
-    .xUnlock = file_unlock,
-    .xCheckReservedLock = file_check_reserved_lock,
-    .xFileControl = file_control,
-    .xSectorSize = file_sector_size,
-    .xDeviceCharacteristics = file_device_characteristics,
-    .xShmMap = file_shm_map,
-    .xShmLock = file_shm_lock,
-    .xShmBarrier = file_shm_barrier,
-    .xShmUnmap = file_shm_unmap,
-    .xFetch = file_fetch,
-    .xUnfetch = file_unfetch,
-};
+// A mapping handed to a keyed database would give SQLite the encrypted bytes; with none, SQLite
+// reads the page through xRead.
+int file_fetch_nothing(sqlite3_file*, sqlite3_int64, int, void** out) {
+  *out = nullptr;
+  return SQLITE_OK;
+}
 
 // A keyed database offers no shared memory (so no WAL) and no memory mapping: both would hand
-// SQLite the bytes on disk without passing them through the cipher.
-constexpr sqlite3_io_methods kKeyedMethods = {
-    .iVersion = 1,
-    .xClose = file_close,
-    .xRead = file_read,
-    .xWrite = file_write,
-    .xTruncate = file_truncate,
-    .xSync = file_sync,
-    .xFileSize = file_size,
-    .xLock = file_lock,
-    .xUnlock = file_unlock,
-    .xCheckReservedLock = file_check_reserved_lock,
-    .xFileControl = file_control,
-    .xSectorSize = file_sector_size,
-    .xDeviceCharacteristics = file_device_characteristics,
-    .xShmMap = nullptr,
-    .xShmLock = nullptr,
-    .xShmBarrier = nullptr,
-    .xShmUnmap = nullptr,
-    .xFetch = nullptr,
-    .xUnfetch = nullptr,
-};
+// SQLite the bytes on disk without passing them through the cipher. Its fetch calls stay, since a
+// connection that turned memory mapping on before it was keyed keeps calling them.
+constexpr sqlite3_io_methods io_methods(bool keyed) {
+  return {
+      .iVersion = 3,
+      .xClose = file_close,
+      .xRead = file_read,
+      .xWrite = file_write,
+      .xTruncate = file_truncate,
+      .xSync = file_sync,
+      .xFileSize = file_size,
+      .xLock = file_lock,
+      .xUnlock = file_unlock,
+      .xCheckReservedLock = file_check_reserved_lock,
+      .xFileControl = file_control,
+      .xSectorSize = file_sector_size,
+      .xDeviceCharacteristics = file_device_characteristics,
+      .xShmMap = keyed ? nullptr : file_shm_map,
+      .xShmLock = keyed ? nullptr : file_shm_lock,
+      .xShmBarrier = keyed ? nullptr : file_shm_barrier,
+      .xShmUnmap = keyed ? nullptr : file_shm_unmap,
+      .xFetch = keyed ? file_fetch_nothing : file_fetch,
+      .xUnfetch = file_unfetch,
+  };
+}
+
+constexpr sqlite3_io_methods kMethods = io_methods(false);
+constexpr sqlite3_io_methods kKeyedMethods = io_methods(true);
 
 bool is_ours(sqlite3_file* file) {
   return file && (file->pMethods == &kMethods || file->pMethods == &kKeyedMethods);
@@ -303,27 +299,45 @@ bool DatabaseCodec::load_geometry() {
 }
 
 uint8_t* DatabaseCodec::work(int size) {
-  if (work_.size() < static_cast<size_t>(size)) work_.resize(size);
+  // Called from inside SQLite, where an exception must not pass.
+  try {
+    if (work_.size() < static_cast<size_t>(size)) work_.resize(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   return work_.data();
 }
 
 int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
   int rc = real_->pMethods->xRead(real_, buf, amount, offset);
-  if (rc != SQLITE_OK || !encrypts(read_key_)) return rc;
+  if (!encrypts(read_key_) || (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ)) return rc;
   auto* bytes = static_cast<uint8_t*>(buf);
-  if (is_page_size(amount) && offset % amount == 0) {
-    const auto pgno = static_cast<uint32_t>(offset / amount + 1);
-    if (pgno == 1) note_header(bytes);
-    // A file whose geometry cannot be read is not ours to decrypt; SQLite rejects its bytes.
-    if (!load_geometry() || reserve_ >= amount) return rc;
-    return read_key_->decrypt_page(pgno, bytes, amount, reserve_, amount) ? SQLITE_OK : SQLITE_IOERR_READ;
+  // A read past the end comes back zero-filled; only the bytes that came from the file are pages.
+  int available = amount;
+  if (rc == SQLITE_IOERR_SHORT_READ) {
+    sqlite3_int64 size = 0;
+    if (real_->pMethods->xFileSize(real_, &size) != SQLITE_OK) return SQLITE_IOERR_READ;
+    available = static_cast<int>(std::clamp<sqlite3_int64>(size - offset, 0, amount));
+  }
+  if (offset == 0 && is_page_size(amount) && available >= 24) note_header(bytes);
+  // A file whose geometry cannot be read is not ours to decrypt; SQLite rejects its bytes.
+  if (!load_geometry() || reserve_ >= page_size_) return rc;
+  // Whole pages. A connection that met the file before its first page was written still reads
+  // page 1 in its default page size, which may span several of the file's pages or pass its end.
+  if (offset % page_size_ == 0 && amount % page_size_ == 0) {
+    for (int done = 0; done + page_size_ <= available; done += page_size_) {
+      const auto pgno = static_cast<uint32_t>((offset + done) / page_size_ + 1);
+      if (!read_key_->decrypt_page(pgno, bytes + done, page_size_, reserve_, page_size_))
+        return SQLITE_IOERR_READ;
+    }
+    return rc;
   }
   // A read of part of a page (the header, the change counter): decrypt the page up to its end.
-  if (!load_geometry()) return rc;
   const sqlite3_int64 page_start = offset / page_size_ * page_size_;
   const int in_page = static_cast<int>(offset - page_start);
   if (in_page + amount > page_size_) return SQLITE_IOERR_READ;
   uint8_t* page = work(page_size_);
+  if (!page) return SQLITE_IOERR_NOMEM;
   rc = real_->pMethods->xRead(real_, page, page_size_, page_start);
   if (rc != SQLITE_OK) {
     std::memset(buf, 0, amount);
@@ -346,6 +360,7 @@ int DatabaseCodec::write_database(const void* buf, int amount, sqlite3_int64 off
   if (pgno == 1 && (!note_header(plain) || page_size_ != amount)) return SQLITE_IOERR_WRITE;
   if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_WRITE;
   uint8_t* out = work(amount);
+  if (!out) return SQLITE_IOERR_NOMEM;
   if (!write_key_->encrypt_page(pgno, plain, out, amount, reserve_)) return SQLITE_IOERR_WRITE;
   return real_->pMethods->xWrite(real_, out, amount, offset);
 }
@@ -354,6 +369,7 @@ int DatabaseCodec::write_journal_page(sqlite3_file* journal, uint32_t pgno, cons
                                       sqlite3_int64 offset) {
   if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_WRITE;
   uint8_t* out = work(amount);
+  if (!out) return SQLITE_IOERR_NOMEM;
   if (!read_key_->encrypt_page(pgno, static_cast<const uint8_t*>(buf), out, amount, reserve_)) {
     return SQLITE_IOERR_WRITE;
   }

@@ -44,6 +44,7 @@ class DatabaseCodec {
   // Page size and reserved bytes from the clear bytes 16..23 of page 1 (on disk when not known).
   bool note_header(const uint8_t* page1);
   bool load_geometry();
+  // Null when memory runs out.
   uint8_t* work(int size);
 
   sqlite3_file* file_;  // the file SQLite holds; its methods change once it is keyed

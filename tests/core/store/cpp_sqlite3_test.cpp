@@ -227,7 +227,13 @@ TEST_F(CppSQLite3Test, CloseFailsWhileAStatementLivesAndKeepsTheConnection) {
   CppSQLite3Exception e = thrown_by([&] { db_.close(); });
   EXPECT_STREQ(e.errorMessage(), "CPPSQLITE_ERROR[1000]: Unable to close database");
   EXPECT_EQ(db_.execScalar("SELECT 3;"), 3);
+  EXPECT_STREQ(thrown_by([&] { db_.open(dir_.file("other.db").c_str()); }).errorMessage(),
+               "CPPSQLITE_ERROR[1000]: Unable to close database");
+  EXPECT_EQ(db_.execScalar("SELECT count(*) FROM t;"), 0);
   statement.finalize();
+  // Opening again closes the first connection (the sanitizer build would report it lost).
+  db_.open(dir_.file("other.db").c_str());
+  EXPECT_EQ(db_.execScalar("SELECT count(*) FROM sqlite_master;"), 0);
   db_.close();
 }
 
