@@ -232,7 +232,9 @@ TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
             std::vector<std::string>{"write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did "
                                      "not complete within 50 ms"});
   EXPECT_EQ(state(), TlsFilter::State::kFailed);
-  EXPECT_TRUE(peer_->wait_for_client_close());
+  // On a loaded machine the deadline can pass before the connection is even made; when it was
+  // made, the client must have closed it.
+  if (peer_->wait_for_connection(1, 500)) EXPECT_TRUE(peer_->wait_for_client_close());
   std::string received = text(peer_->received_bytes());
   EXPECT_EQ(received.find("secret"), std::string::npos);
 }
