@@ -234,7 +234,9 @@ TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
   EXPECT_EQ(state(), TlsFilter::State::kFailed);
   // On a loaded machine the deadline can pass before the connection is even made; when it was
   // made, the client must have closed it.
-  if (peer_->wait_for_connection(1, 500)) EXPECT_TRUE(peer_->wait_for_client_close());
+  if (peer_->wait_for_connection(1, 500)) {
+    EXPECT_TRUE(peer_->wait_for_client_close());
+  }
   std::string received = text(peer_->received_bytes());
   EXPECT_EQ(received.find("secret"), std::string::npos);
 }
