@@ -6,19 +6,11 @@
 #include <string>
 
 #include "support/temp_dir.h"
+#include "thrown_by.h"
 
 namespace {
 
-// Runs `fn`, which must throw, and gives back what it threw.
-CppSQLite3Exception thrown_by(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const CppSQLite3Exception& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing thrown";
-  return CppSQLite3Exception(0, "nothing thrown");
-}
+using kestrun_test::thrown_by;
 
 class CppSQLite3Test : public ::testing::Test {
  protected:

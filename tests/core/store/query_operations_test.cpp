@@ -10,21 +10,14 @@
 #include "core/store/query_builder.h"
 #include "core/store/sqlite_query.h"
 #include "record_tables.h"
+#include "thrown_by.h"
 
 namespace libkestrun::internal {
 namespace {
 
 using kestrun_test::RecordDatabase;
 
-CppSQLite3Exception thrown_by(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const CppSQLite3Exception& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing thrown";
-  return CppSQLite3Exception(0, "nothing thrown");
-}
+using kestrun_test::thrown_by;
 
 UserList user_list(const std::string& id, const std::string& name, long long order = 0) {
   UserList row;

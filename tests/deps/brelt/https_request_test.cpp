@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "brelt/uv_thread.h"
+#include "support/on_loop.h"
 #include "support/test_certificates.h"
 #include "support/test_trust_anchors.h"
 #include "support/wait.h"
@@ -21,8 +22,8 @@ namespace {
 using kestrun_test::KeyedCertificate;
 using kestrun_test::test_certificates;
 
-bytes to_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
-std::string text(const std::vector<unsigned char>& b) { return std::string(b.begin(), b.end()); }
+using kestrun_test::text;
+using kestrun_test::to_bytes;
 
 // One request on the core thread against a local TLS server; what the request delivers is recorded.
 class HttpsRequestTest : public testing::Test {
@@ -31,14 +32,11 @@ class HttpsRequestTest : public testing::Test {
 
   template <class F>
   auto run(F f) {
-    decltype(f()) result;
-    thread_.post_sync([&] { result = f(); });
-    return result;
+    return kestrun_test::run_on(thread_, f);
   }
-  void run_void(const std::function<void()>& f) { thread_.post_sync(f); }
 
   void TearDown() override {
-    run_void([&] { request_.reset(); });
+    run([&] { request_.reset(); });
     ASSERT_TRUE(kestrun_test::wait_until(
         [&] { return run([&] { return thread_.get_loop()->active_reqs.count; }) == 0; }));
     peer_.reset();
@@ -54,7 +52,7 @@ class HttpsRequestTest : public testing::Test {
 
   void send(HttpsRequest::Method method, const std::string& url,
             size_t max_body = HttpsRequest::kDefaultMaxBodySize) {
-    run_void([&] {
+    run([&] {
       completions_ = 0;
       errors_ = 0;
       request_ = std::make_unique<HttpsRequest>(thread_.get_loop(), method, url,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "brelt/uv_thread.h"
+#include "support/on_loop.h"
 #include "support/wait.h"
 #include "tools/sync_peer/scripted_peer.h"
 #include "tools/sync_peer/tcp_transport.h"
@@ -14,7 +15,7 @@
 namespace brelt {
 namespace {
 
-bytes to_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
+using kestrun_test::to_bytes;
 
 // A socket on the core thread with everything it reports recorded. Each `run` executes on the
 // loop thread; the recorded values are read there too.
@@ -35,11 +36,8 @@ class SocketFixture : public testing::Test {
 
   template <class F>
   auto run(F f) {
-    decltype(f()) result;
-    thread_.post_sync([&] { result = f(); });
-    return result;
+    return kestrun_test::run_on(thread_, f);
   }
-  void run_void(const std::function<void()>& f) { thread_.post_sync(f); }
 
   std::vector<std::string> events() {
     return run([&] { return events_; });
@@ -52,7 +50,7 @@ class SocketFixture : public testing::Test {
   }
 
   void TearDown() override {
-    run_void([&] { socket_.reset(); });
+    run([&] { socket_.reset(); });
     // Lookups run on libuv's pool; let them come back so the loop closes cleanly.
     ASSERT_TRUE(kestrun_test::wait_until(
         [&] { return run([&] { return thread_.get_loop()->active_reqs.count; }) == 0; }));
@@ -67,7 +65,7 @@ class SocketFixture : public testing::Test {
 TEST_F(SocketFixture, WritesQueueUntilConnectedAndLeaveInBatches) {
   sync_peer::ScriptedPeer peer(std::make_unique<sync_peer::TcpListener>(), {});
   make_socket("127.0.0.1", std::to_string(peer.port()));
-  run_void([&] {
+  run([&] {
     socket_->write(to_bytes("dropped"));  // written before connect()
     socket_->connect();
     socket_->write(to_bytes("a"));
@@ -81,7 +79,7 @@ TEST_F(SocketFixture, WritesQueueUntilConnectedAndLeaveInBatches) {
   EXPECT_EQ(run([&] { return socket_->write_batches(); }), 1u);
 
   // The first chunk starts a write at once; those written while it is in progress leave together.
-  run_void([&] {
+  run([&] {
     socket_->write(to_bytes("d"));
     socket_->write(to_bytes("e"));
     socket_->write(to_bytes("f"));
@@ -95,7 +93,7 @@ TEST_F(SocketFixture, WritesQueueUntilConnectedAndLeaveInBatches) {
 TEST_F(SocketFixture, PeerCloseGivesOneEndAndNoError) {
   sync_peer::ScriptedPeer peer(std::make_unique<sync_peer::TcpListener>(), {});
   make_socket("localhost", std::to_string(peer.port()));
-  run_void([&] { socket_->connect(); });
+  run([&] { socket_->connect(); });
   ASSERT_TRUE(peer.wait_for_connection());
   ASSERT_TRUE(wait_for_events(1));
   ASSERT_TRUE(peer.send_raw(to_bytes("from the peer")));
@@ -103,14 +101,14 @@ TEST_F(SocketFixture, PeerCloseGivesOneEndAndNoError) {
   peer.close_connection();
   ASSERT_TRUE(wait_for_events(2));
   EXPECT_EQ(state(), Socket::State::kClosed);
-  run_void([&] { socket_->end(); });  // the owner's own end after the peer's is not reported again
+  run([&] { socket_->end(); });  // the owner's own end after the peer's is not reported again
   EXPECT_EQ(events(), (std::vector<std::string>{"connect, batches 0", "end"}));
 }
 
 TEST_F(SocketFixture, EndReportsAtOnceAndClosesTheConnection) {
   sync_peer::ScriptedPeer peer(std::make_unique<sync_peer::TcpListener>(), {});
   make_socket("127.0.0.1", std::to_string(peer.port()));
-  run_void([&] { socket_->connect(); });
+  run([&] { socket_->connect(); });
   ASSERT_TRUE(wait_for_events(1));
   std::vector<std::string> at_end = run([&] {
     socket_->end();
@@ -121,14 +119,14 @@ TEST_F(SocketFixture, EndReportsAtOnceAndClosesTheConnection) {
   ASSERT_TRUE(kestrun_test::wait_until([&] { return state() == Socket::State::kClosed; }));
   EXPECT_EQ(events().size(), 2u);
   testing::internal::CaptureStdout();
-  run_void([&] { socket_->write(to_bytes("late")); });
+  run([&] { socket_->write(to_bytes("late")); });
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "brelt::Stream: usage error: write after end\n");
 }
 
 TEST_F(SocketFixture, EndWhileConnectingCancelsQuietly) {
   sync_peer::ScriptedPeer peer(std::make_unique<sync_peer::TcpListener>(), {});
   make_socket("127.0.0.1", std::to_string(peer.port()));
-  run_void([&] {
+  run([&] {
     socket_->connect();
     socket_->end();
   });
@@ -160,7 +158,7 @@ TEST_F(SocketFixture, FailuresAreReportedOnceAndCloseTheHandle) {
   for (const Case& c : cases) {
     events_.clear();
     make_socket(c.host, c.port);
-    run_void([&] { socket_->connect(); });
+    run([&] { socket_->connect(); });
     ASSERT_TRUE(wait_for_events(1)) << c.host << ":" << c.port;
     ASSERT_TRUE(kestrun_test::wait_until([&] { return state() == Socket::State::kClosed; }));
     EXPECT_EQ(events(), std::vector<std::string>{c.event});
@@ -170,14 +168,14 @@ TEST_F(SocketFixture, FailuresAreReportedOnceAndCloseTheHandle) {
 TEST_F(SocketFixture, DestroyingMidLookupOrWriteReachesNothing) {
   sync_peer::ScriptedPeer peer(std::make_unique<sync_peer::TcpListener>(), {});
   make_socket("127.0.0.1", std::to_string(peer.port()));
-  run_void([&] {
+  run([&] {
     socket_->connect();
     socket_.reset();
   });
   make_socket("127.0.0.1", std::to_string(peer.port()));
-  run_void([&] { socket_->connect(); });
+  run([&] { socket_->connect(); });
   ASSERT_TRUE(wait_for_events(1));
-  run_void([&] {
+  run([&] {
     socket_->write(bytes(8 << 20, 'w'));  // more than the kernel takes at once
     socket_->write(to_bytes("queued"));
     socket_.reset();

@@ -10,6 +10,7 @@
 #include "brelt/host_name_validator.h"
 #include "brelt/socket.h"
 #include "brelt/uv_thread.h"
+#include "support/on_loop.h"
 #include "support/test_certificates.h"
 #include "support/test_trust_anchors.h"
 #include "support/wait.h"
@@ -24,8 +25,8 @@ using kestrun_test::KeyedCertificate;
 using kestrun_test::test_certificates;
 using kestrun_test::TestCertificates;
 
-bytes to_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
-std::string text(const std::vector<unsigned char>& b) { return std::string(b.begin(), b.end()); }
+using kestrun_test::text;
+using kestrun_test::to_bytes;
 
 // A TLS filter over a real socket on the core thread, talking to the scripted peer; everything the
 // filter reports is recorded on the loop thread.
@@ -35,14 +36,11 @@ class TlsFilterTest : public testing::Test {
 
   template <class F>
   auto run(F f) {
-    decltype(f()) result;
-    thread_.post_sync([&] { result = f(); });
-    return result;
+    return kestrun_test::run_on(thread_, f);
   }
-  void run_void(const std::function<void()>& f) { thread_.post_sync(f); }
 
   void TearDown() override {
-    run_void([&] {
+    run([&] {
       tls_.reset();
       socket_.reset();
     });
@@ -67,7 +65,7 @@ class TlsFilterTest : public testing::Test {
   // Connects to the peer as "localhost" and writes `early` before the handshake can have run.
   void connect(std::vector<TlsFilter::Validator> validators, const std::string& early,
                std::chrono::milliseconds timeout = TlsFilter::kDefaultHandshakeTimeout) {
-    run_void([&] {
+    run([&] {
       socket_ = std::make_unique<Socket>(thread_.get_loop(), "localhost", std::to_string(peer_->port()));
       tls_ = std::make_unique<TlsFilter>(thread_.get_loop(), *socket_, *socket_, validators, "localhost",
                                          timeout);
@@ -128,7 +126,7 @@ TEST_F(TlsFilterTest, TrustedServerCarriesPlaintextBothWaysInOrder) {
   // Larger than one 16 KiB record and one pump step, both ways.
   std::string upload(100000, 'u');
   for (size_t i = 0; i < upload.size(); i += 7) upload[i] = static_cast<char>('a' + i % 26);
-  run_void([&] { tls_->write(to_bytes(upload)); });
+  run([&] { tls_->write(to_bytes(upload)); });
   std::string expected = "written before the handshake|" + upload;
   ASSERT_TRUE(peer_->wait_for_bytes(expected.size()));
   EXPECT_EQ(text(peer_->received_bytes()), expected);
@@ -140,7 +138,7 @@ TEST_F(TlsFilterTest, TrustedServerCarriesPlaintextBothWaysInOrder) {
   EXPECT_EQ(run([&] { return data_; }), download);
 
   testing::internal::CaptureStdout();
-  run_void([&] { tls_->start(); });
+  run([&] { tls_->start(); });
   std::cout.flush();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "brelt::TlsFilter: usage error, calling start twice\n");
   EXPECT_EQ(state(), TlsFilter::State::kEstablished);
@@ -194,7 +192,7 @@ TEST_F(TlsFilterTest, RejectedServerGetsNoApplicationBytesAndIsDisconnected) {
     ASSERT_TRUE(peer_->wait_for_connection());
     peer_->send_raw(to_bytes("unwanted"));
     ASSERT_TRUE(wait_for_events(1));
-    run_void([&] { tls_->write(to_bytes("secret written after the failure")); });
+    run([&] { tls_->write(to_bytes("secret written after the failure")); });
 
     EXPECT_EQ(events(),
               (std::vector<std::string>{c.error,
