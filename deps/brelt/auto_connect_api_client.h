@@ -6,7 +6,9 @@
 //
 // Messages are only ever written to a connection that is up. What is written while connecting,
 // ending, or waiting to reconnect is held and goes out, in order, as soon as the next connection
-// is established; what was written to a connection that then fails is the owner's to resend.
+// is established; what was written to a connection that then fails is the owner's to resend. A
+// lazily opened connection is closed one idle period after the waking write or, when held messages
+// had to wait longer, at the end of the period in which they went out.
 //
 // Everything, including the timers, runs on the thread of the loop given at construction.
 #pragma once
@@ -77,6 +79,7 @@ class AutoConnectApiClient : public JsonConnection {
   void on_disconnected(JsonConnection* connection, bool failed);
   void flush_held();
   void ping();
+  void on_idle();
   void sleep();
 
   AutoConnectTimings timings_;

@@ -333,6 +333,21 @@ TEST_F(AutoConnectTest, LazilyOpenedConnectionIsClosedAfterTheIdlePeriod) {
   EXPECT_EQ(made_.size(), 1u) << "asleep again: no reconnect";
 }
 
+// The idle period closes a connection that has done its work; it does not put the client to sleep
+// on messages it was woken to send while the server was unreachable.
+TEST_F(AutoConnectTest, IdlePeriodWaitsForHeldMessagesToGoOut) {
+  make({.idle_ms = 1, .backoff_initial_ms = 1});
+  client_->write(message("held"));
+  live(0).fail_read();
+  reconnect();
+  // Each pass blocks until the next timer is due: only the idle timer is left.
+  for (int i = 0; i < 3; ++i) uv_run(&loop_, UV_RUN_ONCE);
+  live(1).up();
+  EXPECT_EQ(trace(1).written, std::vector<Json>{message("held")});
+  ASSERT_TRUE(run_until([&] { return trace(1).ended; })) << "closed when the period in which it delivered ends";
+  EXPECT_EQ(events_, (std::vector<std::string>{"read error ECONNREFUSED", "connect", "end"}));
+}
+
 TEST_F(AutoConnectTest, ConnectNowKeepsTheConnectionPastTheIdlePeriod) {
   make({.idle_ms = 2});
   client_->write(message("wake"));
