@@ -139,12 +139,12 @@ void AutoConnectApiClient::on_connected(JsonConnection* connection) {
   // Whatever the owner writes from its callback is queued behind the held messages and flushes
   // them in order.
   if (on_connect) on_connect();
-  if (state_ != State::Connected) return;
-  if (idle_) {
+  // Held messages go out even when the client has been put to sleep meanwhile: they were written
+  // for this connection, which carries them before it is ended.
+  flush_held();
+  if (idle_ && state_ == State::Connected) {
     state_ = State::Ending;
     connection_->end();
-  } else {
-    flush_held();
   }
 }
 

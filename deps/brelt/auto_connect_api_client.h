@@ -13,6 +13,7 @@
 // Everything, including the timers, runs on the thread of the loop given at construction.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -57,12 +58,14 @@ class AutoConnectApiClient : public JsonConnection {
   // Wakes the client and connects at once, cancelling a pending back-off.
   void connect_now();
   // Puts the client to sleep and ends a live connection; one still connecting is ended once it
-  // connects. Held messages stay held until the client is woken again.
+  // connects, after the messages held for it have gone out. Messages held while no connection is on
+  // its way stay held until the client is woken again.
   void disconnect();
   // Starts the idle timer for `ms` unless it already runs; returns true when it already ran.
   bool idle_after(uint64_t ms);
   bool idle_after();
 
+  // Safe from any thread; the answer may be stale by the time it is used.
   bool is_connecting() const { return state_ == State::Connecting; }
   bool is_connected() const { return state_ == State::Connected; }
   State state() const { return state_; }
@@ -84,7 +87,8 @@ class AutoConnectApiClient : public JsonConnection {
 
   AutoConnectTimings timings_;
   bool idle_ = true;
-  State state_ = State::Disconnected;
+  // Read from other threads, which may ask whether the client is connected.
+  std::atomic<State> state_ = State::Disconnected;
   std::unique_ptr<JsonConnectionFactory> factory_;
   std::unique_ptr<JsonConnection> connection_;
   // Connections that are over. Their callbacks may still be on the stack when they are retired, so

@@ -293,12 +293,22 @@ TEST_F(AutoConnectTest, ConnectOnASleepingClientEndsRightAfterConnecting) {
   EXPECT_TRUE(trace(0).ended);
 }
 
-TEST_F(AutoConnectTest, DisconnectKeepsHeldMessagesForTheNextWake) {
+TEST_F(AutoConnectTest, DisconnectWhileConnectingSendsHeldMessagesBeforeTheEnd) {
   make();
   client_->write(message("held"));
   client_->disconnect();
-  live(0).up();  // asleep: ended at once, the held message stays
-  EXPECT_TRUE(trace(0).written.empty());
+  live(0).up();
+  EXPECT_EQ(trace(0).written, std::vector<Json>{message("held")});
+  EXPECT_TRUE(trace(0).ended);
+}
+
+TEST_F(AutoConnectTest, DisconnectWhileBackingOffKeepsHeldMessagesForTheNextWake) {
+  make({.backoff_initial_ms = 1});
+  client_->write(message("held"));
+  live(0).fail_read();
+  client_->disconnect();
+  uv_run(&loop_, UV_RUN_DEFAULT);
+  ASSERT_EQ(made_.size(), 1u) << "asleep: no reconnect";
   client_->connect_now();
   live(1).up();
   EXPECT_EQ(trace(1).written, std::vector<Json>{message("held")});
@@ -344,7 +354,8 @@ TEST_F(AutoConnectTest, IdlePeriodWaitsForHeldMessagesToGoOut) {
   for (int i = 0; i < 3; ++i) uv_run(&loop_, UV_RUN_ONCE);
   live(1).up();
   EXPECT_EQ(trace(1).written, std::vector<Json>{message("held")});
-  ASSERT_TRUE(run_until([&] { return trace(1).ended; })) << "closed when the period in which it delivered ends";
+  ASSERT_TRUE(run_until([&] { return trace(1).ended; }))
+      << "closed when the period in which it delivered ends";
   EXPECT_EQ(events_, (std::vector<std::string>{"read error ECONNREFUSED", "connect", "end"}));
 }
 
