@@ -10,7 +10,6 @@ namespace brelt {
 ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
     : device_(std::move(options.device)),
       version_(std::move(options.version)),
-      loop_(loop),
       keepalive_(options.keepalive),
       socket_(loop, options.host, options.port),
       tls_(loop, socket_, socket_, {HostnameValidator{options.host}}, options.host,
@@ -33,8 +32,14 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
     if (on_connect) on_connect();
   };
 
-  auto read_error = [this](Error error) { _notify_read_error(std::move(error)); };
-  auto write_error = [this](Error error) { _notify_write_error(std::move(error)); };
+  auto read_error = [this](Error error) {
+    failed_ = true;
+    _notify_read_error(std::move(error));
+  };
+  auto write_error = [this](Error error) {
+    failed_ = true;
+    _notify_write_error(std::move(error));
+  };
   socket_.on_read_error = read_error;
   socket_.on_write_error = write_error;
   tls_.on_read_error = read_error;
@@ -55,8 +60,9 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
 
 void ApiClient::connect() {
   socket_.connect();
-  // A lookup that cannot even start fails inside the call; an owner may have ended us already.
-  if (ended) return;
+  // A lookup that cannot even start fails inside the call. A handshake over a socket that has
+  // failed would only report a second failure when its deadline passes.
+  if (failed_ || ended) return;
   tls_.start();
   write(jsonette::Json(jsonette::Json::object{{"version", version_}, {"device", device_}}));
 }

@@ -55,8 +55,8 @@ class ApiClient : public DuplexConnectStream<jsonette::Json, jsonette::Json, Err
  private:
   std::string device_;
   std::string version_;
-  uv_loop_t* loop_;
   TcpKeepAlive keepalive_;
+  bool failed_ = false;  // a stage has reported an error
   Socket socket_;
   TlsFilter tls_;
   InflateStream inflate_;

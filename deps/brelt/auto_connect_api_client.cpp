@@ -17,7 +17,7 @@ AutoConnectApiClient::AutoConnectApiClient(uv_loop_t* loop, std::unique_ptr<Json
     : timings_(std::move(timings)),
       factory_(std::move(factory)),
       ping_timer_(loop, timings_.ping_ms, true, [this] { ping(); }),
-      idle_timer_(loop, timings_.idle_ms, false, [this] { sleep(); }),
+      idle_timer_(loop, timings_.idle_ms, false, [this] { on_idle(); }),
       reaper_(loop, 0, false,
               [this] {
                 reaper_.stop();
@@ -28,6 +28,9 @@ AutoConnectApiClient::AutoConnectApiClient(uv_loop_t* loop, std::unique_ptr<Json
           [this] { connect(); }, timings_.backoff_factor, timings_.clock) {}
 
 AutoConnectApiClient::~AutoConnectApiClient() {
+  // Connections go first, while the timers their callbacks may touch still exist.
+  connection_.reset();
+  retired_.clear();
   ping_timer_.stop();
   idle_timer_.stop();
   reaper_.stop();
@@ -70,6 +73,16 @@ void AutoConnectApiClient::connect_now() {
 }
 
 void AutoConnectApiClient::disconnect() { sleep(); }
+
+void AutoConnectApiClient::on_idle() {
+  // Held messages mean the connection this period was for has not come up yet: going to sleep
+  // would leave them for whatever wakes the client next. The period starts over instead.
+  if (!held_.empty()) {
+    idle_timer_.start();
+    return;
+  }
+  sleep();
+}
 
 void AutoConnectApiClient::sleep() {
   idle_ = true;
@@ -126,12 +139,12 @@ void AutoConnectApiClient::on_connected(JsonConnection* connection) {
   // Whatever the owner writes from its callback is queued behind the held messages and flushes
   // them in order.
   if (on_connect) on_connect();
-  if (state_ != State::Connected) return;
-  if (idle_) {
+  // Held messages go out even when the client has been put to sleep meanwhile: they were written
+  // for this connection, which carries them before it is ended.
+  flush_held();
+  if (idle_ && state_ == State::Connected) {
     state_ = State::Ending;
     connection_->end();
-  } else {
-    flush_held();
   }
 }
 

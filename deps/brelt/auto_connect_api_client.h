@@ -6,11 +6,14 @@
 //
 // Messages are only ever written to a connection that is up. What is written while connecting,
 // ending, or waiting to reconnect is held and goes out, in order, as soon as the next connection
-// is established; what was written to a connection that then fails is the owner's to resend.
+// is established; what was written to a connection that then fails is the owner's to resend. A
+// lazily opened connection is closed one idle period after the waking write or, when held messages
+// had to wait longer, at the end of the period in which they went out.
 //
 // Everything, including the timers, runs on the thread of the loop given at construction.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -55,12 +58,14 @@ class AutoConnectApiClient : public JsonConnection {
   // Wakes the client and connects at once, cancelling a pending back-off.
   void connect_now();
   // Puts the client to sleep and ends a live connection; one still connecting is ended once it
-  // connects. Held messages stay held until the client is woken again.
+  // connects, after the messages held for it have gone out. Messages held while no connection is on
+  // its way stay held until the client is woken again.
   void disconnect();
   // Starts the idle timer for `ms` unless it already runs; returns true when it already ran.
   bool idle_after(uint64_t ms);
   bool idle_after();
 
+  // Safe from any thread; the answer may be stale by the time it is used.
   bool is_connecting() const { return state_ == State::Connecting; }
   bool is_connected() const { return state_ == State::Connected; }
   State state() const { return state_; }
@@ -77,11 +82,13 @@ class AutoConnectApiClient : public JsonConnection {
   void on_disconnected(JsonConnection* connection, bool failed);
   void flush_held();
   void ping();
+  void on_idle();
   void sleep();
 
   AutoConnectTimings timings_;
   bool idle_ = true;
-  State state_ = State::Disconnected;
+  // Read from other threads, which may ask whether the client is connected.
+  std::atomic<State> state_ = State::Disconnected;
   std::unique_ptr<JsonConnectionFactory> factory_;
   std::unique_ptr<JsonConnection> connection_;
   // Connections that are over. Their callbacks may still be on the stack when they are retired, so

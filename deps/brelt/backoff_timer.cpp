@@ -1,6 +1,5 @@
 #include "brelt/backoff_timer.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -35,7 +34,9 @@ uint64_t BackoffTimer::attempt() {
     return 0;
   }
   uint64_t delay = delay_ms_;
-  delay_ms_ = std::min(static_cast<uint64_t>(static_cast<double>(delay) * factor_), maximum_ms_);
+  // Capped before converting back: a product past the integer range has no defined conversion.
+  double grown = static_cast<double>(delay) * factor_;
+  delay_ms_ = grown >= static_cast<double>(maximum_ms_) ? maximum_ms_ : static_cast<uint64_t>(grown);
   std::string line = "reconnect is too soon, backing off " + std::to_string(delay) + " ms\n\n";
   std::fwrite(line.data(), 1, line.size(), stdout);
   timer_.start_once(delay);

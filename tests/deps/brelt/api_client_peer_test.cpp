@@ -314,6 +314,26 @@ TEST_F(PeerTest, MessageWrittenWhileTheServerIsDownIsDeliveredOnceItIsBack) {
   EXPECT_EQ(copies, 1u);
 }
 
+// A host name the resolver refuses outright fails inside connect(). The bare client reports it once
+// and starts nothing more: no handshake, whose deadline would report a second failure much later.
+TEST(ApiClientTest, LookupThatCannotStartFailsOnceAndLeavesNothingRunning) {
+  uv_loop_t loop;
+  uv_loop_init(&loop);
+  auto client = std::make_unique<ApiClient>(nullptr, &loop, options("\xff", 443));
+  std::vector<std::string> errors;
+  client->on_read_error = [&](Error error) { errors.push_back("read " + error.to_string()); };
+  client->on_write_error = [&](Error error) { errors.push_back("write " + error.to_string()); };
+  client->connect();
+  client->write(message("after"));
+  uv_run(&loop, UV_RUN_NOWAIT);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("write DnsError::", 0), 0u) << errors[0];
+  EXPECT_FALSE(uv_loop_alive(&loop)) << "something still waits on the loop";
+  client.reset();
+  uv_run(&loop, UV_RUN_DEFAULT);
+  EXPECT_EQ(uv_loop_close(&loop), 0);
+}
+
 // A host name the resolver refuses outright fails inside connect(); the client that owns the
 // connection gives it up there and then, and nothing more is attempted on it.
 TEST_F(PeerTest, LookupThatCannotStartEndsTheConnectionQuietly) {

@@ -293,12 +293,22 @@ TEST_F(AutoConnectTest, ConnectOnASleepingClientEndsRightAfterConnecting) {
   EXPECT_TRUE(trace(0).ended);
 }
 
-TEST_F(AutoConnectTest, DisconnectKeepsHeldMessagesForTheNextWake) {
+TEST_F(AutoConnectTest, DisconnectWhileConnectingSendsHeldMessagesBeforeTheEnd) {
   make();
   client_->write(message("held"));
   client_->disconnect();
-  live(0).up();  // asleep: ended at once, the held message stays
-  EXPECT_TRUE(trace(0).written.empty());
+  live(0).up();
+  EXPECT_EQ(trace(0).written, std::vector<Json>{message("held")});
+  EXPECT_TRUE(trace(0).ended);
+}
+
+TEST_F(AutoConnectTest, DisconnectWhileBackingOffKeepsHeldMessagesForTheNextWake) {
+  make({.backoff_initial_ms = 1});
+  client_->write(message("held"));
+  live(0).fail_read();
+  client_->disconnect();
+  uv_run(&loop_, UV_RUN_DEFAULT);
+  ASSERT_EQ(made_.size(), 1u) << "asleep: no reconnect";
   client_->connect_now();
   live(1).up();
   EXPECT_EQ(trace(1).written, std::vector<Json>{message("held")});
@@ -331,6 +341,22 @@ TEST_F(AutoConnectTest, LazilyOpenedConnectionIsClosedAfterTheIdlePeriod) {
   EXPECT_EQ(client_->state(), AutoConnectApiClient::State::Disconnected);
   uv_run(&loop_, UV_RUN_DEFAULT);
   EXPECT_EQ(made_.size(), 1u) << "asleep again: no reconnect";
+}
+
+// The idle period closes a connection that has done its work; it does not put the client to sleep
+// on messages it was woken to send while the server was unreachable.
+TEST_F(AutoConnectTest, IdlePeriodWaitsForHeldMessagesToGoOut) {
+  make({.idle_ms = 1, .backoff_initial_ms = 1});
+  client_->write(message("held"));
+  live(0).fail_read();
+  reconnect();
+  // Each pass blocks until the next timer is due: only the idle timer is left.
+  for (int i = 0; i < 3; ++i) uv_run(&loop_, UV_RUN_ONCE);
+  live(1).up();
+  EXPECT_EQ(trace(1).written, std::vector<Json>{message("held")});
+  ASSERT_TRUE(run_until([&] { return trace(1).ended; }))
+      << "closed when the period in which it delivered ends";
+  EXPECT_EQ(events_, (std::vector<std::string>{"read error ECONNREFUSED", "connect", "end"}));
 }
 
 TEST_F(AutoConnectTest, ConnectNowKeepsTheConnectionPastTheIdlePeriod) {

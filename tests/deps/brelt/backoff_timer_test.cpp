@@ -46,6 +46,17 @@ TEST_F(BackoffTimerTest, AttemptsInQuickSuccessionFollowTheSchedule) {
   EXPECT_EQ(delays, expected);
 }
 
+TEST_F(BackoffTimerTest, DelayThatOutgrowsTheIntegerRangeStopsAtTheMaximum) {
+  const uint64_t maximum = UINT64_MAX;
+  BackoffTimer huge(
+      &loop_, uint64_t{1} << 62, maximum, BackoffTimer::kWindowMs, [] {}, 16.0, [this] { return now_; });
+  testing::internal::CaptureStdout();
+  std::vector<uint64_t> delays;
+  for (int i = 0; i < 3; ++i) delays.push_back(huge.attempt());
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(delays, (std::vector<uint64_t>{0, uint64_t{1} << 62, maximum}));
+}
+
 TEST_F(BackoffTimerTest, WindowSinceThePreviousAttemptDecidesWhetherToStartOver) {
   struct Case {
     std::chrono::milliseconds gap;
