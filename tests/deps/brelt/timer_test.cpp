@@ -54,7 +54,7 @@ TEST(TimerHandle, DroppedHandleNeverCallsAndDestroysStateOnLoop) {
     ~Probe() { *flag = thread->is_current_thread(); }
   };
   {
-    auto probe = std::make_shared<Probe>(Probe{&thread, &destroyed_on_loop});
+    auto probe = std::make_shared<Probe>(&thread, &destroyed_on_loop);
     TimerHandle handle = thread.defer(10s, [&called, probe] { called = true; });
     probe.reset();
   }

@@ -154,7 +154,7 @@ TEST(UvThread, ClearDropsQueuedClosuresOutsideTheLock) {
       thread->post([r] { *r += 100; });
     }
   };
-  auto guard = std::make_shared<PostsOnDestroy>(PostsOnDestroy{&thread, &ran});
+  auto guard = std::make_shared<PostsOnDestroy>(&thread, &ran);
   thread.post([&ran, guard] { ran += 1; });
   thread.post_low([&ran] { ran += 1; });
   guard.reset();
@@ -186,7 +186,7 @@ TEST(UvThread, DestructionDropsQueuedClosuresAndJoins) {
     std::atomic<bool>* dropped;
     ~SignalsOnDestroy() { *dropped = true; }
   };
-  auto probe = std::make_shared<SignalsOnDestroy>(SignalsOnDestroy{&dropped});
+  auto probe = std::make_shared<SignalsOnDestroy>(&dropped);
   thread->post([&ran, probe] { ++ran; });
   probe.reset();
   std::thread releaser([&] {
