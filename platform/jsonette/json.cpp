@@ -1,8 +1,8 @@
 #include "jsonette/json.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -123,9 +123,10 @@ void dump_number(const JsonValue& v, std::string& out) {
     out += "null";  // JSON has no text for infinities or NaN.
     return;
   }
+  // The shortest text that reads back as the same double: 0.1 stays "0.1".
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.17g", v.number);
-  out += buf;
+  auto result = std::to_chars(buf, buf + sizeof buf, v.number);
+  out.append(buf, result.ptr);
 }
 
 void encode_utf8(uint32_t cp, std::string& out) {
