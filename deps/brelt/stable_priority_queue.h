@@ -2,6 +2,7 @@
 // sequence number, and among equal priorities the smaller sequence ranks higher.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <tuple>
@@ -44,7 +45,7 @@ class stable_priority_queue {
   }
 
   bool empty() const { return entries_.empty(); }
-  size_t size() const { return entries_.size(); }
+  std::size_t size() const { return entries_.size(); }
 
   // Sequence number given to the last pushed entry; 0 when new or after take_all().
   uint64_t counter() const { return counter_; }
@@ -60,11 +61,11 @@ class stable_priority_queue {
 
  private:
   // Both sifts move entries into a hole instead of swapping, a third of the moves.
-  void sift_up(size_t i) {
+  void sift_up(std::size_t i) {
     highest_priority below;
     entry moving = std::move(entries_[i]);
     while (i > 0) {
-      size_t parent = (i - 1) / 2;
+      std::size_t parent = (i - 1) / 2;
       if (!below(entries_[parent], moving)) break;
       entries_[i] = std::move(entries_[parent]);
       i = parent;
@@ -75,12 +76,12 @@ class stable_priority_queue {
   // Places `moving` from the root down, the root's old entry having been taken.
   void sift_down(entry moving) {
     highest_priority below;
-    const size_t n = entries_.size();
-    size_t i = 0;
+    const std::size_t n = entries_.size();
+    std::size_t i = 0;
     for (;;) {
-      size_t left = 2 * i + 1;
+      std::size_t left = 2 * i + 1;
       if (left >= n) break;
-      size_t child = left;
+      std::size_t child = left;
       if (left + 1 < n && below(entries_[left], entries_[left + 1])) child = left + 1;
       if (!below(moving, entries_[child])) break;
       entries_[i] = std::move(entries_[child]);

@@ -19,6 +19,8 @@ UvThread::UvThread(bool start_now) {
 
 UvThread::~UvThread() {
   clear();
+  // Never started: there is no loop to stop, and waiting for one would block forever.
+  if (!thread_.joinable()) return;
   post_sync([this] { uv_stop(loop_); });
   thread_.join();
 }
@@ -28,17 +30,17 @@ void UvThread::start() {
   if (thread_.joinable()) std::terminate();
   uv_sem_t started;
   uv_sem_init(&started, 0);
-  thread_ = std::thread(&UvThread::thread_main, this, &started);
+  thread_ = std::thread(&UvThread::_thread_main, this, &started);
   uv_sem_wait(&started);
   uv_sem_destroy(&started);
 }
 
-void UvThread::thread_main(UvThread* self, uv_sem_t* started) {
+void UvThread::_thread_main(UvThread* self, uv_sem_t* started) {
   self->loop_thread_id_ = std::this_thread::get_id();
   auto* loop = new uv_loop_t;
   uv_loop_init(loop);
   self->loop_ = loop;
-  uv_async_init(loop, &self->wakeup_, &UvThread::drain);
+  uv_async_init(loop, &self->wakeup_, &UvThread::_drain);
   self->wakeup_.data = self;
   uv_sem_post(started);
 
@@ -55,7 +57,7 @@ void UvThread::thread_main(UvThread* self, uv_sem_t* started) {
   self->loop_ = nullptr;
 }
 
-void UvThread::drain(uv_async_t* handle) {
+void UvThread::_drain(uv_async_t* handle) {
   auto* self = static_cast<UvThread*>(handle->data);
   for (;;) {
     Task task;

@@ -23,8 +23,8 @@ class UvThread {
   explicit UvThread(bool start);
   UvThread(const UvThread&) = delete;
   UvThread& operator=(const UvThread&) = delete;
-  // Drops the queued closures, stops the loop and joins the thread. Never call it on the loop
-  // thread itself.
+  // Drops the queued closures, stops the loop and joins the thread (when it was started). Never
+  // call it on the loop thread itself.
   ~UvThread();
 
   // Creates the loop thread; returns once its loop runs. Calling it twice ends the process.
@@ -65,8 +65,8 @@ class UvThread {
   };
 
   void push(Task task, uint64_t priority);
-  static void thread_main(UvThread* self, uv_sem_t* started);
-  static void drain(uv_async_t* handle);
+  static void _thread_main(UvThread* self, uv_sem_t* started);
+  static void _drain(uv_async_t* handle);
 
   uv_loop_t* loop_ = nullptr;
   stable_priority_queue<Task> queue_;

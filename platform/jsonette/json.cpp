@@ -1,8 +1,8 @@
 #include "jsonette/json.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -123,9 +123,10 @@ void dump_number(const JsonValue& v, std::string& out) {
     out += "null";  // JSON has no text for infinities or NaN.
     return;
   }
+  // The shortest text that reads back as the same double: 0.1 stays "0.1".
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.17g", v.number);
-  out += buf;
+  auto result = std::to_chars(buf, buf + sizeof buf, v.number);
+  out.append(buf, result.ptr);
 }
 
 void encode_utf8(uint32_t cp, std::string& out) {
@@ -364,7 +365,11 @@ class Parser {
       if (errno == 0) return Json(v);
       // Out of 64-bit range: keep the magnitude as a double rather than clamping silently.
     }
-    return Json(std::strtod(text.c_str(), nullptr));
+    double d = std::strtod(text.c_str(), nullptr);
+    // An overflow would come back as infinity, which has no JSON text: the value could not be
+    // written out again.
+    if (!std::isfinite(d)) return fail("number out of range");
+    return Json(d);
   }
 
   std::string_view in_;
@@ -397,10 +402,12 @@ bool Json::is_integer() const { return is_number() && ptr_->integral; }
 
 double Json::number_value() const { return is_number() ? ptr_->number : 0; }
 
+// Out-of-range values saturate: a plain cast of a large double is undefined behaviour.
 int Json::int_value() const {
-  if (!is_number()) return 0;
-  if (ptr_->integral) return static_cast<int>(ptr_->integer);
-  return static_cast<int>(ptr_->number);
+  int64_t v = int64_value();
+  if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(v);
 }
 
 int64_t Json::int64_value() const {

@@ -29,6 +29,23 @@ TEST(Json, IntegersKeep64BitPrecision) {
   EXPECT_EQ(Json(big).dump(), "9223372036854775807");
 }
 
+TEST(Json, IntValueSaturatesOutOfRange) {
+  const int kMax = std::numeric_limits<int>::max();
+  const int kMin = std::numeric_limits<int>::min();
+  const struct {
+    Json value;
+    int expected;
+  } cases[] = {
+      {Json(1e300), kMax},
+      {Json(-1e300), kMin},
+      {Json(std::numeric_limits<double>::infinity()), kMax},
+      {Json(int64_t{1} << 32), kMax},
+      {Json(-(int64_t{1} << 40)), kMin},
+      {Json(-7.9), -7},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.value.int_value(), c.expected) << c.value.number_value();
+}
+
 TEST(Json, AccessorsOfAnotherKindGiveEmptyValues) {
   Json s("text");
   EXPECT_EQ(s.number_value(), 0);
@@ -61,6 +78,9 @@ TEST(Json, ParsesAndRoundTripsText) {
       "0",
       "-1",
       "1.5",
+      "0.1",
+      "-2.5e-07",
+      "1e+300",
       "\"\"",
       "[]",
       "{}",
@@ -83,8 +103,8 @@ TEST(Json, DecodesEscapes) {
 }
 
 TEST(Json, BadInputGivesNullAndAnError) {
-  const char* cases[] = {"",      "{",       "[1,]", "{\"a\" 1}", "tru",   "01x",     "\"abc", "\"\\ud800\"",
-                         "[1] 2", "\"\\q\"", "-",    "1.",        "{1:2}", "\"\x01\""};
+  const char* cases[] = {"",      "{",       "[1,]", "{\"a\" 1}", "tru",   "01x",      "\"abc", "\"\\ud800\"",
+                         "[1] 2", "\"\\q\"", "-",    "1.",        "{1:2}", "\"\x01\"", "1e999", "[-1e400]"};
   for (const char* text : cases) {
     std::string err;
     Json v = Json::parse(text, err);

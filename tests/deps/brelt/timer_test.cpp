@@ -22,6 +22,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Returns once a call deferred by `delay` from now has run. libuv runs timers in the order they
+// fall due, so every timer due before it has fired by then.
+void wait_past(UvThread& thread, std::chrono::milliseconds delay) {
+  std::atomic<bool> passed{false};
+  TimerHandle sentinel = thread.defer(delay, [&] { passed = true; });
+  ASSERT_TRUE(kestrun_test::wait_until([&] { return passed.load(); }));
+}
+
 TEST(TimerHandle, DeferZeroRunsOnALaterIterationNotInline) {
   UvThread thread(true);
   std::atomic<bool> ran{false};
@@ -46,7 +54,7 @@ TEST(TimerHandle, DroppedHandleNeverCallsAndDestroysStateOnLoop) {
     ~Probe() { *flag = thread->is_current_thread(); }
   };
   {
-    auto probe = std::make_shared<Probe>(Probe{&thread, &destroyed_on_loop});
+    auto probe = std::make_shared<Probe>(&thread, &destroyed_on_loop);
     TimerHandle handle = thread.defer(10s, [&called, probe] { called = true; });
     probe.reset();
   }
@@ -58,10 +66,10 @@ TEST(TimerHandle, DroppedHandleNeverCallsAndDestroysStateOnLoop) {
 TEST(TimerHandle, AssigningANewDeferCancelsThePrevious) {
   UvThread thread(true);
   std::atomic<int> first{0}, second{0};
-  TimerHandle member = thread.defer(200ms, [&] { ++first; });
+  TimerHandle member = thread.defer(20ms, [&] { ++first; });
   member = thread.defer(1ms, [&] { ++second; });
-  ASSERT_TRUE(kestrun_test::wait_until([&] { return second.load() == 1; }));
-  std::this_thread::sleep_for(250ms);
+  wait_past(thread, 40ms);
+  EXPECT_EQ(second.load(), 1);
   EXPECT_EQ(first.load(), 0);
   member = TimerHandle();  // releasing after the call ran calls nothing more
   EXPECT_EQ(second.load(), 1);
@@ -87,7 +95,7 @@ TEST(TimerHandle, SecondsAreConverted) {
   UvThread thread(true);
   std::atomic<bool> called{false};
   TimerHandle handle = thread.defer(std::chrono::seconds(1), [&] { called = true; });
-  std::this_thread::sleep_for(50ms);
+  wait_past(thread, 50ms);
   EXPECT_FALSE(called.load());
 }
 
@@ -114,7 +122,7 @@ TEST_F(TimerTest, OneShotFiresOnceAndStaysRunningUntilStopped) {
   make(10, false);
   on_loop([&] { timer_->start(); });
   ASSERT_TRUE(kestrun_test::wait_until([&] { return fired_.load() == 1; }));
-  std::this_thread::sleep_for(40ms);
+  wait_past(thread_, 40ms);
   EXPECT_EQ(fired_.load(), 1);
   bool running = false;
   on_loop([&] { running = timer_->is_running(); });
@@ -136,31 +144,44 @@ TEST_F(TimerTest, StartOnceOnARepeatingTimerFiresOnlyOnce) {
   make(1000, true);
   on_loop([&] { timer_->start_once(10); });
   ASSERT_TRUE(kestrun_test::wait_until([&] { return fired_.load() == 1; }));
-  std::this_thread::sleep_for(50ms);
+  wait_past(thread_, 50ms);
   EXPECT_EQ(fired_.load(), 1);
 }
 
 TEST_F(TimerTest, StartRestartsFromTheFullTimeout) {
   make(100, false);
-  on_loop([&] { timer_->start(); });
-  std::this_thread::sleep_for(60ms);
-  auto restarted = std::chrono::steady_clock::now();
-  on_loop([&] { timer_->start(); });
+  std::atomic<int> fired_before_full_timeout{-1};
+  TimerHandle restart, check;
+  // Restarted 60 ms in; the first start would fire 40 ms later, the restart 100 ms later.
+  on_loop([&] {
+    timer_->start();
+    restart = thread_.defer(60ms, [&] {
+      timer_->start();
+      check = thread_.defer(70ms, [&] { fired_before_full_timeout = fired_.load(); });
+    });
+  });
   ASSERT_TRUE(kestrun_test::wait_until([&] { return fired_.load() == 1; }));
-  // The first start would have fired 40 ms after the restart.
-  EXPECT_GE(std::chrono::steady_clock::now() - restarted, 80ms);
+  EXPECT_EQ(fired_before_full_timeout.load(), 0);
 }
 
-TEST(TimerDestruction, StartedTimerIsLoggedAndStopped) {
-  UvThread thread(true);
-  testing::internal::CaptureStderr();
-  thread.post_sync([&] {
-    Timer timer(thread.get_loop(), 1, false, [] {});
-    timer.start();
-  });
-  thread.post_sync([] {});
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "brelt::Timer: calling destructor on timer without stopping it first\n");
+TEST(TimerDestruction, StartedTimerIsLoggedOnceAndStopped) {
+  for (bool fired_first : {false, true}) {
+    UvThread thread(true);
+    std::optional<Timer> timer;
+    std::atomic<bool> fired{false};
+    testing::internal::CaptureStderr();
+    thread.post_sync([&] {
+      timer.emplace(thread.get_loop(), 1, false, [&] { fired = true; });
+      timer->start();
+    });
+    if (fired_first) {
+      ASSERT_TRUE(kestrun_test::wait_until([&] { return fired.load(); }));
+    }
+    thread.post_sync([&] { timer.reset(); });
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "brelt::Timer: calling destructor on timer without stopping it first\n")
+        << "fired first: " << fired_first;
+  }
 }
 
 TEST(UvThreadShutdown, OpenHandleLogsAndDestructorReturns) {

@@ -154,7 +154,7 @@ TEST(UvThread, ClearDropsQueuedClosuresOutsideTheLock) {
       thread->post([r] { *r += 100; });
     }
   };
-  auto guard = std::make_shared<PostsOnDestroy>(PostsOnDestroy{&thread, &ran});
+  auto guard = std::make_shared<PostsOnDestroy>(&thread, &ran);
   thread.post([&ran, guard] { ran += 1; });
   thread.post_low([&ran] { ran += 1; });
   guard.reset();
@@ -178,19 +178,30 @@ TEST(UvThread, ClearKeepsWhatPostSyncCallersWaitFor) {
 
 TEST(UvThread, DestructionDropsQueuedClosuresAndJoins) {
   std::atomic<int> ran{0};
-  {
-    auto thread = std::make_unique<UvThread>(true);
-    Blocker* blocker = new Blocker(*thread);
-    thread->post([&] { ++ran; });
-    std::thread releaser([blocker] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      blocker->release();
-    });
-    thread.reset();
-    releaser.join();
-    delete blocker;
-  }
+  std::atomic<bool> dropped{false};
+  auto thread = std::make_unique<UvThread>(true);
+  Blocker blocker(*thread);
+  // The loop stays blocked until the queued closure has been dropped, so it cannot run first.
+  struct SignalsOnDestroy {
+    std::atomic<bool>* dropped;
+    ~SignalsOnDestroy() { *dropped = true; }
+  };
+  auto probe = std::make_shared<SignalsOnDestroy>(&dropped);
+  thread->post([&ran, probe] { ++ran; });
+  probe.reset();
+  std::thread releaser([&] {
+    kestrun_test::wait_until([&] { return dropped.load(); });
+    blocker.release();
+  });
+  thread.reset();
+  releaser.join();
+  EXPECT_TRUE(dropped.load());
   EXPECT_EQ(ran.load(), 0);
+}
+
+TEST(UvThread, NeverStartedThreadIsDestroyedWithoutWaiting) {
+  UvThread thread(false);
+  EXPECT_EQ(thread.get_loop(), nullptr);
 }
 
 TEST(UvThread, PostToThreadPoolRunsAfterWorkOnLoop) {
