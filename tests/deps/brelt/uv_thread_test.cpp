@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -75,6 +76,23 @@ TEST(StablePriorityQueue, TakeAllResetsSequence) {
   EXPECT_TRUE(q.empty());
   q.push_low(3);
   EXPECT_EQ(q.counter(), 1u);
+}
+
+TEST(StablePriorityQueue, TakenEntriesRankAsTheyWouldHavePopped) {
+  stable_priority_queue<int> q;
+  q.push_low(1);
+  q.push_custom(2, 5);
+  q.push_high(3);
+  q.push_low(4);
+  q.push_custom(5, 7);
+  q.push_high(6);
+  auto taken = q.take_all();
+  std::sort(taken.begin(), taken.end(), [](const auto& a, const auto& b) {
+    return stable_priority_queue<int>::highest_priority()(b, a);
+  });
+  std::vector<int> order;
+  for (const auto& entry : taken) order.push_back(std::get<0>(entry));
+  EXPECT_EQ(order, (std::vector<int>{3, 6, 5, 2, 1, 4}));
 }
 
 TEST(UvThread, QueuedClosuresRunByPriorityThenPostingOrder) {
