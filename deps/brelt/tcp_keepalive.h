@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include <uv.h>
-
 #include "brelt/socket.h"
 
 namespace brelt {
