@@ -3,6 +3,8 @@
 #include <atomic>
 #include <utility>
 
+#include "core/foundation/process_instance.h"
+
 namespace libkestrun {
 
 namespace {
@@ -11,10 +13,7 @@ namespace {
 // they cannot collide with the keys the application passes.
 std::atomic<uint32_t> next_observer_key{0};
 
-std::shared_ptr<NotificationCenter>& instance() {
-  static std::shared_ptr<NotificationCenter> center;
-  return center;
-}
+ProcessInstance<NotificationCenter> instance;
 
 }  // namespace
 
@@ -96,21 +95,23 @@ void NotificationObserver::release() noexcept {
 }
 
 void notification_center_set_instance(std::shared_ptr<NotificationCenter> center) {
-  instance() = std::move(center);
+  instance.set(std::move(center));
 }
 
 void notification_center_post_notification(const std::string& name, const jsonette::Json& payload) {
-  instance()->post_notification(name, payload);
+  instance.call(&NotificationCenter::post_notification, name, payload);
 }
 
 void notification_center_listen(const std::string& name, void* key, NotificationListener listener) {
-  instance()->listen(name, key, std::move(listener));
+  instance.call(&NotificationCenter::listen, name, key, std::move(listener));
 }
 
 void notification_center_stop_listening(const std::string& name, void* key) {
-  instance()->stop_listening(name, key);
+  instance.call([&](NotificationCenter& center) { center.stop_listening(name, key); });
 }
 
-void notification_center_stop_listening(void* key) { instance()->stop_listening(key); }
+void notification_center_stop_listening(void* key) {
+  instance.call([&](NotificationCenter& center) { center.stop_listening(key); });
+}
 
 }  // namespace libkestrun

@@ -73,7 +73,8 @@ class NotificationObserver {
   NotificationListener listener_;
 };
 
-// The process-wide center that the core facade sets; the forwarders require it to be set.
+// The process-wide center that the core facade sets (see process_instance.h); while none is set
+// the forwarders do nothing.
 void notification_center_set_instance(std::shared_ptr<NotificationCenter> center);
 void notification_center_post_notification(const std::string& name, const jsonette::Json& payload);
 void notification_center_listen(const std::string& name, void* key, NotificationListener listener);

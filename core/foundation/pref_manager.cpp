@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/foundation/ks_string.h"
+#include "core/foundation/process_instance.h"
 #include "core/foundation/utility.h"
 #include "localization/localization.h"
 
@@ -90,7 +91,7 @@ int int_of(const jsonette::Json& value) {
       std::clamp<int64_t>(i, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-PrefManager* instance = nullptr;
+ProcessInstance<PrefManager> instance;
 
 }  // namespace
 
@@ -379,68 +380,82 @@ void PrefManager::setUserHasConfirmedBatchSwipe(bool confirmed) { _set(kConfirme
 bool PrefManager::userHasSeenZeroInboxSharePrompt() { return read(kSeenZeroInboxSharePrompt).bool_value(); }
 void PrefManager::setUserHasSeenZeroInboxSharePrompt(bool seen) { _set(kSeenZeroInboxSharePrompt, seen); }
 
-void pref_manager_set_instance(PrefManager* manager) { instance = manager; }
+void pref_manager_set_instance(std::shared_ptr<PrefManager> manager) { instance.set(std::move(manager)); }
 
-std::tm pref_manager_get_weekday_start() { return instance->getWeekdayStart(); }
-std::tm pref_manager_get_weekend_start() { return instance->getWeekendStart(); }
-std::tm pref_manager_get_workday_end() { return instance->getWorkdayEnd(); }
-void pref_manager_set_weekday_start(std::tm time) { instance->setWeekdayStart(time); }
-void pref_manager_set_weekend_start(std::tm time) { instance->setWeekendStart(time); }
-void pref_manager_set_workday_end(std::tm time) { instance->setWorkdayEnd(time); }
-int pref_manager_get_hours_for_later_today() { return instance->getHoursForLaterToday(); }
-int pref_manager_get_months_for_someday() { return instance->getMonthsForSomeday(); }
-void pref_manager_set_hours_for_later_today(int hours) { instance->setHoursForLaterToday(hours); }
-void pref_manager_set_months_for_someday(int months) { instance->setMonthsForSomeday(months); }
-int pref_manager_get_work_week_start_day() { return instance->getWorkWeekStartDay(); }
-int pref_manager_get_weekend_start_day() { return instance->getWeekendStartDay(); }
-int pref_manager_get_weekend_end_day() { return instance->getWeekendEndDay(); }
-void pref_manager_set_work_week_start_day(int day) { instance->setWorkWeekStartDay(day); }
-void pref_manager_set_weekend_start_day(int day) { instance->setWeekendStartDay(day); }
-int pref_manager_get_notif_type() { return instance->getNotifType(); }
-void pref_manager_set_notif_type(int type) { instance->setNotifType(type); }
-bool pref_manager_push_enabled_for_new_messages() { return instance->pushEnabledForNewMessages(); }
-void pref_manager_set_push_enabled_for_new_messages(bool enabled) {
-  instance->setPushEnabledForNewMessages(enabled);
+std::tm pref_manager_get_weekday_start() { return instance.call(&PrefManager::getWeekdayStart); }
+std::tm pref_manager_get_weekend_start() { return instance.call(&PrefManager::getWeekendStart); }
+std::tm pref_manager_get_workday_end() { return instance.call(&PrefManager::getWorkdayEnd); }
+void pref_manager_set_weekday_start(std::tm time) { instance.call(&PrefManager::setWeekdayStart, time); }
+void pref_manager_set_weekend_start(std::tm time) { instance.call(&PrefManager::setWeekendStart, time); }
+void pref_manager_set_workday_end(std::tm time) { instance.call(&PrefManager::setWorkdayEnd, time); }
+int pref_manager_get_hours_for_later_today() { return instance.call(&PrefManager::getHoursForLaterToday); }
+int pref_manager_get_months_for_someday() { return instance.call(&PrefManager::getMonthsForSomeday); }
+void pref_manager_set_hours_for_later_today(int hours) {
+  instance.call(&PrefManager::setHoursForLaterToday, hours);
 }
-bool pref_manager_get_reminder_push() { return instance->getReminderPush(); }
-void pref_manager_set_reminder_push(bool enabled) { instance->setReminderPush(enabled); }
-int pref_manager_get_badge_type() { return instance->getBadgeType(); }
-void pref_manager_set_badge_type(int type) { instance->setBadgeType(type); }
-bool pref_manager_get_push() { return instance->getPush(); }
-void pref_manager_set_push(bool enabled) { instance->setPush(enabled); }
-bool pref_manager_has_account_specific_signatures() { return instance->hasAccountSpecificSignatures(); }
+void pref_manager_set_months_for_someday(int months) {
+  instance.call(&PrefManager::setMonthsForSomeday, months);
+}
+int pref_manager_get_work_week_start_day() { return instance.call(&PrefManager::getWorkWeekStartDay); }
+int pref_manager_get_weekend_start_day() { return instance.call(&PrefManager::getWeekendStartDay); }
+int pref_manager_get_weekend_end_day() { return instance.call(&PrefManager::getWeekendEndDay); }
+void pref_manager_set_work_week_start_day(int day) { instance.call(&PrefManager::setWorkWeekStartDay, day); }
+void pref_manager_set_weekend_start_day(int day) { instance.call(&PrefManager::setWeekendStartDay, day); }
+int pref_manager_get_notif_type() { return instance.call(&PrefManager::getNotifType); }
+void pref_manager_set_notif_type(int type) { instance.call(&PrefManager::setNotifType, type); }
+bool pref_manager_push_enabled_for_new_messages() {
+  return instance.call(&PrefManager::pushEnabledForNewMessages);
+}
+void pref_manager_set_push_enabled_for_new_messages(bool enabled) {
+  instance.call(&PrefManager::setPushEnabledForNewMessages, enabled);
+}
+bool pref_manager_get_reminder_push() { return instance.call(&PrefManager::getReminderPush); }
+void pref_manager_set_reminder_push(bool enabled) { instance.call(&PrefManager::setReminderPush, enabled); }
+int pref_manager_get_badge_type() { return instance.call(&PrefManager::getBadgeType); }
+void pref_manager_set_badge_type(int type) { instance.call(&PrefManager::setBadgeType, type); }
+bool pref_manager_get_push() { return instance.call(&PrefManager::getPush); }
+void pref_manager_set_push(bool enabled) { instance.call(&PrefManager::setPush, enabled); }
+bool pref_manager_has_account_specific_signatures() {
+  return instance.call(&PrefManager::hasAccountSpecificSignatures);
+}
 void pref_manager_set_has_account_specific_signatures(bool enabled) {
-  instance->setHasAccountSpecificSignatures(enabled);
+  instance.call(&PrefManager::setHasAccountSpecificSignatures, enabled);
 }
 std::string pref_manager_get_email_signature(const std::string& accountID) {
-  return instance->getEmailSignature(accountID);
+  return instance.call(&PrefManager::getEmailSignature, accountID);
 }
 std::string pref_manager_get_email_signature_preview(const std::string& accountID) {
-  return instance->getEmailSignaturePreview(accountID);
+  return instance.call(&PrefManager::getEmailSignaturePreview, accountID);
 }
 std::string pref_manager_get_email_signature_to_insert(const std::string& accountID) {
-  return instance->getEmailSignatureToInsert(accountID);
+  return instance.call(&PrefManager::getEmailSignatureToInsert, accountID);
 }
 void pref_manager_set_email_signature(const std::string& accountID, const std::string& signature) {
-  instance->setEmailSignature(accountID, signature);
+  instance.call(&PrefManager::setEmailSignature, accountID, signature);
 }
-bool pref_manager_state_change_will_read_item() { return instance->stateChangeWillReadItem(); }
+bool pref_manager_state_change_will_read_item() {
+  return instance.call(&PrefManager::stateChangeWillReadItem);
+}
 void pref_manager_set_state_change_will_read_item(bool enabled) {
-  instance->setStateChangeWillReadItem(enabled);
+  instance.call(&PrefManager::setStateChangeWillReadItem, enabled);
 }
-bool pref_manager_move_action_should_unstar_item() { return instance->moveActionShouldUnstarItem(); }
+bool pref_manager_move_action_should_unstar_item() {
+  return instance.call(&PrefManager::moveActionShouldUnstarItem);
+}
 void pref_manager_set_move_action_should_unstar_item(bool enabled) {
-  instance->setMoveActionShouldUnstarItem(enabled);
+  instance.call(&PrefManager::setMoveActionShouldUnstarItem, enabled);
 }
-bool pref_manager_should_show_help_me_get_to_zero() { return instance->shouldShowHelpMeGetToZero(); }
+bool pref_manager_should_show_help_me_get_to_zero() {
+  return instance.call(&PrefManager::shouldShowHelpMeGetToZero);
+}
 void pref_manager_set_should_show_help_me_get_to_zero(bool enabled) {
-  instance->setShouldShowHelpMeGetToZero(enabled);
+  instance.call(&PrefManager::setShouldShowHelpMeGetToZero, enabled);
 }
 bool pref_manager_allow_swipe_from_edge_to_show_drawer() {
-  return instance->allowSwipeFromEdgeToShowDrawer();
+  return instance.call(&PrefManager::allowSwipeFromEdgeToShowDrawer);
 }
 void pref_manager_set_allow_swipe_from_edge_to_show_drawer(bool enabled) {
-  instance->setAllowSwipeFromEdgeToShowDrawer(enabled);
+  instance.call(&PrefManager::setAllowSwipeFromEdgeToShowDrawer, enabled);
 }
 
 }  // namespace libkestrun

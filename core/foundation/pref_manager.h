@@ -148,8 +148,9 @@ class PrefManager : public lks::EventSource<pref_locally_changed> {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-// The process-wide instance, set once by the core before any forwarder runs.
-void pref_manager_set_instance(PrefManager* manager);
+// The process-wide instance (see process_instance.h): each forwarder below calls the method of
+// the same name on it, or answers the neutral value while none is set.
+void pref_manager_set_instance(std::shared_ptr<PrefManager> manager);
 
 std::tm pref_manager_get_weekday_start();
 std::tm pref_manager_get_weekend_start();

@@ -89,7 +89,7 @@ class PrefManagerTest : public ::testing::Test {
 
   PrefManager& prefs() {
     if (!prefs_) {
-      prefs_ = std::make_unique<PrefManager>(&thread_, center_, store_, &accounts_);
+      prefs_ = std::make_shared<PrefManager>(&thread_, center_, store_, &accounts_);
       prefs_->listen<pref_locally_changed>([this](Json changes) {
         EXPECT_TRUE(thread_.is_current_thread());
         std::lock_guard<std::mutex> lock(mutex_);
@@ -121,7 +121,7 @@ class PrefManagerTest : public ::testing::Test {
   std::shared_ptr<KvStore> base_ = std::make_shared<MemoryStore>();
   std::shared_ptr<CountingStore> store_ = std::make_shared<CountingStore>(base_);
   Accounts accounts_;
-  std::unique_ptr<PrefManager> prefs_;
+  std::shared_ptr<PrefManager> prefs_;
   std::mutex mutex_;
   std::vector<Json> events_;
   int notifications_ = 0;
@@ -439,7 +439,9 @@ TEST_F(PrefManagerTest, TheTimeZoneOffsetFollowsTheLocalZone) {
 }
 
 TEST_F(PrefManagerTest, ForwardersReachTheProcessWideInstance) {
-  pref_manager_set_instance(&prefs());
+  EXPECT_EQ(pref_manager_get_badge_type(), 0);  // no instance yet: the neutral answer
+  prefs();
+  pref_manager_set_instance(prefs_);
   pref_manager_set_badge_type(4);
   EXPECT_EQ(pref_manager_get_badge_type(), 4);
   pref_manager_set_state_change_will_read_item(false);
