@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -121,6 +122,42 @@ TEST_F(LookupsTest, PluralFormsByCount) {
   EXPECT_EQ(str_printf(PLURALIZED_STRING(kUndoMoveItem, kUndoMoveItems, "", 1).c_str(), uint64_t{1}, "Trash",
                        "Inbox"),
             "Are you sure you want to undo that, and move 1 item from Trash back to Inbox?");
+}
+
+// The reminder and reply-header forms of a few more locales, in a pinned zone: 2026-03-05
+// 15:07 in Berlin.
+TEST_F(LookupsTest, TimestampsInMoreLocales) {
+  const char* old_tz = std::getenv("TZ");
+  std::string saved = old_tz ? old_tz : "";
+  setenv("TZ", "Europe/Berlin", 1);
+  const int64_t march = 1772719629000;
+  struct Case {
+    const char* locale;
+    hvx_date_string_type code;
+    const char* expected;
+  } cases[] = {
+      {"ru", HVX_DATE_STRING_DATE, "чт, 5 мар. 2026 г."},
+      {"ru", HVX_DATE_STRING_TIME, "15:07"},
+      {"th_TH", HVX_DATE_STRING_DATE_YEAR, "5 มี.ค. 2569"},  // Buddhist era
+      {"zh_TW", HVX_DATE_STRING_TIME, "下午3:07"},
+      {"ko", HVX_DATE_STRING_MONTH_DAY, "3월 5일"},
+      {"pt_BR", HVX_DATE_STRING_DATE_TIME, "5 de mar. de 2026 15:07"},
+      {"es_ES", HVX_DATE_STRING_DATE, "jue, 5 mar 2026"},  // the language's forms
+  };
+  for (const Case& c : cases) {
+    use(c.locale);
+    EXPECT_EQ(LOCALIZED_TIMESTAMP(c.code, march), c.expected) << c.locale;
+  }
+  use("de");
+  EXPECT_EQ(
+      str_printf(LOCALIZED_STRING(kReplyHeader, "").c_str(), LOCALIZED_TIMESTAMP(HVX_DATE_STRING_DATE, march),
+                 LOCALIZED_TIMESTAMP(HVX_DATE_STRING_TIME, march), "Ann"),
+      "Ann schrieb am Do., 5. März 2026 um 15:07:");
+  if (old_tz) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
 }
 
 }  // namespace
