@@ -9,10 +9,9 @@ namespace harnvik::verdane {
 namespace lang {
 
 uint64_t FormatArg::bits() const {
-  if (kind_ == Kind::kUnsigned || size_ >= sizeof(uint64_t))
-    return unsigned_ | static_cast<uint64_t>(signed_);
-  uint64_t mask = (uint64_t{1} << (size_ * 8)) - 1;
-  return static_cast<uint64_t>(signed_) & mask;
+  if (kind_ == Kind::kUnsigned) return unsigned_;
+  uint64_t raw = static_cast<uint64_t>(signed_);
+  return size_ >= sizeof(uint64_t) ? raw : raw & ((uint64_t{1} << (size_ * 8)) - 1);
 }
 
 namespace {

@@ -31,7 +31,10 @@ class FormatArg {
       unsigned_ = value;
     }
   }
+  template <typename T>
+  requires std::is_enum_v<T> FormatArg(T value) : FormatArg(static_cast<std::underlying_type_t<T>>(value)) {}
   FormatArg(double value) : kind_(Kind::kFloat), float_(value) {}
+  FormatArg(bool) = delete;  // would pass as a number; say which text is meant
 
   Kind kind() const { return kind_; }
   std::string_view text() const { return text_; }

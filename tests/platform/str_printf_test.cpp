@@ -32,6 +32,9 @@ TEST(StrPrintf, IntegersPrintAtTheirOwnWidth) {
   EXPECT_EQ(str_printf("%hhd %lld %zu", INT64_MIN, short{-2}, size_t{9}), "-9223372036854775808 -2 9");
   EXPECT_EQ(str_printf("%d", UINT64_MAX), "18446744073709551615");
   EXPECT_EQ(str_printf("%x %x %lx", -1, int8_t{-1}, int64_t{-1}), "ffffffff ff ffffffffffffffff");
+  enum Plain { kSeven = 7 };
+  enum class Scoped : uint8_t { kTwo = 2 };
+  EXPECT_EQ(str_printf("%d %d", kSeven, Scoped::kTwo), "7 2");
 }
 
 TEST(StrPrintf, PositionalConversionsPickTheirArguments) {
