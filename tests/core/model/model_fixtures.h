@@ -47,6 +47,7 @@ class CachingContext : public MemoryContext {
  public:
   CachingContext() : MemoryContext(kPersistentKind) {}
 
+  void reset() override { KestrunContext::reset(); }
   std::shared_ptr<KestrunObject> createObject(const std::string& table, const std::string& id) override {
     return KestrunContext::createObject(table, id);
   }
