@@ -67,6 +67,9 @@ class ServerDocumentTest : public ::testing::Test {
     return email;
   }
 
+  // Declared before the thread, so that a delivery still queued when the test ends finds them.
+  std::mutex mutex_;
+  std::vector<std::string> bad_data_;
   brelt::UvThread thread_{true};
   std::shared_ptr<libkestrun::NotificationCenter> center_ =
       std::make_shared<libkestrun::NotificationCenter>(thread_);
@@ -75,8 +78,6 @@ class ServerDocumentTest : public ::testing::Test {
         std::lock_guard<std::mutex> lock(mutex_);
         bad_data_.push_back(id.string_value());
       });
-  std::mutex mutex_;
-  std::vector<std::string> bad_data_;
   std::shared_ptr<kestrun_test::FakeAccountManager> accounts_ =
       std::make_shared<kestrun_test::FakeAccountManager>();
   std::shared_ptr<kestrun_test::FakeOfflineManager> offline_ =
@@ -125,6 +126,7 @@ TEST_F(ServerDocumentTest, AcceptanceRule) {
     EXPECT_EQ(badData(), c.notified);
   }
   // The account asked about is the document's; a numeric one is never asked about.
+  accounts_->account_authenticated = true;
   accounts_->clear();
   JsonDoc numeric(R"({"_id": "E1", "acct_id": 7})");
   email(0)->shouldApplyServerDocument(numeric.value);
