@@ -22,6 +22,8 @@ class KSEmail : public DBKestrunObject, public libkestrun::internal::Email {
   void setDefaults() override;
   std::string id() const override { return get_EMAILID(); }
   std::string tableName() const override { return libkestrun::internal::Email::table_name; }
+  // No key of the e-mail document is applied here yet; finishing a document still reads its sync
+  // data and marks the e-mail loaded.
   void setFromServerKey(const std::string& key, json_t* value) override;
   // Insert when new, else update when changed, else remove when deleted.
   void save() override;

@@ -39,8 +39,8 @@ class KSItem : public DBKestrunObject {
   void setDefaults() override;
   std::string id() const override { return row_.get_ITEMID(); }
   std::string tableName() const override { return libkestrun::internal::Item::table_name; }
-  // The item's server document is read by the document reader of its own; until it is, the keys
-  // change nothing but the sync data and the loaded-once flag that finishing reads.
+  // No key of the item document is applied here yet; finishing a document still reads its sync
+  // data and marks the item loaded.
   void setFromServerKey(const std::string& key, json_t* value) override;
   // Insert when new, else update when changed, else remove when deleted.
   void save() override;
