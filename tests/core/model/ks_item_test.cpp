@@ -83,6 +83,15 @@ TEST_F(KSItemTest, EqualValuesRaiseNoFlag) {
   EXPECT_FALSE(item->isUpdated());
 }
 
+// Items report their first change whether or not they have an id yet.
+TEST_F(KSItemTest, ItemWithoutIdIsReportedOnItsFirstChange) {
+  auto item = std::make_shared<KSItem>(&context_);
+  item->setSubject("no id yet");
+  item->setThreadRead(false);
+  EXPECT_EQ(context_.pendingCount(), 1u);
+  EXPECT_TRUE(item->isInserted());
+}
+
 TEST_F(KSItemTest, SetStateKeepsThePreviousState) {
   auto item = cleanItem("I1");
   item->setState(ItemState::Inbox);
