@@ -15,6 +15,7 @@
 
 #include "core/foundation/leveldb_store.h"
 #include "core/foundation/memory_store.h"
+#include "support/fake_account_manager.h"
 #include "support/temp_dir.h"
 
 namespace libkestrun {
@@ -44,7 +45,7 @@ class CountingStore final : public KvStore {
 };
 
 // The account manager as the preferences see it, kept in memory.
-class Accounts final : public AccountManager {
+class Accounts final : public kestrun_test::FakeAccountManager {
  public:
   std::shared_ptr<std::vector<std::string>> allAccountIDs() override {
     auto ids = std::make_shared<std::vector<std::string>>();

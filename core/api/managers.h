@@ -1,0 +1,17 @@
+// The aggregate of the core's long-lived managers, owned by the core facade, as the layers below
+// it see it: the data center is handed a pointer to it and reaches the counts manager through it.
+// The facade's full aggregate implements this interface; members live as long as the aggregate.
+#pragma once
+
+#include "core/services/counts_manager.h"
+
+namespace libkestrun {
+
+class Managers {
+ public:
+  virtual ~Managers() = default;
+
+  virtual CountsManager& countsManager() = 0;
+};
+
+}  // namespace libkestrun

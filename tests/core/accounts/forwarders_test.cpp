@@ -1,0 +1,102 @@
+// The account and user managers' forwarders reach the process-wide instance with their arguments
+// and hand back its answers; without an instance they answer the neutral value.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "core/accounts/account_manager.h"
+#include "core/accounts/user_manager.h"
+#include "support/fake_account_manager.h"
+#include "support/fake_user_manager.h"
+
+namespace {
+
+using jsonette::Json;
+using kestrun_test::Call;
+using namespace libkestrun;
+
+class AccountForwardersTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    account_manager_set_instance(nullptr);
+    user_manager_set_instance(nullptr);
+  }
+};
+
+TEST_F(AccountForwardersTest, AccountManagerForwardersPassArgumentsAndAnswers) {
+  auto accounts = std::make_shared<kestrun_test::FakeAccountManager>();
+  auto primary = std::make_shared<KSEmailAccount>(KSEmailAccount{"A1", ""});
+  auto alias = std::make_shared<KSEmailAccount>(KSEmailAccount{"A2", ""});
+  accounts->primary_account_ids = {"A1", "B1"};
+  accounts->primary_account_id_for_address = "A1";
+  accounts->account_json = Json::object{{"address", "me@example.com"}, {"name", "Me"}};
+  accounts->addresses = {"me@example.com", "alias@example.com"};
+  accounts->email_account = primary;
+  accounts->secondary_account_count = 1;
+  accounts->has_email_address = true;
+  accounts->account_authenticated = true;
+  accounts->address_of_primary_account = true;
+  accounts->primary_account_id = "A1";
+  accounts->secondary_account = alias;
+  account_manager_set_instance(accounts);
+
+  EXPECT_EQ(*account_manager_all_primary_account_ids(), (std::vector<std::string>{"A1", "B1"}));
+  EXPECT_EQ(account_manager_get_primary_account_id_for_email_address("me@example.com"), "A1");
+  json_t* sender = account_manager_account_json("A1");
+  EXPECT_EQ(kestrun_test::document(sender), accounts->account_json);
+  json_decref(sender);
+  EXPECT_EQ(account_manager_addresses_for_primary_account("A1")->size(), 2u);
+  EXPECT_EQ(account_manager_email_account_with_id("A1"), primary);
+  EXPECT_EQ(account_manager_get_number_of_secondary_accounts_for_primary_account("A1"), 1u);
+  EXPECT_TRUE(account_manager_has_email_address("alias@example.com"));
+  EXPECT_TRUE(account_manager_is_account_authenticated("A1"));
+  EXPECT_TRUE(account_manager_is_address_of_primary_account("alias@example.com", "A1"));
+  EXPECT_EQ(account_manager_primary_account_id_for_account_id("A2"), "A1");
+  EXPECT_EQ(account_manager_secondary_account_with_address("alias@example.com", "A1"), alias);
+
+  std::vector<Call> expected = {
+      {"allPrimaryAccountIDs", Json::array{}},
+      {"getPrimaryAccountIDForEmailAddress", Json::array{"me@example.com"}},
+      {"accountJson", Json::array{"A1"}},
+      {"addressesForPrimaryAccount", Json::array{"A1"}},
+      {"emailAccountWithID", Json::array{"A1"}},
+      {"getNumberOfSecondaryAccountsForPrimaryAccount", Json::array{"A1"}},
+      {"hasEmailAddress", Json::array{"alias@example.com"}},
+      {"isAccountAuthenticated", Json::array{"A1"}},
+      {"isAddressOfPrimaryAccount", Json::array{"alias@example.com", "A1"}},
+      {"primaryAccountIDForAccountID", Json::array{"A2"}},
+      {"secondaryAccountWithAddress", Json::array{"alias@example.com", "A1"}},
+  };
+  EXPECT_EQ(accounts->calls(), expected);
+}
+
+TEST_F(AccountForwardersTest, UserManagerForwardersAnswerTheInstancesIds) {
+  auto users = std::make_shared<kestrun_test::FakeUserManager>();
+  users->device_id = "DEV";
+  users->user_id = "U1";
+  user_manager_set_instance(users);
+
+  EXPECT_EQ(user_manager_get_device_id(), "DEV");
+  EXPECT_EQ(user_manager_get_user_id(), "U1");
+  EXPECT_EQ(users->calls(),
+            (std::vector<Call>{{"getDeviceId", Json::array{}}, {"getUserId", Json::array{}}}));
+}
+
+TEST_F(AccountForwardersTest, WithoutAnInstanceEveryAnswerIsNeutral) {
+  EXPECT_EQ(account_manager_all_primary_account_ids(), nullptr);
+  EXPECT_EQ(account_manager_get_primary_account_id_for_email_address("me@example.com"), std::nullopt);
+  EXPECT_EQ(account_manager_account_json("A1"), nullptr);
+  EXPECT_EQ(account_manager_addresses_for_primary_account("A1"), nullptr);
+  EXPECT_EQ(account_manager_email_account_with_id("A1"), nullptr);
+  EXPECT_EQ(account_manager_get_number_of_secondary_accounts_for_primary_account("A1"), 0u);
+  EXPECT_FALSE(account_manager_has_email_address("me@example.com"));
+  EXPECT_FALSE(account_manager_is_account_authenticated("A1"));
+  EXPECT_FALSE(account_manager_is_address_of_primary_account("me@example.com", "A1"));
+  EXPECT_EQ(account_manager_primary_account_id_for_account_id("A2"), "");
+  EXPECT_EQ(account_manager_secondary_account_with_address("me@example.com", "A1"), nullptr);
+  EXPECT_EQ(user_manager_get_device_id(), "");
+  EXPECT_EQ(user_manager_get_user_id(), "");
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+// The mail services' forwarders reach the process-wide instances with their arguments and hand back
+// their answers; without an instance they do nothing and answer the neutral value.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "core/services/attachment_manager.h"
+#include "core/services/changes_manager.h"
+#include "core/services/counts_manager.h"
+#include "core/services/email_resource_manager.h"
+#include "core/services/list_ordering_manager.h"
+#include "core/services/offline_manager.h"
+#include "core/services/search_data_manager.h"
+#include "core/services/sync_status_manager.h"
+#include "core/services/undo_manager.h"
+#include "support/fake_attachment_manager.h"
+#include "support/fake_changes_manager.h"
+#include "support/fake_counts_manager.h"
+#include "support/fake_email_resource_manager.h"
+#include "support/fake_list_ordering_manager.h"
+#include "support/fake_offline_manager.h"
+#include "support/fake_search_data_manager.h"
+#include "support/fake_sync_status_manager.h"
+#include "support/fake_undo_manager.h"
+
+// The undo manager only passes items through; their class is never looked into here.
+class KSItem {};
+
+namespace {
+
+using jsonette::Json;
+using kestrun_test::Call;
+using namespace libkestrun;
+
+void clear_instances() {
+  counts_manager_set_instance(nullptr);
+  sync_status_manager_set_instance(nullptr);
+  undo_manager_set_instance(nullptr);
+  changes_manager_set_instance(nullptr);
+  list_ordering_manager_set_instance(nullptr);
+  offline_manager_set_instance(nullptr);
+  search_data_manager_set_instance(nullptr);
+  attachment_manager_set_instance(nullptr);
+  email_resource_manager_set_instance(nullptr);
+}
+
+class ServiceForwardersTest : public ::testing::Test {
+ protected:
+  void TearDown() override { clear_instances(); }
+};
+
+// One forwarder call and the record it must leave on its manager's fake.
+struct Case {
+  const char* name;
+  std::function<void()> call;
+  const kestrun_test::CallLog& log;
+  Call expected;
+};
+
+TEST_F(ServiceForwardersTest, EachForwarderReachesItsManagerWithItsArguments) {
+  auto counts = std::make_shared<kestrun_test::FakeCountsManager>();
+  auto status = std::make_shared<kestrun_test::FakeSyncStatusManager>();
+  auto undo = std::make_shared<kestrun_test::FakeUndoManager>();
+  auto changes = std::make_shared<kestrun_test::FakeChangesManager>();
+  auto lists = std::make_shared<kestrun_test::FakeListOrderingManager>();
+  auto offline = std::make_shared<kestrun_test::FakeOfflineManager>();
+  auto search = std::make_shared<kestrun_test::FakeSearchDataManager>();
+  auto attachments = std::make_shared<kestrun_test::FakeAttachmentManager>();
+  auto resources = std::make_shared<kestrun_test::FakeEmailResourceManager>();
+  counts_manager_set_instance(counts);
+  sync_status_manager_set_instance(status);
+  undo_manager_set_instance(undo);
+  changes_manager_set_instance(changes);
+  list_ordering_manager_set_instance(lists);
+  offline_manager_set_instance(offline);
+  search_data_manager_set_instance(search);
+  attachment_manager_set_instance(attachments);
+  email_resource_manager_set_instance(resources);
+
+  json_t* error = json_pack("{s:s}", "search_id", "S1");
+  auto item = std::make_shared<KSItem>();
+  const Case cases[] = {
+      {"reset_active_counts",
+       [] { counts_manager_reset_active_counts(); },
+       *counts,
+       {"resetActiveCounts", Json::array{}}},
+      {"update_counts_for_state_change",
+       [] { counts_manager_update_counts_for_state_change(ItemState::Inbox, ItemState::Archive, "A1"); },
+       *counts,
+       {"updateCountsForStateChange", Json::array{2, 3, "A1"}}},
+      {"zero_active_count_for_account",
+       [] { counts_manager_zero_active_count_for_account("A1"); },
+       *counts,
+       {"zeroActiveCountForAccount", Json::array{"A1"}}},
+      {"archive_all_started",
+       [] { sync_status_manager_archive_all_started("A1"); },
+       *status,
+       {"archiveAllStarted", Json::array{"A1"}}},
+      {"post_status",
+       [] { sync_status_manager_post_status("com.kestrun.sync.archive.all.ongoing", 0, 0); },
+       *status,
+       {"postStatus", Json::array{"com.kestrun.sync.archive.all.ongoing", 0, 0}}},
+      {"started_sending_message",
+       [] { sync_status_manager_started_sending_message(); },
+       *status,
+       {"startedSendingMessage", Json::array{}}},
+      {"undo lock", [] { undo_manager_lock(); }, *undo, {"lock", Json::array{}}},
+      {"undo clear", [] { undo_manager_clear(); }, *undo, {"clear", Json::array{}}},
+      {"record_action",
+       [&] { undo_manager_record_action(item, ItemState::Trash); },
+       *undo,
+       {"recordAction", Json::array{4}}},
+      {"undo unlock", [] { undo_manager_unlock(); }, *undo, {"unlock", Json::array{}}},
+      {"changes clear", [] { changes_manager_clear(); }, *changes, {"clear", Json::array{}}},
+      {"set_tokens",
+       [] { changes_manager_set_tokens("A1", 7, std::nullopt, 9); },
+       *changes,
+       {"setTokens", Json::array{"A1", 7, nullptr, 9}}},
+      {"remove_list",
+       [] { list_ordering_manager_remove_list("Work"); },
+       *lists,
+       {"removeList", Json::array{"Work"}}},
+      {"rename_list",
+       [] { list_ordering_manager_rename_list("Work", "Job"); },
+       *lists,
+       {"renameList", Json::array{"Work", "Job"}}},
+      {"set_order_key",
+       [] { list_ordering_manager_set_order_key("Job", 5); },
+       *lists,
+       {"setOrderKey", Json::array{"Job", 5}}},
+      {"remove_request",
+       [] { offline_manager_remove_request("I1"); },
+       *offline,
+       {"removeRequest", Json::array{"I1"}}},
+      {"send_requests_for_ids",
+       [] {
+         offline_manager_send_requests_for_ids({"I1", "I2", "I1"});
+       },
+       *offline,
+       {"sendRequestsForIds", Json::array{Json::array{"I1", "I2", "I1"}}}},
+      {"finish_search",
+       [] { search_data_manager_finish_search("S1"); },
+       *search,
+       {"finishSearch", Json::array{"S1"}}},
+      {"process_fetch_error",
+       [&] { search_data_manager_process_fetch_error(error); },
+       *search,
+       {"processFetchError", Json::array{Json::object{{"search_id", "S1"}}}}},
+      {"process_query_error",
+       [&] { search_data_manager_process_query_error(error); },
+       *search,
+       {"processQueryError", Json::array{Json::object{{"search_id", "S1"}}}}},
+      {"process_query_finished",
+       [&] { search_data_manager_process_query_finished(error); },
+       *search,
+       {"processQueryFinished", Json::array{Json::object{{"search_id", "S1"}}}}},
+      {"remove_all_attachments",
+       [] { attachment_manager_remove_all_attachments(); },
+       *attachments,
+       {"removeAllAttachments", Json::array{}}},
+      {"remove_attachments_for_email",
+       [] { attachment_manager_remove_attachments_for_email("E1", "A1"); },
+       *attachments,
+       {"removeAttachmentsForEmail", Json::array{"E1", "A1"}}},
+      {"remove_queued_uploads_for_account",
+       [] { email_resource_manager_remove_queued_uploads_for_account("A1"); },
+       *resources,
+       {"removeQueuedUploadsForAccount", Json::array{"A1"}}},
+  };
+  for (const Case& c : cases) {
+    size_t before = c.log.calls().size();
+    c.call();
+    std::vector<Call> calls = c.log.calls();
+    ASSERT_EQ(calls.size(), before + 1) << c.name;
+    EXPECT_EQ(calls.back(), c.expected) << c.name;
+  }
+  json_decref(error);
+  EXPECT_EQ(undo->items(), std::vector<std::shared_ptr<KSItem>>{item});
+}
+
+TEST_F(ServiceForwardersTest, AnswersComeFromTheInstance) {
+  auto status = std::make_shared<kestrun_test::FakeSyncStatusManager>();
+  auto lists = std::make_shared<kestrun_test::FakeListOrderingManager>();
+  auto search = std::make_shared<kestrun_test::FakeSearchDataManager>();
+  auto resources = std::make_shared<kestrun_test::FakeEmailResourceManager>();
+  status->new_email_timestamp = true;
+  lists->order_key = 12;
+  search->current_search_id = "S1";
+  resources->no_queued_uploads = true;
+  resources->send_now = false;
+  sync_status_manager_set_instance(status);
+  list_ordering_manager_set_instance(lists);
+  search_data_manager_set_instance(search);
+  email_resource_manager_set_instance(resources);
+
+  EXPECT_TRUE(sync_status_manager_is_new_email_timestamp(1700000000000));
+  EXPECT_EQ(list_ordering_manager_get_order_key("Work"), 12);
+  EXPECT_EQ(search_data_manager_get_current_search_id(), "S1");
+  EXPECT_TRUE(email_resource_manager_has_no_queued_uploads_for_email("E1"));
+  EXPECT_FALSE(email_resource_manager_should_send_email_now("E1", EmailSendType::Reply, "", true));
+
+  EXPECT_EQ(status->calls(), (std::vector<Call>{{"isNewEmailTimestamp", Json::array{1700000000000LL}}}));
+  EXPECT_EQ(lists->calls(), (std::vector<Call>{{"getOrderKey", Json::array{"Work"}}}));
+  EXPECT_EQ(resources->calls(), (std::vector<Call>{{"hasNoQueuedUploadsForEmail", Json::array{"E1"}},
+                                                   {"shouldSendEmailNow", Json::array{"E1", 1, "", true}}}));
+}
+
+TEST_F(ServiceForwardersTest, WithoutAnInstanceNothingHappensAndAnswersAreNeutral) {
+  auto counts = std::make_shared<kestrun_test::FakeCountsManager>();
+  counts_manager_set_instance(counts);
+  clear_instances();
+
+  counts_manager_update_counts_for_state_change(ItemState::Inbox, ItemState::Archive, "A1");
+  undo_manager_lock();
+  undo_manager_record_action(std::make_shared<KSItem>(), ItemState::Archive);
+  undo_manager_unlock();
+  changes_manager_set_tokens("A1", 1, 2, 3);
+  offline_manager_send_requests_for_ids({"I1"});
+  search_data_manager_process_query_finished(nullptr);
+  attachment_manager_remove_all_attachments();
+
+  EXPECT_TRUE(counts->calls().empty());
+  EXPECT_FALSE(sync_status_manager_is_new_email_timestamp(1700000000000));
+  EXPECT_EQ(list_ordering_manager_get_order_key("Work"), 0);
+  EXPECT_EQ(search_data_manager_get_current_search_id(), std::nullopt);
+  EXPECT_FALSE(email_resource_manager_has_no_queued_uploads_for_email("E1"));
+  EXPECT_FALSE(email_resource_manager_should_send_email_now("E1", EmailSendType::Reply, "", true));
+}
+
+}  // namespace

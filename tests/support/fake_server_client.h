@@ -1,0 +1,35 @@
+// A recording stand-in for the sync connection's owner: records each call and keeps the commands
+// it is handed, in order, so a test can read their method and params.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "core/sync/server_client.h"
+#include "support/call_log.h"
+
+namespace kestrun_test {
+
+class FakeServerClient : public libkestrun::internal::ServerClient, public CallLog {
+ public:
+  bool is_connected() override {
+    record("is_connected");
+    return connected;
+  }
+  void send_command(std::unique_ptr<libkestrun::ServerCommand> command) override {
+    record("send_command", {command->method(), command->params()});
+    std::lock_guard<std::mutex> lock(commands_mutex_);
+    commands_.push_back(std::move(command));
+  }
+
+  // The commands sent so far; read once the calls are done.
+  const std::vector<std::unique_ptr<libkestrun::ServerCommand>>& commands() const { return commands_; }
+
+  bool connected = false;  // the answer of is_connected; set before installing
+
+ private:
+  std::mutex commands_mutex_;
+  std::vector<std::unique_ptr<libkestrun::ServerCommand>> commands_;  // guarded by commands_mutex_
+};
+
+}  // namespace kestrun_test
