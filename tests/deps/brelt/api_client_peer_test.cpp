@@ -326,8 +326,10 @@ TEST(ApiClientTest, LookupThatCannotStartFailsOnceAndLeavesNothingRunning) {
   client->connect();
   client->write(message("after"));
   uv_run(&loop, UV_RUN_NOWAIT);
-  ASSERT_EQ(errors.size(), 1u);
+  ASSERT_EQ(errors.size(), 2u);
   EXPECT_EQ(errors[0].rfind("write DnsError::", 0), 0u) << errors[0];
+  // The message written to the failed connection is reported, not dropped in silence.
+  EXPECT_EQ(errors[1].rfind("write NetworkError::NOT_SENT", 0), 0u) << errors[1];
   EXPECT_FALSE(uv_loop_alive(&loop)) << "something still waits on the loop";
   client.reset();
   uv_run(&loop, UV_RUN_DEFAULT);

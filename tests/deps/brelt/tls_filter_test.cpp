@@ -194,8 +194,11 @@ TEST_F(TlsFilterTest, RejectedServerGetsNoApplicationBytesAndIsDisconnected) {
     ASSERT_TRUE(wait_for_events(1));
     run([&] { tls_->write(to_bytes("secret written after the failure")); });
 
+    // The plaintext queued for the handshake is reported lost, and so is the later write.
     EXPECT_EQ(events(),
               (std::vector<std::string>{c.error,
+                                        "write error TlsError::NOT_SENT (35) 35 bytes in 1 writes were not "
+                                        "sent: the TLS connection was given up",
                                         "write error TlsError::CONNECTION_CLOSED (0) the TLS connection "
                                         "was given up after a failure"}));
     EXPECT_EQ(state(), TlsFilter::State::kRejected);
@@ -211,9 +214,13 @@ TEST_F(TlsFilterTest, ServerWithoutTls12FailsTheHandshake) {
   start_tls_peer(test_certificates().localhost, TLS1_1_VERSION);
   connect({HostnameValidator{"localhost"}}, "secret");
   ASSERT_TRUE(wait_for_events(1));
+  ASSERT_TRUE(wait_for_events(2));
   std::vector<std::string> seen = events();
-  ASSERT_EQ(seen.size(), 1u);
+  ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].rfind("write error TlsError::SSL_ERROR_SSL (1) error:", 0), 0u) << seen[0];
+  EXPECT_EQ(seen[1],
+            "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not sent: the TLS connection was "
+            "given up");
   EXPECT_EQ(state(), TlsFilter::State::kFailed);
   EXPECT_TRUE(peer_->wait_for_client_close());
   EXPECT_EQ(record_->handshakes(), 0u);
@@ -225,10 +232,12 @@ TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
   peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
                                                     std::vector<unsigned char>{});
   connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(50));
-  ASSERT_TRUE(wait_for_events(1));
+  ASSERT_TRUE(wait_for_events(2));
   EXPECT_EQ(events(),
-            std::vector<std::string>{"write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did "
-                                     "not complete within 50 ms"});
+            (std::vector<std::string>{"write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did "
+                                      "not complete within 50 ms",
+                                      "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not "
+                                      "sent: the TLS connection was given up"}));
   EXPECT_EQ(state(), TlsFilter::State::kFailed);
   // On a loaded machine the deadline can pass before the connection is even made; when it was
   // made, the client must have closed it.
@@ -246,8 +255,11 @@ TEST_F(TlsFilterTest, ConnectionEndingDuringTheHandshakeEndsTheStreamAndItsDeadl
   connect({HostnameValidator{"localhost"}}, "secret");
   ASSERT_TRUE(peer_->wait_for_connection());
   peer_->close_connection();
-  ASSERT_TRUE(wait_for_events(1));
-  EXPECT_EQ(events(), std::vector<std::string>{"end"});
+  ASSERT_TRUE(wait_for_events(2));
+  EXPECT_EQ(events(),
+            (std::vector<std::string>{"end",
+                                      "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not "
+                                      "sent: the connection ended before they could be sent"}));
   // A deadline left running would report a time-out long after the owner heard of the end.
   EXPECT_EQ(active_timers(), timers_before);
 }
