@@ -64,11 +64,12 @@ class TlsFilterTest : public testing::Test {
 
   // Connects to the peer as "localhost" and writes `early` before the handshake can have run.
   void connect(std::vector<TlsFilter::Validator> validators, const std::string& early,
-               std::chrono::milliseconds timeout = TlsFilter::kDefaultHandshakeTimeout) {
+               std::chrono::milliseconds timeout = TlsFilter::kDefaultHandshakeTimeout,
+               size_t max_queued = TlsFilter::kDefaultMaxQueuedBytes) {
     run([&] {
       socket_ = std::make_unique<Socket>(thread_.get_loop(), "localhost", std::to_string(peer_->port()));
       tls_ = std::make_unique<TlsFilter>(thread_.get_loop(), *socket_, *socket_, validators, "localhost",
-                                         timeout);
+                                         timeout, nullptr, max_queued);
       socket_->on_read_error = [this](Error e) { events_.push_back("socket error " + e.to_string()); };
       socket_->on_write_error = [this](Error e) { events_.push_back("socket error " + e.to_string()); };
       tls_->on_handshake = [this] { events_.push_back("handshake"); };
@@ -246,6 +247,27 @@ TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
   }
   std::string received = text(peer_->received_bytes());
   EXPECT_EQ(received.find("secret"), std::string::npos);
+}
+
+// A server that never completes the handshake cannot make the plaintext queue grow past its bound,
+// and what was queued is reported lost when the connection is given up.
+TEST_F(TlsFilterTest, PlaintextPastTheQueueBoundIsRefusedAndTheQueueReportedWhenGivenUp) {
+  peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
+                                                    std::vector<unsigned char>{});
+  connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(100), 10);
+  run([&] {
+    tls_->write(to_bytes("four"));
+    tls_->write(to_bytes("toolong"));
+  });
+  ASSERT_TRUE(wait_for_events(3));
+  EXPECT_EQ(events(),
+            (std::vector<std::string>{
+                "write error TlsError::SEND_QUEUE_FULL (7) a write of 7 bytes was not sent: 10 bytes "
+                "already wait to be sent and the bound is 10",
+                "write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did not complete "
+                "within 100 ms",
+                "write error TlsError::NOT_SENT (10) 10 bytes in 2 writes were not sent: the TLS "
+                "connection was given up"}));
 }
 
 TEST_F(TlsFilterTest, ConnectionEndingDuringTheHandshakeEndsTheStreamAndItsDeadline) {
