@@ -418,7 +418,8 @@ class JsonParser {
 
 Json::Json() noexcept = default;
 Json::Json(std::nullptr_t) noexcept {}
-Json::Json(bool value) : type_(BOOL), boolean_(value) {}
+// The whole word is set first, so copies of a boolean copy no undefined bytes.
+Json::Json(bool value) : type_(BOOL), integer_(0) { boolean_ = value; }
 Json::Json(int value) : Json(static_cast<long long>(value)) {}
 Json::Json(long value) : Json(static_cast<long long>(value)) {}
 Json::Json(long long value) : type_(NUMBER), integral_(true), integer_(value) {}
