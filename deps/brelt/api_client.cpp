@@ -24,7 +24,13 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
     if (!failed_) inflate_.write(std::move(chunk));
   };
   tls_.on_end = [this] {
-    if (!failed_) inflate_.end();
+    if (failed_) return;
+    // After the owner's own end the server's stream is cut off by us, not truncated by it.
+    if (ended) {
+      _notify_end();
+      return;
+    }
+    inflate_.end();
   };
   pipe(inflate_, frames_in_);
   pipe(frames_in_, decode_);

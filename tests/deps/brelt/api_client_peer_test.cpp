@@ -315,6 +315,20 @@ TEST_F(PeerTest, MessageWrittenWhileTheServerIsDownIsDeliveredOnceItIsBack) {
   EXPECT_EQ(copies, 1u);
 }
 
+// The server's stream is cut off by the client's own end: that is an end, not a truncation.
+TEST_F(PeerTest, EndingTheClientEndsItWithoutAnError) {
+  auto peer = start_peer(kestrun_test::test_certificates().localhost);
+  make_client(options("localhost", peer->port()));
+  thread_.post_sync([&] { client_->connect(); });
+  ASSERT_TRUE(wait_for_events(1));
+  ASSERT_TRUE(peer->send(server_write({R"({"type":"a"})"}, {}, sync_peer::ServerWrite::Flush::kSync)));
+  ASSERT_TRUE(wait_for_events(2));
+  thread_.post_sync([&] { client_->end(); });
+  ASSERT_TRUE(peer->wait_for_client_close());
+  thread_.post_sync([] {});
+  EXPECT_EQ(events(), (std::vector<std::string>{"connect", R"(data {"type":"a"})", "end"}));
+}
+
 // The server's side of the wire compressed by hand, for bytes the scripted writer will not frame:
 // `plain` (frames with their lengths) through one zlib stream, sync-flushed.
 bytes compressed(const std::string& plain) {
