@@ -19,11 +19,27 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
     // Failing to set the options leaves an ordinary connection; nothing to report.
     set_tcp_keepalive(socket_, keepalive_);
   };
-  pipe(tls_, inflate_);
+  // After a failure the read chain stops where its input enters.
+  tls_.on_data = [this](bytes chunk) {
+    if (!failed_) inflate_.write(std::move(chunk));
+  };
+  tls_.on_end = [this] {
+    if (failed_) return;
+    // After the owner's own end the server's stream is cut off by us, not truncated by it.
+    if (ended) {
+      _notify_end();
+      return;
+    }
+    inflate_.end();
+  };
   pipe(inflate_, frames_in_);
   pipe(frames_in_, decode_);
-  decode_.on_data = [this](jsonette::Json value) { _notify_data(std::move(value)); };
-  decode_.on_end = [this] { _notify_end(); };
+  decode_.on_data = [this](jsonette::Json value) {
+    if (!failed_) _notify_data(std::move(value));
+  };
+  decode_.on_end = [this] {
+    if (!failed_) _notify_end();
+  };
 
   pipe(encode_, sign_);
   pipe(sign_, frames_out_);
@@ -32,14 +48,8 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
     if (on_connect) on_connect();
   };
 
-  auto read_error = [this](Error error) {
-    failed_ = true;
-    _notify_read_error(std::move(error));
-  };
-  auto write_error = [this](Error error) {
-    failed_ = true;
-    _notify_write_error(std::move(error));
-  };
+  auto read_error = [this](Error error) { fail(std::move(error), true); };
+  auto write_error = [this](Error error) { fail(std::move(error), false); };
   socket_.on_read_error = read_error;
   socket_.on_write_error = write_error;
   tls_.on_read_error = read_error;
@@ -67,7 +77,26 @@ void ApiClient::connect() {
   write(jsonette::Json(jsonette::Json::object{{"version", version_}, {"device", device_}}));
 }
 
-void ApiClient::_write(jsonette::Json&& value) { encode_.write(std::move(value)); }
+void ApiClient::fail(Error error, bool read_side) {
+  const bool first = !failed_;
+  failed_ = true;
+  if (read_side) {
+    _notify_read_error(std::move(error));
+  } else {
+    _notify_write_error(std::move(error));
+  }
+  // Closing reports what the socket still held, through this same path.
+  if (first && !socket_.ended) socket_.end();
+}
+
+void ApiClient::_write(jsonette::Json&& value) {
+  if (failed_) {
+    _notify_write_error(
+        not_sent_error(ErrorCode::NetworkError, value.dump().size(), 1, "the connection has failed"));
+    return;
+  }
+  encode_.write(std::move(value));
+}
 
 void ApiClient::_end() { encode_.end(); }
 

@@ -5,7 +5,11 @@
 //
 // One object serves one connection: after an end or an error the owner discards it and builds a
 // new one. Errors reach the owner by the side on which a stage raised them, whatever the direction
-// of the data. Everything runs on the thread of the loop given at construction.
+// of the data. The first error of any stage ends the connection at once: no stage of the read
+// chain works on after it (nothing more is inflated, split, parsed or delivered, and no end
+// follows), the socket is closed, and later writes are refused with NetworkError "NOT_SENT". The
+// writes that were still queued are reported the same way. Everything runs on the thread of the
+// loop given at construction.
 #pragma once
 
 #include <string>
@@ -53,6 +57,9 @@ class ApiClient : public DuplexConnectStream<jsonette::Json, jsonette::Json, Err
   void _end() override;
 
  private:
+  // Reports `error` on the side it was raised; the first one also ends the connection.
+  void fail(Error error, bool read_side);
+
   std::string device_;
   std::string version_;
   TcpKeepAlive keepalive_;

@@ -1,5 +1,6 @@
 #include "brelt/auto_connect_api_client.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "brelt/log.h"
@@ -13,9 +14,10 @@ const char* const kTag = "AutoConnectApiClient";
 }  // namespace
 
 AutoConnectApiClient::AutoConnectApiClient(uv_loop_t* loop, std::unique_ptr<JsonConnectionFactory> factory,
-                                           AutoConnectTimings timings)
+                                           AutoConnectTimings timings, size_t max_held_bytes)
     : timings_(std::move(timings)),
       factory_(std::move(factory)),
+      max_held_bytes_(max_held_bytes),
       ping_timer_(loop, timings_.ping_ms, true, [this] { ping(); }),
       idle_timer_(loop, timings_.idle_ms, false, [this] { on_idle(); }),
       reaper_(loop, 0, false,
@@ -59,7 +61,11 @@ void AutoConnectApiClient::setup_connection() {
     _notify_read_error(std::move(error));
   };
   connection->on_write_error = [this, connection](Error error) {
-    if (connection != connection_.get()) return;
+    if (connection != connection_.get()) {
+      // Writes a connection lost while it went away are still the owner's to know about.
+      if (error.tag == kNotSentTag) _notify_write_error(std::move(error));
+      return;
+    }
     on_disconnected(connection, true);
     _notify_write_error(std::move(error));
   };
@@ -112,7 +118,17 @@ void AutoConnectApiClient::_write(jsonette::Json&& value) {
     // period whatever the traffic, unless the owner keeps it with connect_now().
     idle_timer_.start();
   }
-  held_.push_back(std::move(value));
+  if (state_ == State::Connected && held_.empty()) {
+    connection_->write(std::move(value));
+    return;
+  }
+  const size_t size = value.dump().size();
+  if (size > max_held_bytes_ - std::min(held_bytes_, max_held_bytes_)) {
+    _notify_write_error(queue_full_error(ErrorCode::NetworkError, size, held_bytes_, max_held_bytes_));
+    return;
+  }
+  held_bytes_ += size;
+  held_.push_back(Held{std::move(value), size});
   flush_held();
 }
 
@@ -121,7 +137,8 @@ void AutoConnectApiClient::_end() { log_info(kTag, ".end is not supported, call 
 void AutoConnectApiClient::flush_held() {
   // A write may fail the connection synchronously; what is still held then waits for the next.
   while (state_ == State::Connected && !held_.empty()) {
-    jsonette::Json value = std::move(held_.front());
+    jsonette::Json value = std::move(held_.front().value);
+    held_bytes_ -= held_.front().size;
     held_.pop_front();
     connection_->write(std::move(value));
   }

@@ -6,7 +6,8 @@
 //
 // Messages are only ever written to a connection that is up. What is written while connecting,
 // ending, or waiting to reconnect is held and goes out, in order, as soon as the next connection
-// is established; what was written to a connection that then fails is the owner's to resend. A
+// is established; what was written to a connection that then fails is the owner's to resend (the
+// connection reports what it did not send, also after it has been replaced). A
 // lazily opened connection is closed one idle period after the waking write or, when held messages
 // had to wait longer, at the end of the period in which they went out.
 //
@@ -47,9 +48,14 @@ class AutoConnectApiClient : public JsonConnection {
  public:
   enum class State : int32_t { Connecting = 0, Connected = 1, Ending = 2, Disconnected = 3 };
 
-  // Starts asleep and disconnected; nothing is opened until a write or connect_now().
+  // Bytes of JSON text the client holds at most by default while no connection is up.
+  static constexpr size_t kDefaultMaxHeldBytes = 64u * 1024 * 1024;
+
+  // Starts asleep and disconnected; nothing is opened until a write or connect_now(). Held
+  // messages take at most `max_held_bytes` of JSON text: a write beyond that is refused with a
+  // NetworkError "SEND_QUEUE_FULL" (number = its size) on `on_write_error`.
   AutoConnectApiClient(uv_loop_t* loop, std::unique_ptr<JsonConnectionFactory> factory,
-                       AutoConnectTimings timings = {});
+                       AutoConnectTimings timings = {}, size_t max_held_bytes = kDefaultMaxHeldBytes);
   ~AutoConnectApiClient() override;
 
   // Opens a new connection when there is none; does not wake the client, so a sleeping client
@@ -94,7 +100,13 @@ class AutoConnectApiClient : public JsonConnection {
   // Connections that are over. Their callbacks may still be on the stack when they are retired, so
   // they are destroyed on a later turn of the loop.
   std::vector<std::unique_ptr<JsonConnection>> retired_;
-  std::deque<jsonette::Json> held_;
+  struct Held {
+    jsonette::Json value;
+    size_t size;  // of its JSON text
+  };
+  std::deque<Held> held_;
+  size_t held_bytes_ = 0;
+  size_t max_held_bytes_;
   Timer ping_timer_;
   Timer idle_timer_;
   Timer reaper_;

@@ -2,6 +2,7 @@
 // nothing in the library throws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -57,6 +58,17 @@ class TypedError : public Error {
   TypedError(Number number, std::string tag, std::string message)
       : Error(N, static_cast<int64_t>(number), std::move(tag), std::move(message)) {}
 };
+
+// Tags of the errors that tell an owner which of its writes were lost.
+inline constexpr const char* kSendQueueFullTag = "SEND_QUEUE_FULL";  // refused: over the queue's bound
+inline constexpr const char* kNotSentTag = "NOT_SENT";               // dropped by a closing connection
+
+// `code` with tag kNotSentTag, number = the bytes lost, and a message naming the bytes, the writes
+// and `why`.
+Error not_sent_error(ErrorCode code, size_t bytes, size_t writes, const std::string& why);
+// `code` with tag kSendQueueFullTag for one write of `bytes` refused because `queued` bytes already
+// wait and the bound is `bound`.
+Error queue_full_error(ErrorCode code, size_t bytes, size_t queued, size_t bound);
 
 using PacketSigningError = TypedError<ErrorCode::PacketSigningError>;
 using TlsError = TypedError<ErrorCode::TlsError>;

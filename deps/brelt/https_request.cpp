@@ -24,18 +24,27 @@ HttpsRequest::UrlParts HttpsRequest::split_url(const std::string& url) {
 }
 
 HttpsRequest::HttpsRequest(uv_loop_t* loop, Method method, std::string url,
-                           std::chrono::milliseconds handshake_timeout, size_t max_body_size)
-    : HttpsRequest(loop, method, split_url(url), handshake_timeout, max_body_size) {}
+                           std::chrono::milliseconds handshake_timeout, size_t max_body_size,
+                           std::chrono::milliseconds total_timeout)
+    : HttpsRequest(loop, method, split_url(url), handshake_timeout, max_body_size, total_timeout) {}
 
 HttpsRequest::HttpsRequest(uv_loop_t* loop, Method method, UrlParts parts,
-                           std::chrono::milliseconds handshake_timeout, size_t max_body_size)
+                           std::chrono::milliseconds handshake_timeout, size_t max_body_size,
+                           std::chrono::milliseconds total_timeout)
     : host(std::move(parts.host)),
       port(std::move(parts.port)),
       path(std::move(parts.path)),
       method(method),
       socket_(loop, host, port),
       tls_(loop, socket_, socket_, {HostnameValidator{host}}, host, handshake_timeout),
-      parser_(max_body_size) {
+      parser_(max_body_size),
+      body_(max_body_size),
+      total_timeout_(total_timeout),
+      deadline_(loop, static_cast<uint64_t>(total_timeout.count()), false, [this] {
+        complete_with_error();
+        // Nothing more is wanted from the server.
+        if (!socket_.ended) socket_.end();
+      }) {
   pipe(tls_, parser_);
   // An end of the connection that did not complete the response is a failure, also when no byte
   // of a response came at all.
@@ -57,6 +66,8 @@ HttpsRequest::HttpsRequest(uv_loop_t* loop, Method method, UrlParts parts,
   body_.on_write_error = fail;
 }
 
+HttpsRequest::~HttpsRequest() { deadline_.stop(); }
+
 void HttpsRequest::set_on_response(std::function<void(HttpMetadata, std::vector<unsigned char>)> callback) {
   on_response_ = std::move(callback);
 }
@@ -69,6 +80,7 @@ std::string HttpsRequest::request_text() const {
 }
 
 void HttpsRequest::connect() {
+  if (total_timeout_.count() > 0) deadline_.start();
   socket_.connect();
   tls_.start();
   std::string text = request_text();
@@ -78,12 +90,14 @@ void HttpsRequest::connect() {
 void HttpsRequest::complete_with_response(bytes&& body) {
   if (completed_) return;
   completed_ = true;
+  deadline_.stop();
   if (on_response_) on_response_(metadata_, std::move(body));
 }
 
 void HttpsRequest::complete_with_error() {
   if (completed_) return;
   completed_ = true;
+  deadline_.stop();
   if (on_error_) on_error_();
 }
 

@@ -5,8 +5,10 @@
 // A request completes exactly once: `on_response` with the head and the whole body (any status,
 // 404 included), or `on_error` for any failure: host lookup, connection, TLS handshake, certificate
 // or host-name check, a handshake not done within the deadline, a response that cannot be parsed,
-// a body over the size limit, or a connection that ends before the response is complete (also
-// before its first byte). Nothing reaches the caller after that.
+// a body over the size limit, a connection that ends before the response is complete (also
+// before its first byte), or a response not complete when the request's total deadline passes
+// (the connection is then closed). Nothing reaches the caller after that. The body is kept in one
+// buffer that never takes more memory than the size limit.
 //
 // It lives on the event-loop thread of `loop`: built, connected and destroyed there, with both
 // callbacks run there. The caller destroys it after completion, outside its callbacks.
@@ -26,6 +28,7 @@
 #include "brelt/http_response_stream.h"
 #include "brelt/socket.h"
 #include "brelt/streams.h"
+#include "brelt/timer.h"
 #include "brelt/tls_filter.h"
 
 namespace brelt {
@@ -35,13 +38,16 @@ class HttpsRequest final : public ConnectStream {
   enum class Method : int32_t { GET = 0, POST = 1 };
 
   static constexpr size_t kDefaultMaxBodySize = 16 * 1024 * 1024;
+  static constexpr std::chrono::milliseconds kDefaultTotalTimeout{60000};
 
   // Splits the URL; nothing touches the network. The port defaults to 443 and the path to "/".
   // Throws std::runtime_error "can't parse url: `<url>`" when the URL has no host or does not parse.
+  // `total_timeout` runs from connect() to the complete response (0: none).
   HttpsRequest(uv_loop_t* loop, Method method, std::string url,
                std::chrono::milliseconds handshake_timeout = TlsFilter::kDefaultHandshakeTimeout,
-               size_t max_body_size = kDefaultMaxBodySize);
-  ~HttpsRequest() = default;
+               size_t max_body_size = kDefaultMaxBodySize,
+               std::chrono::milliseconds total_timeout = kDefaultTotalTimeout);
+  ~HttpsRequest();
   HttpsRequest(const HttpsRequest&) = delete;
   HttpsRequest& operator=(const HttpsRequest&) = delete;
 
@@ -66,7 +72,7 @@ class HttpsRequest final : public ConnectStream {
     std::string host, port, path;
   };
   HttpsRequest(uv_loop_t* loop, Method method, UrlParts parts, std::chrono::milliseconds handshake_timeout,
-               size_t max_body_size);
+               size_t max_body_size, std::chrono::milliseconds total_timeout);
   static UrlParts split_url(const std::string& url);
 
   void complete_with_response(bytes&& body);
@@ -80,6 +86,8 @@ class HttpsRequest final : public ConnectStream {
   HttpResponseStream parser_;
   BufferedByteStream body_;
   HttpMetadata metadata_;
+  std::chrono::milliseconds total_timeout_;
+  Timer deadline_;
 };
 
 }  // namespace brelt

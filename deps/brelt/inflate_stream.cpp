@@ -114,7 +114,10 @@ void InflateStream::_write(bytes&& input) {
 }
 
 void InflateStream::_end() {
-  if (!finished_) _notify_end();
+  if (finished_ || failed_) return;
+  failed_ = true;
+  _notify_read_error(
+      CompressionError(0, "TRUNCATED", "the input ended before the end of the compressed stream"));
 }
 
 }  // namespace brelt

@@ -21,7 +21,9 @@ class InflateStream : public WritableStream<bytes, CompressionError>,
   // A zlib failure is reported once (Z_MEM_ERROR as a read error, every other as a write error)
   // and so is output beyond `max_output` for one chunk ("OUTPUT_LIMIT", a write error). The
   // chunk's output is dropped and so is all later input: bytes after a gap would only be
-  // misread as frames. The end of the zlib stream calls `on_end`, once.
+  // misread as frames. The end of the zlib stream calls `on_end`, once. An end of the input
+  // before the end of the zlib stream is a read error "TRUNCATED", not an end: the server's last
+  // frames may be missing.
   void _write(bytes&& input) override;
   void _end() override;
 

@@ -72,6 +72,16 @@ void LengthDecoder::_write(bytes&& chunk) {
   }
 }
 
-void LengthDecoder::_end() { _notify_end(); }
+void LengthDecoder::_end() {
+  if (failed_) return;
+  if (pending_size_ > 0 || frame_length_ != 0) {
+    failed_ = true;
+    _notify_read_error(
+        NetworkError(pending_size_, "FRAME_TRUNCATED",
+                     "the input ended inside a frame, " + std::to_string(pending_size_) + " bytes into it"));
+    return;
+  }
+  _notify_end();
+}
 
 }  // namespace brelt

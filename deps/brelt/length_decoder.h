@@ -20,6 +20,8 @@ class LengthDecoder : public WritableStream<bytes>, public ReadableStream<bytes>
   // frame we will read: it is reported once as a read error and everything after it is dropped,
   // since no later byte can be trusted to start a frame.
   void _write(bytes&& chunk) override;
+  // Bytes of an unfinished frame at the end are a read error "FRAME_TRUNCATED" in place of the
+  // end.
   void _end() override;
 
  private:

@@ -1,4 +1,5 @@
-// The network library's log lines: "brelt::<tag>: <message>".
+// The network library's log lines: "brelt::<tag>: <message>", with control bytes of the message
+// written as \xNN.
 #pragma once
 
 #include <cstdint>

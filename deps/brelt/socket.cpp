@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace brelt {
@@ -25,8 +26,8 @@ struct Socket::WriteBatch {
   std::vector<bytes> chunks;
 };
 
-Socket::Socket(uv_loop_t* loop, std::string host, std::string port)
-    : host_(std::move(host)), port_(std::move(port)), loop_(loop) {}
+Socket::Socket(uv_loop_t* loop, std::string host, std::string port, size_t max_queued_bytes)
+    : max_queued_bytes_(max_queued_bytes), host_(std::move(host)), port_(std::move(port)), loop_(loop) {}
 
 Socket::~Socket() {
   if (lookup_request_) lookup_request_->data = nullptr;
@@ -52,6 +53,15 @@ void Socket::notify_end_once() {
   _notify_end();
 }
 
+void Socket::drop_pending(const std::string& why) {
+  if (pending_.empty()) return;
+  size_t bytes_lost = pending_bytes_;
+  size_t writes = pending_.size();
+  pending_.clear();
+  pending_bytes_ = 0;
+  _notify_write_error(not_sent_error(ErrorCode::NetworkError, bytes_lost, writes, why));
+}
+
 void Socket::connect() {
   if (state_ != State::kCreated) {
     log_info(kStreamLogTag, "usage error: connect on a socket that was already connected");
@@ -59,7 +69,7 @@ void Socket::connect() {
   }
   state_ = State::kConnecting;
   write_in_flight_ = false;
-  pending_.clear();
+  drop_pending("they were written before the connection was started");
 
   tcp_handle_ = new uv_tcp_t;
   uv_tcp_init(loop_, tcp_handle_);
@@ -171,6 +181,8 @@ void Socket::flush() {
   if (state_ != State::kConnected || write_in_flight_ || pending_.empty() || !handle_open()) return;
   auto* batch = new WriteBatch;
   batch->chunks.swap(pending_);
+  in_flight_bytes_ = pending_bytes_;
+  pending_bytes_ = 0;
   std::vector<uv_buf_t> buffers;
   buffers.reserve(batch->chunks.size());
   for (bytes& chunk : batch->chunks) {
@@ -186,6 +198,7 @@ void Socket::flush() {
   if (result != 0) {
     write_in_flight_ = false;
     write_request_ = nullptr;
+    in_flight_bytes_ = 0;
     delete batch;
     _notify_write_error(uv_error<NetworkError>(result));
   }
@@ -194,12 +207,19 @@ void Socket::flush() {
 void Socket::on_written(uv_write_t* request, int status) {
   auto* batch = reinterpret_cast<WriteBatch*>(request);
   auto* self = static_cast<Socket*>(request->data);
+  size_t writes = batch->chunks.size();
   delete batch;
   if (self == nullptr) return;
+  size_t bytes_lost = self->in_flight_bytes_;
   self->write_request_ = nullptr;
   self->write_in_flight_ = false;
-  // Writes cancelled by a close are chunks that were never sent; the close itself is reported.
-  if (status == UV_ECANCELED && !self->handle_open()) return;
+  self->in_flight_bytes_ = 0;
+  // A close cancelled the write: whatever it carried may not have reached the peer.
+  if (status == UV_ECANCELED && !self->handle_open()) {
+    self->_notify_write_error(not_sent_error(ErrorCode::NetworkError, bytes_lost, writes,
+                                             "the connection closed while they were sent"));
+    return;
+  }
   if (status != 0) {
     self->_notify_write_error(uv_error<NetworkError>(status));
     return;
@@ -216,9 +236,21 @@ void Socket::on_closed(uv_handle_t* handle) {
   State previous = self->state_;
   self->state_ = State::kClosed;
   if (previous == State::kConnected) self->notify_end_once();
+  self->drop_pending("the connection closed before they were sent");
 }
 
 void Socket::_write(bytes&& chunk) {
+  if (state_ == State::kEnding || state_ == State::kClosed || closing_) {
+    _notify_write_error(not_sent_error(ErrorCode::NetworkError, chunk.size(), 1, "the connection is closed"));
+    return;
+  }
+  const size_t queued = pending_bytes_ + in_flight_bytes_;
+  if (chunk.size() > max_queued_bytes_ - std::min(queued, max_queued_bytes_)) {
+    _notify_write_error(queue_full_error(ErrorCode::NetworkError, chunk.size(), queued, max_queued_bytes_));
+    close_handle();
+    return;
+  }
+  pending_bytes_ += chunk.size();
   pending_.push_back(std::move(chunk));
   flush();
 }

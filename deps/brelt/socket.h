@@ -26,8 +26,13 @@ class Socket : public DuplexConnectStream<bytes, bytes, Error> {
     kClosed = 6,  // the handle's close has completed
   };
 
-  // `port` is a decimal port or a service name. Nothing touches the network yet.
-  Socket(uv_loop_t* loop, std::string host, std::string port);
+  // Bytes written and not yet sent that the socket holds at most by default.
+  static constexpr size_t kDefaultMaxQueuedBytes = 64u * 1024 * 1024;
+
+  // `port` is a decimal port or a service name. Nothing touches the network yet. At most
+  // `max_queued_bytes` written bytes wait to be sent (those of the write in progress included).
+  Socket(uv_loop_t* loop, std::string host, std::string port,
+         size_t max_queued_bytes = kDefaultMaxQueuedBytes);
   // Closes the handle if it is open. Requests still in progress complete without reaching this
   // object, and the memory of a write in progress stays with its request.
   ~Socket() override;
@@ -41,6 +46,13 @@ class Socket : public DuplexConnectStream<bytes, bytes, Error> {
   //   connect cannot start                DnsError (libuv code)        on_read_error
   //   connect fails                       NetworkError (status)        on_read_error
   //   a write cannot start or fails       NetworkError                 on_write_error
+  // No written byte is lost in silence (all NetworkError on on_write_error, number = bytes lost):
+  //   a write over the bound              "SEND_QUEUE_FULL"; the connection is closed, since a
+  //                                       byte stream with a hole in it is useless to the peer
+  //   chunks written before connect()     "NOT_SENT", reported by connect()
+  //   a write after the end or a failure  "NOT_SENT", at once
+  //   chunks the close left unsent        "NOT_SENT", when the close completes (after the error
+  //                                       or end that caused it)
   void connect() override;
 
   State state() const { return state_; }
@@ -72,8 +84,13 @@ class Socket : public DuplexConnectStream<bytes, bytes, Error> {
   void close_handle();
   bool handle_open() const;
   void notify_end_once();
+  // Reports and forgets the chunks that were written but not handed to a write request.
+  void drop_pending(const std::string& why);
 
   std::vector<bytes> pending_;  // written, not yet handed to a write request
+  size_t pending_bytes_ = 0;
+  size_t in_flight_bytes_ = 0;  // of the write request in progress
+  size_t max_queued_bytes_;
   State state_ = State::kCreated;
   bool write_in_flight_ = false;
   bool end_notified_ = false;

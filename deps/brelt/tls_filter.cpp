@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -65,18 +66,21 @@ SSL_CTX* TlsFilter::default_context(SSL_CTX* context) {
 
 TlsFilter::TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input,
                      WritableStream<bytes, Error>& output, const std::vector<Validator>& validators,
-                     std::string server_name, std::chrono::milliseconds handshake_timeout, SSL_CTX* context)
+                     std::string server_name, std::chrono::milliseconds handshake_timeout, SSL_CTX* context,
+                     size_t max_queued_bytes)
     : input_(input),
       output_(output),
+      max_queued_bytes_(max_queued_bytes),
       validators_(validators),
       server_name_(std::move(server_name)),
       handshake_timeout_(loop ? handshake_timeout : std::chrono::milliseconds(0)),
       deadline_(loop, static_cast<uint64_t>(handshake_timeout.count()), false, [this] {
         if (state_ != State::kNew && state_ != State::kHandshaking) return;
-        give_up(State::kFailed);
-        _notify_write_error(TlsError(0, "HANDSHAKE_TIMEOUT",
-                                     "the TLS handshake did not complete within " +
-                                         std::to_string(handshake_timeout_.count()) + " ms"));
+        give_up(State::kFailed,
+                TlsError(0, "HANDSHAKE_TIMEOUT",
+                         "the TLS handshake did not complete within " +
+                             std::to_string(handshake_timeout_.count()) + " ms"),
+                false);
       }) {
   ssl_ = SSL_new(default_context(context));
   network_in_ = BIO_new(BIO_s_mem());
@@ -103,8 +107,8 @@ void TlsFilter::start() {
     return;
   }
   if (!ssl_ || !network_in_ || !network_out_) {
-    give_up(State::kFailed);
-    _notify_write_error(TlsError(0, "UNKNOWN", queued_error_text("could not create the TLS connection")));
+    give_up(State::kFailed, TlsError(0, "UNKNOWN", queued_error_text("could not create the TLS connection")),
+            false);
     return;
   }
   SSL_set_bio(ssl_, network_in_, network_out_);
@@ -131,8 +135,7 @@ void TlsFilter::handshake_step() {
       Error error = ssl_error(result);
       // What OpenSSL produced (an alert for the server) still goes out before the connection closes.
       pump_output();
-      give_up(State::kFailed);
-      _notify_write_error(std::move(error));
+      give_up(State::kFailed, std::move(error), false);
       return;
     }
     state_ = State::kHandshaking;
@@ -143,15 +146,15 @@ void TlsFilter::handshake_step() {
 bool TlsFilter::check_server() {
   long verify_result = SSL_get_verify_result(ssl_);
   if (verify_result != X509_V_OK) {
-    give_up(State::kRejected);
-    _notify_read_error(
-        CertError(verify_result, verify_result_name(verify_result), "preliminary cert verification failed"));
+    give_up(
+        State::kRejected,
+        CertError(verify_result, verify_result_name(verify_result), "preliminary cert verification failed"),
+        true);
     return false;
   }
   X509Ptr certificate(SSL_get1_peer_certificate(ssl_));
   if (!certificate) {
-    give_up(State::kRejected);
-    _notify_read_error(CertError(0, "NO_CERT", "server did not provide a cert"));
+    give_up(State::kRejected, CertError(0, "NO_CERT", "server did not provide a cert"), true);
     return false;
   }
   bool accepted = !validators_.empty();
@@ -162,8 +165,7 @@ bool TlsFilter::check_server() {
     }
   }
   if (!accepted) {
-    give_up(State::kRejected);
-    _notify_read_error(CertError(0, "USER_VALIDATION", "custom validation functions failed"));
+    give_up(State::kRejected, CertError(0, "USER_VALIDATION", "custom validation functions failed"), true);
     return false;
   }
   return true;
@@ -191,6 +193,7 @@ bool TlsFilter::flush_plaintext() {
                    "SSL_MODE_ENABLE_PARTIAL_WRITE)"));
       return false;
     }
+    queued_bytes_ -= chunk.size();
     plaintext_queue_.pop_front();
   }
   return true;
@@ -271,6 +274,7 @@ void TlsFilter::on_input_end() {
   end_notified_ = true;
   deadline_.stop();
   _notify_end();
+  drop_queue("the connection ended before they could be sent");
 }
 
 void TlsFilter::_write(bytes&& chunk) {
@@ -278,19 +282,40 @@ void TlsFilter::_write(bytes&& chunk) {
     _notify_write_error(TlsError(0, "CONNECTION_CLOSED", "the TLS connection was given up after a failure"));
     return;
   }
+  if (chunk.size() > max_queued_bytes_ - std::min(queued_bytes_, max_queued_bytes_)) {
+    _notify_write_error(
+        queue_full_error(ErrorCode::TlsError, chunk.size(), queued_bytes_, max_queued_bytes_));
+    return;
+  }
+  queued_bytes_ += chunk.size();
   plaintext_queue_.push_back(std::move(chunk));
   if (state_ == State::kEstablished && flush_plaintext()) pump_output();
 }
 
 void TlsFilter::_end() {
   if (!output_.ended) output_.end();
+  drop_queue("the connection was ended before they could be sent");
 }
 
-void TlsFilter::give_up(State state) {
+void TlsFilter::give_up(State state, Error error, bool read_side) {
   state_ = state;
   deadline_.stop();
-  plaintext_queue_.clear();
   if (!output_.ended) output_.end();
+  if (read_side) {
+    _notify_read_error(std::move(error));
+  } else {
+    _notify_write_error(std::move(error));
+  }
+  drop_queue("the TLS connection was given up");
+}
+
+void TlsFilter::drop_queue(const std::string& why) {
+  if (plaintext_queue_.empty()) return;
+  size_t bytes_lost = queued_bytes_;
+  size_t writes = plaintext_queue_.size();
+  plaintext_queue_.clear();
+  queued_bytes_ = 0;
+  _notify_write_error(not_sent_error(ErrorCode::TlsError, bytes_lost, writes, why));
 }
 
 Error TlsFilter::ssl_error(int result) const {

@@ -20,6 +20,10 @@
 //   SSL_write or reading network_out   TlsError                                  on_write_error
 //   writing network_in, SSL_read       TlsError                                  on_read_error
 //   write after a failure              TlsError 0 "CONNECTION_CLOSED"            on_write_error
+//   write while `max_queued_bytes` wait TlsError <bytes> "SEND_QUEUE_FULL"        on_write_error
+//     for the handshake (the write is dropped; the connection goes on)
+//   plaintext still queued when the    TlsError <bytes> "NOT_SENT"               on_write_error
+//     connection is given up or ended    (after the error or end that caused it)
 // The messages of TlsErrors from OpenSSL calls come from OpenSSL's error queue.
 //
 // Every call, callback and the destruction happen on the event-loop thread of `loop`.
@@ -53,6 +57,7 @@ class TlsFilter : public WritableStream<bytes, Error>, public ReadableStream<byt
   };
 
   static constexpr std::chrono::milliseconds kDefaultHandshakeTimeout{30000};
+  static constexpr size_t kDefaultMaxQueuedBytes = 64u * 1024 * 1024;
 
   // The built-in trust anchors as PEM text; the default context loads the extra root first.
   static const std::vector<unsigned char> extra_root_pem;
@@ -61,11 +66,12 @@ class TlsFilter : public WritableStream<bytes, Error>, public ReadableStream<byt
   // `input` and `output` are the readable and writable sides of the connection below (normally one
   // Socket); they must outlive the filter. `server_name` is sent as SNI unless it is empty or an
   // IP address. The deadline runs from start() until the checks pass; there is none without a
-  // loop or with a zero timeout. A null `context` means the default context.
+  // loop or with a zero timeout. A null `context` means the default context. At most
+  // `max_queued_bytes` of plaintext wait for the handshake.
   TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input, WritableStream<bytes, Error>& output,
             const std::vector<Validator>& validators, std::string server_name,
             std::chrono::milliseconds handshake_timeout = kDefaultHandshakeTimeout,
-            SSL_CTX* context = nullptr);
+            SSL_CTX* context = nullptr, size_t max_queued_bytes = kDefaultMaxQueuedBytes);
   ~TlsFilter() override;
 
   // Begins the handshake; called once, right after the connection below was asked to connect.
@@ -96,14 +102,19 @@ class TlsFilter : public WritableStream<bytes, Error>, public ReadableStream<byt
   bool flush_plaintext();
   bool pump_output();
   void read_plaintext();
-  // Makes a failure final: stops the deadline, drops queued plaintext and ends `output`.
-  void give_up(State state);
+  // Makes a failure final: stops the deadline and ends `output`, then reports `error` (on the read
+  // side when `read_side`) and the queued plaintext it drops.
+  void give_up(State state, Error error, bool read_side);
+  // Reports and forgets the plaintext still queued.
+  void drop_queue(const std::string& why);
   Error ssl_error(int result) const;
   bool finished() const { return state_ == State::kFailed || state_ == State::kRejected; }
 
   ReadableStream<bytes, Error>& input_;
   WritableStream<bytes, Error>& output_;
   std::deque<bytes> plaintext_queue_;
+  size_t queued_bytes_ = 0;  // in plaintext_queue_
+  size_t max_queued_bytes_;
   std::vector<Validator> validators_;
   State state_ = State::kNew;
   SSL* ssl_ = nullptr;

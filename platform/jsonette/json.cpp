@@ -1,24 +1,32 @@
 #include "jsonette/json.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <system_error>
 
 namespace jsonette {
 
-// The shared, immutable payload of a Json.
-class JsonValue {
- public:
-  Json::Type type = Json::NUL;
-  bool boolean = false;
-  bool integral = false;
-  int64_t integer = 0;
-  double number = 0;
+// The heap block of a non-empty string, array or object. It has no virtual destructor: release()
+// knows the kind from the value that drops the last reference.
+struct Json::Block {
+  std::atomic<uint32_t> refs{1};
+};
+struct Json::StringBlock : Json::Block {
+  explicit StringBlock(std::string&& t) : text(std::move(t)) {}
   std::string text;
-  Json::array items;
-  Json::object members;
+};
+struct Json::ArrayBlock : Json::Block {
+  explicit ArrayBlock(array&& a) : items(std::move(a)) {}
+  array items;
+};
+struct Json::ObjectBlock : Json::Block {
+  explicit ObjectBlock(object&& o) : members(std::move(o)) {}
+  object members;
 };
 
 namespace {
@@ -40,20 +48,6 @@ const Json& null_json() {
   return j;
 }
 
-std::shared_ptr<JsonValue> make(Json::Type type) {
-  auto v = std::make_shared<JsonValue>();
-  v->type = type;
-  return v;
-}
-
-std::shared_ptr<JsonValue> make_integer(int64_t i) {
-  auto v = make(Json::NUMBER);
-  v->integral = true;
-  v->integer = i;
-  v->number = static_cast<double>(i);
-  return v;
-}
-
 // Compares an integer with a double by value, exactly (no rounding of the integer).
 int compare_int_double(int64_t i, double d) {
   if (std::isnan(d)) return -1;
@@ -68,17 +62,18 @@ int compare_int_double(int64_t i, double d) {
   return 0;
 }
 
-int compare_numbers(const JsonValue& a, const JsonValue& b) {
-  if (a.integral && b.integral) return a.integer < b.integer ? -1 : (a.integer > b.integer ? 1 : 0);
-  if (a.integral) return compare_int_double(a.integer, b.number);
-  if (b.integral) return -compare_int_double(b.integer, a.number);
-  return a.number < b.number ? -1 : (a.number > b.number ? 1 : 0);
-}
-
 void dump_string(const std::string& s, std::string& out) {
   static const char kHex[] = "0123456789abcdef";
   out += '"';
-  for (unsigned char c : s) {
+  const char* p = s.data();
+  const char* end = p + s.size();
+  while (p < end) {
+    // Plain runs go out in one append.
+    const char* run = p;
+    while (p < end && static_cast<unsigned char>(*p) >= 0x20 && *p != '"' && *p != '\\') ++p;
+    out.append(run, p);
+    if (p == end) break;
+    unsigned char c = static_cast<unsigned char>(*p++);
     switch (c) {
       case '"':
         out += "\\\"";
@@ -101,32 +96,13 @@ void dump_string(const std::string& s, std::string& out) {
       case '\t':
         out += "\\t";
         break;
-      default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += static_cast<char>(c);
-        }
+      default: {
+        const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        out.append(escape, sizeof escape);
+      }
     }
   }
   out += '"';
-}
-
-void dump_number(const JsonValue& v, std::string& out) {
-  if (v.integral) {
-    out += std::to_string(v.integer);
-    return;
-  }
-  if (!std::isfinite(v.number)) {
-    out += "null";  // JSON has no text for infinities or NaN.
-    return;
-  }
-  // The shortest text that reads back as the same double: 0.1 stays "0.1".
-  char buf[32];
-  auto result = std::to_chars(buf, buf + sizeof buf, v.number);
-  out.append(buf, result.ptr);
 }
 
 void encode_utf8(uint32_t cp, std::string& out) {
@@ -147,9 +123,24 @@ void encode_utf8(uint32_t cp, std::string& out) {
   }
 }
 
-class Parser {
+// A byte of the input as an error message may show it: printable ASCII as itself, anything else
+// as \xNN, so text from a peer cannot put control bytes into a log line.
+std::string describe_byte(char c) {
+  static const char kHex[] = "0123456789abcdef";
+  unsigned char u = static_cast<unsigned char>(c);
+  if (u >= 0x20 && u < 0x7F) return std::string(1, c);
+  return std::string{'\\', 'x', kHex[u >> 4], kHex[u & 0xF]};
+}
+
+}  // namespace
+
+// Recursive-descent parser. Elements of the arrays being parsed wait on one shared stack and move
+// into an array of exactly their number when it closes, so no array grows by reallocation. Every
+// value built is charged to a budget of bytes fixed by the size of the text.
+class JsonParser {
  public:
-  Parser(std::string_view in, std::string& err) : in_(in), err_(err) {}
+  JsonParser(std::string_view in, std::string& err)
+      : in_(in), err_(err), budget_(in.size() * Json::kParseMemoryFactor + Json::kParseMemorySlack) {}
 
   Json parse_document() {
     Json v = parse_value(0);
@@ -161,10 +152,28 @@ class Parser {
   }
 
  private:
+  // What libstdc++ keeps in the string object itself; longer text takes a heap buffer.
+  static constexpr size_t kInlineText = 15;
+  // A map node: the tree links and colour next to the key and the value.
+  static constexpr size_t kMemberCost = sizeof(std::string) + 32;
+
+  static size_t text_cost(size_t length) { return length > kInlineText ? length + 1 : 0; }
+
   Json fail(const std::string& what) {
     if (!failed_) err_ = what + " at offset " + std::to_string(pos_);
     failed_ = true;
     return Json();
+  }
+
+  // Charges `cost` bytes; false (and the error set) when the budget is spent.
+  bool charge(size_t cost) {
+    if (cost <= budget_) {
+      budget_ -= cost;
+      return true;
+    }
+    fail("parsed value too large for its text (more than " + std::to_string(Json::kParseMemoryFactor) +
+         " bytes per byte)");
+    return false;
   }
 
   void skip_space() {
@@ -183,19 +192,21 @@ class Parser {
     if (depth > Json::kMaxParseDepth) return fail("nesting too deep");
     skip_space();
     if (pos_ >= in_.size()) return fail("unexpected end of input");
+    if (!charge(sizeof(Json))) return Json();
     char c = in_[pos_];
     if (c == '{') return parse_object(depth);
     if (c == '[') return parse_array(depth);
     if (c == '"') {
       std::string s;
       if (!parse_string(s)) return Json();
+      if (!s.empty() && !charge(sizeof(Json::StringBlock) + text_cost(s.size()))) return Json();
       return Json(std::move(s));
     }
     if (c == '-' || (c >= '0' && c <= '9')) return parse_number();
     if (consume("true")) return Json(true);
     if (consume("false")) return Json(false);
     if (consume("null")) return Json();
-    return fail(std::string("unexpected character '") + c + "'");
+    return fail("unexpected character '" + describe_byte(c) + "'");
   }
 
   Json parse_object(int depth) {
@@ -206,17 +217,21 @@ class Parser {
       ++pos_;
       return Json(std::move(members));
     }
+    if (!charge(sizeof(Json::ObjectBlock))) return Json();
     for (;;) {
       skip_space();
       if (pos_ >= in_.size() || in_[pos_] != '"') return fail("expected member name");
       std::string key;
       if (!parse_string(key)) return Json();
+      if (!charge(kMemberCost + text_cost(key.size()))) return Json();
       skip_space();
       if (pos_ >= in_.size() || in_[pos_] != ':') return fail("expected ':'");
       ++pos_;
       Json value = parse_value(depth + 1);
       if (failed_) return Json();
-      members[std::move(key)] = std::move(value);
+      // Members usually come sorted; the hint makes those inserts constant time. A repeated name
+      // keeps its last value.
+      members.insert_or_assign(members.end(), std::move(key), std::move(value));
       skip_space();
       if (pos_ >= in_.size()) return fail("unexpected end of input in object");
       if (in_[pos_] == ',') {
@@ -233,14 +248,15 @@ class Parser {
 
   Json parse_array(int depth) {
     ++pos_;
-    Json::array items;
     skip_space();
     if (pos_ < in_.size() && in_[pos_] == ']') {
       ++pos_;
-      return Json(std::move(items));
+      return Json(Json::array());
     }
+    if (!charge(sizeof(Json::ArrayBlock))) return Json();
+    const size_t start = stack_.size();
     for (;;) {
-      items.push_back(parse_value(depth + 1));
+      stack_.push_back(parse_value(depth + 1));
       if (failed_) return Json();
       skip_space();
       if (pos_ >= in_.size()) return fail("unexpected end of input in array");
@@ -250,10 +266,14 @@ class Parser {
       }
       if (in_[pos_] == ']') {
         ++pos_;
-        return Json(std::move(items));
+        break;
       }
       return fail("expected ',' or ']'");
     }
+    auto first = stack_.begin() + static_cast<std::ptrdiff_t>(start);
+    Json::array items(std::make_move_iterator(first), std::make_move_iterator(stack_.end()));
+    stack_.erase(first, stack_.end());
+    return Json(std::move(items));
   }
 
   bool parse_hex4(uint32_t& out) {
@@ -274,17 +294,26 @@ class Parser {
     return true;
   }
 
+  static bool plain(char c) { return static_cast<unsigned char>(c) >= 0x20 && c != '"' && c != '\\'; }
+
   bool parse_string(std::string& out) {
     ++pos_;  // opening quote
+    // Most strings have no escape: they are copied in one piece, into a buffer of their size.
+    size_t end = pos_;
+    while (end < in_.size() && plain(in_[end])) ++end;
+    if (end < in_.size() && in_[end] == '"') {
+      out.assign(in_.data() + pos_, end - pos_);
+      pos_ = end + 1;
+      return true;
+    }
     for (;;) {
+      size_t run = pos_;
+      while (pos_ < in_.size() && plain(in_[pos_])) ++pos_;
+      out.append(in_.data() + run, pos_ - run);
       if (pos_ >= in_.size()) return fail("unterminated string"), false;
       char c = in_[pos_++];
       if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return fail("control character in string"), false;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
+      if (c != '\\') return fail("control character in string"), false;
       if (pos_ >= in_.size()) return fail("unterminated escape"), false;
       char e = in_[pos_++];
       switch (e) {
@@ -357,15 +386,22 @@ class Parser {
       if (pos_ < in_.size() && (in_[pos_] == '+' || in_[pos_] == '-')) ++pos_;
       if (digits() == 0) return fail("bad number");
     }
-    std::string text(in_.substr(start, pos_ - start));
+    const char* first = in_.data() + start;
+    const char* last = in_.data() + pos_;
     if (integral) {
-      errno = 0;
-      char* end = nullptr;
-      long long v = std::strtoll(text.c_str(), &end, 10);
-      if (errno == 0) return Json(v);
+      int64_t v;
+      auto [ptr, ec] = std::from_chars(first, last, v);
+      if (ec == std::errc() && ptr == last) return Json(static_cast<long long>(v));
       // Out of 64-bit range: keep the magnitude as a double rather than clamping silently.
     }
-    double d = std::strtod(text.c_str(), nullptr);
+    double d;
+    auto [ptr, ec] = std::from_chars(first, last, d);
+    if (ec == std::errc::result_out_of_range) {
+      // Underflow reads as the nearest double (0 or a subnormal), as strtod gives it.
+      d = std::strtod(std::string(first, last).c_str(), nullptr);
+    } else if (ec != std::errc() || ptr != last) {
+      return fail("bad number");
+    }
     // An overflow would come back as infinity, which has no JSON text: the value could not be
     // written out again.
     if (!std::isfinite(d)) return fail("number out of range");
@@ -376,31 +412,94 @@ class Parser {
   std::string& err_;
   size_t pos_ = 0;
   bool failed_ = false;
+  size_t budget_;
+  std::vector<Json> stack_;  // elements of the open arrays, innermost last
 };
-
-}  // namespace
 
 Json::Json() noexcept = default;
 Json::Json(std::nullptr_t) noexcept {}
-Json::Json(bool value) : ptr_(make(BOOL)) { ptr_->boolean = value; }
-Json::Json(int value) : ptr_(make_integer(value)) {}
-Json::Json(long value) : ptr_(make_integer(value)) {}
-Json::Json(long long value) : ptr_(make_integer(value)) {}
-Json::Json(unsigned value) : ptr_(make_integer(value)) {}
-Json::Json(double value) : ptr_(make(NUMBER)) { ptr_->number = value; }
-Json::Json(const std::string& value) : ptr_(make(STRING)) { ptr_->text = value; }
-Json::Json(std::string&& value) : ptr_(make(STRING)) { ptr_->text = std::move(value); }
+// The whole word is set first, so copies of a boolean copy no undefined bytes.
+Json::Json(bool value) : type_(BOOL), integer_(0) { boolean_ = value; }
+Json::Json(int value) : Json(static_cast<long long>(value)) {}
+Json::Json(long value) : Json(static_cast<long long>(value)) {}
+Json::Json(long long value) : type_(NUMBER), integral_(true), integer_(value) {}
+Json::Json(unsigned value) : Json(static_cast<long long>(value)) {}
+Json::Json(double value) : type_(NUMBER), number_(value) {}
+Json::Json(const std::string& value) : Json(std::string(value)) {}
+Json::Json(std::string&& value) : type_(STRING), block_(nullptr) {
+  if (!value.empty()) block_ = new StringBlock(std::move(value));
+}
 Json::Json(const char* value) : Json(std::string(value ? value : "")) {}
 Json::Json(std::string_view value) : Json(std::string(value)) {}
-Json::Json(const array& values) : ptr_(make(ARRAY)) { ptr_->items = values; }
-Json::Json(array&& values) : ptr_(make(ARRAY)) { ptr_->items = std::move(values); }
-Json::Json(const object& values) : ptr_(make(OBJECT)) { ptr_->members = values; }
-Json::Json(object&& values) : ptr_(make(OBJECT)) { ptr_->members = std::move(values); }
+Json::Json(const array& values) : Json(array(values)) {}
+Json::Json(array&& values) : type_(ARRAY), block_(nullptr) {
+  if (!values.empty()) block_ = new ArrayBlock(std::move(values));
+}
+Json::Json(const object& values) : Json(object(values)) {}
+Json::Json(object&& values) : type_(OBJECT), block_(nullptr) {
+  if (!values.empty()) block_ = new ObjectBlock(std::move(values));
+}
 
-Json::Type Json::type() const { return ptr_ ? ptr_->type : NUL; }
-bool Json::is_integer() const { return is_number() && ptr_->integral; }
+Json::Json(const Json& other) noexcept
+    : type_(other.type_), integral_(other.integral_), integer_(other.integer_) {
+  retain();
+}
 
-double Json::number_value() const { return is_number() ? ptr_->number : 0; }
+Json::Json(Json&& other) noexcept : type_(other.type_), integral_(other.integral_), integer_(other.integer_) {
+  other.type_ = NUL;
+  other.integral_ = false;
+  other.integer_ = 0;
+}
+
+Json& Json::operator=(const Json& other) noexcept {
+  other.retain();  // first: `other` may be this value or hold the last reference to it
+  release();
+  type_ = other.type_;
+  integral_ = other.integral_;
+  integer_ = other.integer_;
+  return *this;
+}
+
+Json& Json::operator=(Json&& other) noexcept {
+  if (this == &other) return *this;
+  release();
+  type_ = other.type_;
+  integral_ = other.integral_;
+  integer_ = other.integer_;
+  other.type_ = NUL;
+  other.integral_ = false;
+  other.integer_ = 0;
+  return *this;
+}
+
+Json::~Json() { release(); }
+
+void Json::retain() const noexcept {
+  if (has_block()) block_->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Json::release() noexcept {
+  if (!has_block() || block_->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  switch (type_) {
+    case STRING:
+      delete static_cast<StringBlock*>(block_);
+      break;
+    case ARRAY:
+      delete static_cast<ArrayBlock*>(block_);
+      break;
+    case OBJECT:
+      delete static_cast<ObjectBlock*>(block_);
+      break;
+    default:
+      break;
+  }
+  block_ = nullptr;
+}
+
+double Json::number_value() const {
+  if (type_ != NUMBER) return 0;
+  return integral_ ? static_cast<double>(integer_) : number_;
+}
 
 // Out-of-range values saturate: a plain cast of a large double is undefined behaviour.
 int Json::int_value() const {
@@ -411,19 +510,28 @@ int Json::int_value() const {
 }
 
 int64_t Json::int64_value() const {
-  if (!is_number()) return 0;
-  if (ptr_->integral) return ptr_->integer;
-  double d = ptr_->number;
+  if (type_ != NUMBER) return 0;
+  if (integral_) return integer_;
+  double d = number_;
   if (std::isnan(d)) return 0;
   if (d >= 9223372036854775808.0) return std::numeric_limits<int64_t>::max();
   if (d < -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
   return static_cast<int64_t>(d);
 }
 
-bool Json::bool_value() const { return is_bool() && ptr_->boolean; }
-const std::string& Json::string_value() const { return is_string() ? ptr_->text : empty_string(); }
-const Json::array& Json::array_items() const { return is_array() ? ptr_->items : empty_array(); }
-const Json::object& Json::object_items() const { return is_object() ? ptr_->members : empty_object(); }
+bool Json::bool_value() const { return type_ == BOOL && boolean_; }
+
+const std::string& Json::string_value() const {
+  return type_ == STRING && block_ ? static_cast<const StringBlock*>(block_)->text : empty_string();
+}
+
+const Json::array& Json::array_items() const {
+  return type_ == ARRAY && block_ ? static_cast<const ArrayBlock*>(block_)->items : empty_array();
+}
+
+const Json::object& Json::object_items() const {
+  return type_ == OBJECT && block_ ? static_cast<const ObjectBlock*>(block_)->members : empty_object();
+}
 
 const Json& Json::operator[](size_t i) const {
   const array& items = array_items();
@@ -436,42 +544,55 @@ const Json& Json::operator[](const std::string& key) const {
   return it == members.end() ? null_json() : it->second;
 }
 
+namespace {
+
+int compare_numbers(const Json& a, const Json& b) {
+  if (a.is_integer() && b.is_integer()) {
+    int64_t x = a.int64_value(), y = b.int64_value();
+    return x < y ? -1 : (x > y ? 1 : 0);
+  }
+  if (a.is_integer()) return compare_int_double(a.int64_value(), b.number_value());
+  if (b.is_integer()) return -compare_int_double(b.int64_value(), a.number_value());
+  double x = a.number_value(), y = b.number_value();
+  return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+}  // namespace
+
 bool Json::operator==(const Json& other) const {
-  if (ptr_ == other.ptr_) return true;
-  if (type() != other.type()) return false;
-  switch (type()) {
+  if (type_ != other.type_) return false;
+  switch (type_) {
     case NUL:
       return true;
     case BOOL:
-      return ptr_->boolean == other.ptr_->boolean;
+      return boolean_ == other.boolean_;
     case NUMBER:
-      return compare_numbers(*ptr_, *other.ptr_) == 0;
+      return compare_numbers(*this, other) == 0;
     case STRING:
-      return ptr_->text == other.ptr_->text;
+      return block_ == other.block_ || string_value() == other.string_value();
     case ARRAY:
-      return ptr_->items == other.ptr_->items;
+      return block_ == other.block_ || array_items() == other.array_items();
     case OBJECT:
-      return ptr_->members == other.ptr_->members;
+      return block_ == other.block_ || object_items() == other.object_items();
   }
   return false;
 }
 
 bool Json::operator<(const Json& other) const {
-  if (ptr_ == other.ptr_) return false;
-  if (type() != other.type()) return type() < other.type();
-  switch (type()) {
+  if (type_ != other.type_) return type_ < other.type_;
+  switch (type_) {
     case NUL:
       return false;
     case BOOL:
-      return ptr_->boolean < other.ptr_->boolean;
+      return boolean_ < other.boolean_;
     case NUMBER:
-      return compare_numbers(*ptr_, *other.ptr_) < 0;
+      return compare_numbers(*this, other) < 0;
     case STRING:
-      return ptr_->text < other.ptr_->text;
+      return block_ != other.block_ && string_value() < other.string_value();
     case ARRAY:
-      return ptr_->items < other.ptr_->items;
+      return block_ != other.block_ && array_items() < other.array_items();
     case OBJECT:
-      return ptr_->members < other.ptr_->members;
+      return block_ != other.block_ && object_items() < other.object_items();
   }
   return false;
 }
@@ -483,23 +604,33 @@ std::string Json::dump() const {
 }
 
 void Json::dump(std::string& out) const {
-  switch (type()) {
+  switch (type_) {
     case NUL:
       out += "null";
       return;
     case BOOL:
-      out += ptr_->boolean ? "true" : "false";
+      out += boolean_ ? "true" : "false";
       return;
-    case NUMBER:
-      dump_number(*ptr_, out);
+    case NUMBER: {
+      // JSON has no text for infinities or NaN.
+      if (!integral_ && !std::isfinite(number_)) {
+        out += "null";
+        return;
+      }
+      // Doubles take the shortest text that reads back as the same value: 0.1 stays "0.1".
+      char buf[32];
+      auto result = integral_ ? std::to_chars(buf, buf + sizeof buf, integer_)
+                              : std::to_chars(buf, buf + sizeof buf, number_);
+      out.append(buf, result.ptr);
       return;
+    }
     case STRING:
-      dump_string(ptr_->text, out);
+      dump_string(string_value(), out);
       return;
     case ARRAY: {
       out += '[';
       bool first = true;
-      for (const Json& item : ptr_->items) {
+      for (const Json& item : array_items()) {
         if (!first) out += ',';
         first = false;
         item.dump(out);
@@ -510,7 +641,7 @@ void Json::dump(std::string& out) const {
     case OBJECT: {
       out += '{';
       bool first = true;
-      for (const auto& [key, value] : ptr_->members) {
+      for (const auto& [key, value] : object_items()) {
         if (!first) out += ',';
         first = false;
         dump_string(key, out);
@@ -525,7 +656,7 @@ void Json::dump(std::string& out) const {
 
 Json Json::parse(std::string_view in, std::string& err) {
   err.clear();
-  return Parser(in, err).parse_document();
+  return JsonParser(in, err).parse_document();
 }
 
 }  // namespace jsonette

@@ -1,10 +1,13 @@
 // An immutable JSON value. Copies share the value. Numbers keep 64-bit integer precision when
 // they are integers and compare by value across integer and floating forms (3 == 3.0).
+//
+// A value is two words: null, booleans, numbers and empty strings, arrays and objects live in the
+// value itself; any other string, array or object is one reference-counted heap block that copies
+// share. The count is atomic, so copies of one value may be used and dropped on several threads.
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -13,7 +16,7 @@
 
 namespace jsonette {
 
-class JsonValue;
+class JsonParser;
 
 class Json final {
  public:
@@ -24,6 +27,10 @@ class Json final {
 
   // Deeper input is refused by parse(), so hostile text cannot exhaust the stack.
   static constexpr int kMaxParseDepth = 256;
+  // parse() refuses text whose values would take more than this many bytes per byte of text (plus
+  // kParseMemorySlack), so the parsed form of a message stays within a small multiple of its size.
+  static constexpr size_t kParseMemoryFactor = 16;
+  static constexpr size_t kParseMemorySlack = 64 * 1024;
 
   Json() noexcept;
   Json(std::nullptr_t) noexcept;
@@ -60,7 +67,13 @@ class Json final {
   // Pointers other than text would otherwise silently convert to bool.
   Json(void*) = delete;
 
-  Type type() const;
+  Json(const Json& other) noexcept;
+  Json(Json&& other) noexcept;
+  Json& operator=(const Json& other) noexcept;
+  Json& operator=(Json&& other) noexcept;
+  ~Json();
+
+  Type type() const { return type_; }
   bool is_null() const { return type() == NUL; }
   bool is_number() const { return type() == NUMBER; }
   bool is_bool() const { return type() == BOOL; }
@@ -68,7 +81,7 @@ class Json final {
   bool is_array() const { return type() == ARRAY; }
   bool is_object() const { return type() == OBJECT; }
   // True for a number that was made or parsed as an integer.
-  bool is_integer() const;
+  bool is_integer() const { return type_ == NUMBER && integral_; }
 
   // Content accessors: a value of another kind gives 0, false, "", [] or {}.
   double number_value() const;
@@ -96,7 +109,24 @@ class Json final {
   static Json parse(std::string_view in, std::string& err);
 
  private:
-  std::shared_ptr<JsonValue> ptr_;
+  struct Block;
+  struct StringBlock;
+  struct ArrayBlock;
+  struct ObjectBlock;
+  friend class JsonParser;  // sizes the blocks it builds against its budget
+
+  bool has_block() const { return type_ >= STRING && block_ != nullptr; }
+  void retain() const noexcept;
+  void release() noexcept;
+
+  Type type_ = NUL;
+  bool integral_ = false;  // a NUMBER held in integer_ rather than number_
+  union {
+    int64_t integer_ = 0;
+    double number_;
+    bool boolean_;
+    Block* block_;  // STRING, ARRAY, OBJECT; null for an empty one
+  };
 };
 
 }  // namespace jsonette

@@ -6,6 +6,10 @@
 #include <limits>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "support/peak_resident.h"
 
 namespace jsonette {
 namespace {
@@ -121,6 +125,105 @@ TEST(Json, DeepNestingIsRefusedNotACrash) {
   std::string ok = std::string(Json::kMaxParseDepth, '[') + std::string(Json::kMaxParseDepth, ']');
   Json::parse(ok, err);
   EXPECT_TRUE(err.empty());
+}
+
+TEST(Json, CopiesShareOneValueAcrossThreads) {
+  const Json original(Json::object{{"text", std::string(100, 'x')}, {"list", Json::array{1, "two", 3.5}}});
+  Json copy = original;
+  EXPECT_EQ(&copy.string_value(), &original.string_value());
+  EXPECT_EQ(&copy["text"].string_value(), &original["text"].string_value());
+  // Copies taken and dropped on several threads at once leave the shared value intact.
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&original] {
+      for (int i = 0; i < 20000; ++i) {
+        Json a = original["list"];
+        Json b = a;
+        b = original["text"];
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  copy = Json();
+  EXPECT_EQ(original["text"].string_value(), std::string(100, 'x'));
+  EXPECT_EQ(original["list"][1].string_value(), "two");
+  EXPECT_EQ(original.dump(), "{\"list\":[1,\"two\",3.5],\"text\":\"" + std::string(100, 'x') + "\"}");
+}
+
+TEST(Json, EmptyAndScalarValuesBehaveAsBefore) {
+  EXPECT_EQ(sizeof(Json), 16u);  // a scalar is the value itself, with no block on the heap
+  EXPECT_TRUE(Json("").is_string());
+  EXPECT_EQ(Json(""), Json(std::string()));
+  EXPECT_NE(Json(""), Json());
+  EXPECT_TRUE(Json(Json::array{}).is_array());
+  EXPECT_NE(Json(Json::array{}), Json(Json::object{}));
+  EXPECT_LT(Json(""), Json("a"));
+  EXPECT_LT(Json(Json::array{}), Json(Json::array{0}));
+  EXPECT_EQ(Json(Json::array{}).dump() + Json(Json::object{}).dump() + Json("").dump(), "[]{}\"\"");
+  Json moved = Json("kept");
+  Json target = std::move(moved);
+  EXPECT_TRUE(moved.is_null());
+  target = target;
+  EXPECT_EQ(target.string_value(), "kept");
+}
+
+// "[0,0,...]": the smallest text per value, and the shape that once took 90 bytes of memory per
+// byte of text.
+std::string zeros(size_t size) {
+  std::string text = "[0";
+  text.reserve(size);
+  while (text.size() + 3 <= size) text += ",0";
+  return text + "]";
+}
+
+TEST(Json, ParsedFormOfALargeArrayStaysWithinASmallMultipleOfItsText) {
+  if (!kestrun_test::kResidentSizeIsMeaningful) GTEST_SKIP() << "resident size is not meaningful here";
+  const std::string text = zeros(16u * 1024 * 1024);
+  const size_t before = kestrun_test::peak_resident_bytes();
+  std::string err;
+  Json value = Json::parse(text, err);
+  ASSERT_TRUE(err.empty()) << err;
+  EXPECT_EQ(value.array_items().size(), text.size() / 2);
+  EXPECT_LT(kestrun_test::peak_resident_bytes() - before, 20 * text.size());
+}
+
+TEST(Json, ParseRefusesTextWhoseValuesWouldOutgrowItsBudget) {
+  // Each case repeats one element up to about 1 MiB of text.
+  struct Case {
+    const char* element;
+    bool accepted;
+  } cases[] = {
+      {"0", true},          {"{\"subject\":\"weekly report\",\"date\":1700000000,\"read\":true}", true},
+      {"[]", true},         {"{\"\":0}", false},  // a one-member object per 7 bytes
+      {"{\"\":{}}", false},
+  };
+  for (const Case& c : cases) {
+    std::string text = "[";
+    while (text.size() < (1u << 20)) text += std::string(c.element) + ",";
+    text.back() = ']';
+    std::string err;
+    Json value = Json::parse(text, err);
+    EXPECT_EQ(err.empty(), c.accepted) << c.element << ": " << err;
+    EXPECT_EQ(value.is_array(), c.accepted) << c.element;
+    if (!c.accepted) {
+      EXPECT_NE(err.find("too large"), std::string::npos) << err;
+    }
+  }
+  // A small document is never refused, whatever its shape.
+  std::string err;
+  Json::parse("[{\"\":0},{\"\":0},{\"\":{}}]", err);
+  EXPECT_TRUE(err.empty()) << err;
+}
+
+TEST(Json, ErrorTextsShowUnprintableInputBytesEscaped) {
+  const char* cases[][2] = {
+      {"\x1b[31m", "'\\x1b'"}, {"\x7f", "'\\x7f'"}, {"\xff\xfe", "'\\xff'"}, {"@", "'@'"}};
+  for (const auto& c : cases) {
+    std::string err;
+    Json::parse(c[0], err);
+    EXPECT_NE(err.find(c[1]), std::string::npos) << err;
+    for (unsigned char byte : err) EXPECT_TRUE(byte >= 0x20 && byte < 0x7f) << err;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "brelt/api_client.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -314,6 +315,77 @@ TEST_F(PeerTest, MessageWrittenWhileTheServerIsDownIsDeliveredOnceItIsBack) {
   EXPECT_EQ(copies, 1u);
 }
 
+// The server's stream is cut off by the client's own end: that is an end, not a truncation.
+TEST_F(PeerTest, EndingTheClientEndsItWithoutAnError) {
+  auto peer = start_peer(kestrun_test::test_certificates().localhost);
+  make_client(options("localhost", peer->port()));
+  thread_.post_sync([&] { client_->connect(); });
+  ASSERT_TRUE(wait_for_events(1));
+  ASSERT_TRUE(peer->send(server_write({R"({"type":"a"})"}, {}, sync_peer::ServerWrite::Flush::kSync)));
+  ASSERT_TRUE(wait_for_events(2));
+  thread_.post_sync([&] { client_->end(); });
+  ASSERT_TRUE(peer->wait_for_client_close());
+  thread_.post_sync([] {});
+  EXPECT_EQ(events(), (std::vector<std::string>{"connect", R"(data {"type":"a"})", "end"}));
+}
+
+// The server's side of the wire compressed by hand, for bytes the scripted writer will not frame:
+// `plain` (frames with their lengths) through one zlib stream, sync-flushed.
+bytes compressed(const std::string& plain) {
+  z_stream stream{};
+  deflateInit(&stream, Z_BEST_COMPRESSION);
+  bytes out(deflateBound(&stream, plain.size()) + 64);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+  stream.avail_in = static_cast<uInt>(plain.size());
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_SYNC_FLUSH), Z_OK);
+  out.resize(out.size() - stream.avail_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+std::string frame(const std::string& payload) {
+  uint32_t length = static_cast<uint32_t>(payload.size() + 4);
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(length >> (8 * i));
+  return out + payload;
+}
+
+// Whatever stage fails, the client reports that one error and ends the connection: nothing after
+// it is inflated, split, parsed or delivered, and no end follows.
+TEST_F(PeerTest, AnyStageErrorEndsTheConnectionAndStopsTheReadChain) {
+  struct Case {
+    const char* name;
+    std::string plain;  // compressed and sent after the handshake
+    std::string error;  // the start of the one error reported
+  } cases[] = {
+      // A zero length, then a run of zeros that inflates to 64 MiB.
+      {"impossible frame length", frame("{\"a\":1}") + std::string(64u << 20, '\0'),
+       "read error NetworkError::FRAME_TOO_SHORT (0)"},
+      {"unparsable frame", frame("{\"a\":1}") + frame("{\"b\"") + frame("{\"c\":3}"),
+       "read error JsonError::JSON_DECODE_ERROR (0)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    clear_events();
+    auto peer = start_peer(kestrun_test::test_certificates().localhost);
+    make_client(options("localhost", peer->port()));
+    thread_.post_sync([&] { client_->connect(); });
+    ASSERT_TRUE(wait_for_events(1));
+    ASSERT_TRUE(peer->send_raw(compressed(c.plain)));
+    ASSERT_TRUE(peer->wait_for_client_close());
+    ASSERT_TRUE(wait_for_events(3));
+    thread_.post_sync([] {});  // anything still on its way has arrived
+    std::vector<std::string> seen = events();
+    ASSERT_EQ(seen.size(), 3u) << testing::PrintToString(seen);
+    EXPECT_EQ(seen[0], "connect");
+    EXPECT_EQ(seen[1], R"(data {"a":1})");
+    EXPECT_EQ(seen[2].rfind(c.error, 0), 0u) << seen[2];
+    thread_.post_sync([&] { client_.reset(); });
+  }
+}
+
 // A host name the resolver refuses outright fails inside connect(). The bare client reports it once
 // and starts nothing more: no handshake, whose deadline would report a second failure much later.
 TEST(ApiClientTest, LookupThatCannotStartFailsOnceAndLeavesNothingRunning) {
@@ -326,8 +398,10 @@ TEST(ApiClientTest, LookupThatCannotStartFailsOnceAndLeavesNothingRunning) {
   client->connect();
   client->write(message("after"));
   uv_run(&loop, UV_RUN_NOWAIT);
-  ASSERT_EQ(errors.size(), 1u);
+  ASSERT_EQ(errors.size(), 2u);
   EXPECT_EQ(errors[0].rfind("write DnsError::", 0), 0u) << errors[0];
+  // The message written to the failed connection is reported, not dropped in silence.
+  EXPECT_EQ(errors[1].rfind("write NetworkError::NOT_SENT", 0), 0u) << errors[1];
   EXPECT_FALSE(uv_loop_alive(&loop)) << "something still waits on the loop";
   client.reset();
   uv_run(&loop, UV_RUN_DEFAULT);

@@ -39,6 +39,7 @@ class HandDriven : public JsonConnection {
   void finish() { _notify_end(); }
   void fail_read() { _notify_read_error(Error(ErrorCode::NetworkError, -111, "ECONNREFUSED")); }
   void fail_write() { _notify_write_error(Error(ErrorCode::TlsError, 1, "SSL_ERROR_SSL")); }
+  void lose_writes() { _notify_write_error(Error(ErrorCode::NetworkError, 40, kNotSentTag)); }
 
   bool reports_end_at_once = true;
 
@@ -81,9 +82,9 @@ class AutoConnectTest : public ::testing::Test {
     EXPECT_EQ(uv_loop_close(&loop_), 0) << "a handle was left open";
   }
 
-  void make(AutoConnectTimings timings = {}) {
+  void make(AutoConnectTimings timings = {}, size_t max_held = AutoConnectApiClient::kDefaultMaxHeldBytes) {
     client_ = std::make_unique<AutoConnectApiClient>(&loop_, std::make_unique<HandDrivenFactory>(&made_),
-                                                     std::move(timings));
+                                                     std::move(timings), max_held);
     client_->on_connect = [this] { events_.push_back("connect"); };
     client_->on_data = [this](Json value) { events_.push_back("data " + value.dump()); };
     client_->on_end = [this] { events_.push_back("end"); };
@@ -183,6 +184,35 @@ TEST_F(AutoConnectTest, WritesWaitForAnEstablishedConnection) {
     client_.reset();
     uv_run(&loop_, UV_RUN_DEFAULT);
   }
+}
+
+TEST_F(AutoConnectTest, HeldMessagesAreBoundedAndAWriteBeyondIsRefusedWithAnError) {
+  // {"method":"held"} is 17 bytes of text: two fit in 40, a third does not.
+  make({}, 40);
+  client_->connect_now();
+  client_->write(message("held"));
+  client_->write(message("held"));
+  client_->write(message("over"));
+  EXPECT_EQ(events_, std::vector<std::string>{"write error SEND_QUEUE_FULL"});
+  live(0).up();
+  EXPECT_EQ(trace(0).written, (std::vector<Json>{message("held"), message("held")}));
+  // Sent messages no longer count, and a connected client holds nothing.
+  client_->write(message("sent"));
+  client_->write(message("sent"));
+  client_->write(message("sent"));
+  EXPECT_EQ(trace(0).written.size(), 5u);
+  EXPECT_EQ(events_, (std::vector<std::string>{"write error SEND_QUEUE_FULL", "connect"}));
+}
+
+// Writes a connection lost are reported even when it was already replaced.
+TEST_F(AutoConnectTest, WritesLostByARetiredConnectionAreStillReported) {
+  make();
+  client_->connect_now();
+  live(0).up();
+  live(0).finish();
+  live(0).lose_writes();
+  live(0).fail_write();  // other failures of a retired connection are ignored
+  EXPECT_EQ(events_, (std::vector<std::string>{"connect", "end", "write error NOT_SENT"}));
 }
 
 TEST_F(AutoConnectTest, WriteWhileBackingOffWaitsForTheReconnect) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -51,12 +52,13 @@ class HttpsRequestTest : public testing::Test {
   std::string base_url() { return "https://localhost:" + std::to_string(peer_->port()); }
 
   void send(HttpsRequest::Method method, const std::string& url,
-            size_t max_body = HttpsRequest::kDefaultMaxBodySize) {
+            size_t max_body = HttpsRequest::kDefaultMaxBodySize,
+            std::chrono::milliseconds total_timeout = HttpsRequest::kDefaultTotalTimeout) {
     run([&] {
       completions_ = 0;
       errors_ = 0;
       request_ = std::make_unique<HttpsRequest>(thread_.get_loop(), method, url,
-                                                TlsFilter::kDefaultHandshakeTimeout, max_body);
+                                                TlsFilter::kDefaultHandshakeTimeout, max_body, total_timeout);
       request_->set_on_response([this](HttpMetadata metadata, std::vector<unsigned char> body) {
         ++completions_;
         metadata_ = std::move(metadata);
@@ -167,6 +169,27 @@ TEST_F(HttpsRequestTest, EveryFailureCompletesOnceWithAnError) {
     EXPECT_EQ(settled_completions(), 1);
     bool answered_in_full = std::string(c.name) == "bytes after the response";
     EXPECT_EQ(run([&] { return errors_; }), answered_in_full ? 0 : 1);
+    TearDown();
+  }
+}
+
+// A server that goes quiet after the handshake, or after the head, cannot hold the request past
+// its total deadline; the request then closes the connection.
+TEST_F(HttpsRequestTest, ResponseNotCompleteByTheTotalDeadlineFailsAndClosesTheConnection) {
+  const std::string request = "GET /slow HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+  const std::string partial[] = {"", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc"};
+  for (const std::string& sent : partial) {
+    SCOPED_TRACE(sent);
+    start_server();
+    send(HttpsRequest::Method::GET, base_url() + "/slow", HttpsRequest::kDefaultMaxBodySize,
+         std::chrono::milliseconds(100));
+    ASSERT_TRUE(peer_->wait_for_bytes(request.size()));
+    if (!sent.empty()) {
+      ASSERT_TRUE(peer_->send_raw(to_bytes(sent)));
+    }
+    ASSERT_TRUE(wait_for_completion());
+    EXPECT_EQ(settled_completions(), 1);  // the client closed the connection
+    EXPECT_EQ(run([&] { return errors_; }), 1);
     TearDown();
   }
 }

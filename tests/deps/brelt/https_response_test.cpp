@@ -6,6 +6,7 @@
 
 #include "brelt/buffered_stream.h"
 #include "brelt/http_response_stream.h"
+#include "support/peak_resident.h"
 
 namespace brelt {
 namespace {
@@ -14,7 +15,7 @@ bytes to_bytes(const std::string& s) { return bytes(s.begin(), s.end()); }
 
 // A parser chained into a body collector, as a request wires them, with what comes out recorded.
 struct Chain {
-  explicit Chain(size_t max_body = 0) : parser(max_body) {
+  explicit Chain(size_t max_body = 0) : parser(max_body), body(max_body) {
     pipe(parser, body);
     parser.on_metadata = [this](HttpMetadata&& m) {
       metadata = std::move(m);
@@ -97,6 +98,55 @@ TEST(HttpResponseStreamTest, ParseErrorsAndOversizedBodiesStayInError) {
   const std::string too_large =
       "error HttpError::BODY_TOO_LARGE (0) the response body is longer than 8 bytes";
   EXPECT_EQ(oversized.events, (std::vector<std::string>{"metadata", too_large, too_large}));
+}
+
+// A chunked body of one-byte chunks makes the parser hand over one byte at a time; the body still
+// takes about its own size in memory, once.
+TEST(HttpResponseStreamTest, BodyOfOneByteChunksTakesItsOwnSizeInMemory) {
+  if (!kestrun_test::kResidentSizeIsMeaningful) GTEST_SKIP() << "resident size is not meaningful here";
+  const size_t body_size = 8u * 1024 * 1024;
+  std::string response = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  response.reserve(body_size * 6 + 64);
+  for (size_t i = 0; i < body_size; ++i) response += "1\r\nx\r\n";
+  response += "0\r\n\r\n";
+
+  HttpResponseStream parser(body_size);
+  BufferedByteStream body(body_size);
+  pipe(parser, body);
+  size_t delivered = 0;
+  body.on_data = [&](bytes b) { delivered = b.size(); };
+  const size_t before = kestrun_test::peak_resident_bytes();
+  for (size_t at = 0; at < response.size(); at += 65536) {
+    parser.write(to_bytes(response.substr(at, 65536)));
+  }
+  EXPECT_EQ(delivered, body_size);
+  EXPECT_LT(kestrun_test::peak_resident_bytes() - before, 4 * body_size);
+}
+
+// The collector's bound counts what it holds, so no growth step takes it past the limit.
+TEST(HttpResponseStreamTest, BodyCollectorRefusesContentPastItsBound) {
+  struct Case {
+    std::vector<size_t> chunks;
+    size_t bound;
+    std::string outcome;
+  } cases[] = {
+      {{3, 3, 4}, 10, "body 10"},
+      {{6, 5}, 10, "error UnknownError::BUFFER_LIMIT (11) the content would exceed 10 bytes"},
+      {{11}, 10, "error UnknownError::BUFFER_LIMIT (11) the content would exceed 10 bytes"},
+      {{1000, 24}, 0, "body 1024"},
+  };
+  for (const Case& c : cases) {
+    BufferedByteStream body(c.bound);
+    std::vector<std::string> events;
+    body.on_data = [&](bytes b) {
+      events.push_back("body " + std::to_string(b.size()));
+      EXPECT_LE(b.capacity(), c.bound ? c.bound : b.capacity());
+    };
+    body.on_read_error = [&](Error e) { events.push_back("error " + e.to_string()); };
+    for (size_t size : c.chunks) body.write(bytes(size, 'b'));
+    body.end();
+    EXPECT_EQ(events, std::vector<std::string>{c.outcome});
+  }
 }
 
 }  // namespace

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,13 +23,36 @@ namespace {
 
 using kestrun_test::to_bytes;
 
+// Listens on 127.0.0.1 and never accepts: connections complete in the kernel and nobody reads.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 4) == 0 &&
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+  }
+  ~SilentListener() { ::close(fd_); }
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_;
+  uint16_t port_ = 0;
+};
+
 // A socket on the core thread with everything it reports recorded. Each `run` executes on the
 // loop thread; the recorded values are read there too.
 class SocketFixture : public testing::Test {
  protected:
-  void make_socket(const std::string& host, const std::string& port) {
+  void make_socket(const std::string& host, const std::string& port,
+                   size_t max_queued = Socket::kDefaultMaxQueuedBytes) {
     thread_.post_sync([&] {
-      socket_ = std::make_unique<Socket>(thread_.get_loop(), host, port);
+      socket_ = std::make_unique<Socket>(thread_.get_loop(), host, port, max_queued);
       socket_->on_connect = [this] {
         events_.push_back("connect, batches " + std::to_string(socket_->write_batches()));
       };
@@ -73,9 +102,13 @@ TEST_F(SocketFixture, WritesQueueUntilConnectedAndLeaveInBatches) {
     socket_->write(to_bytes("c"));
   });
   ASSERT_TRUE(peer.wait_for_bytes(3));
-  ASSERT_TRUE(wait_for_events(1));
-  // on_connect ran before anything was sent, and everything queued left in one request.
-  EXPECT_EQ(events(), std::vector<std::string>{"connect, batches 0"});
+  ASSERT_TRUE(wait_for_events(2));
+  // The early chunk is reported lost; on_connect ran before anything was sent, and everything
+  // queued left in one request.
+  EXPECT_EQ(events(),
+            (std::vector<std::string>{"write error NetworkError::NOT_SENT (7) 7 bytes in 1 writes were "
+                                      "not sent: they were written before the connection was started",
+                                      "connect, batches 0"}));
   EXPECT_EQ(run([&] { return socket_->write_batches(); }), 1u);
 
   // The first chunk starts a write at once; those written while it is in progress leave together.
@@ -182,6 +215,47 @@ TEST_F(SocketFixture, DestroyingMidLookupOrWriteReachesNothing) {
   });
   EXPECT_TRUE(peer.wait_for_client_close());
   EXPECT_EQ(events(), std::vector<std::string>{"connect, batches 0"});
+}
+
+// Against a server that never reads, the kernel's buffers fill and then the socket's own queue. The
+// write past the bound is refused and gives the connection up, and every byte still held is
+// reported lost: nothing vanishes with only an end.
+TEST_F(SocketFixture, WritePastTheQueueBoundIsRefusedAndEveryHeldByteReported) {
+  SilentListener server;
+  ASSERT_NE(server.port(), 0);
+  const size_t bound = 256 * 1024;
+  const size_t chunk = 64 * 1024;
+  make_socket("127.0.0.1", std::to_string(server.port()), bound);
+  run([&] { socket_->connect(); });
+  ASSERT_TRUE(wait_for_events(1));
+  for (int i = 0; i < 2000 && events().size() == 1; ++i) {
+    run([&] { socket_->write(bytes(chunk, 'x')); });
+  }
+  ASSERT_TRUE(kestrun_test::wait_until([&] {
+    std::vector<std::string> seen = events();
+    return std::find(seen.begin(), seen.end(), "end") != seen.end() &&
+           seen.back().find("NOT_SENT") != std::string::npos;
+  }));
+  std::vector<std::string> seen = events();
+  EXPECT_EQ(seen[0], "connect, batches 0");
+  EXPECT_EQ(seen[1].rfind(
+                "write error NetworkError::SEND_QUEUE_FULL (65536) a write of 65536 bytes was not sent", 0),
+            0u)
+      << seen[1];
+  size_t reported = 0;
+  for (size_t i = 2; i < seen.size(); ++i) {
+    if (seen[i] == "end") continue;
+    EXPECT_EQ(seen[i].rfind("write error NetworkError::NOT_SENT (", 0), 0u) << seen[i];
+    reported += std::stoul(seen[i].substr(seen[i].find('(') + 1));
+  }
+  EXPECT_GT(reported, 0u);
+  EXPECT_LE(reported, bound);
+  EXPECT_EQ(reported % chunk, 0u);  // whole writes
+  EXPECT_EQ(state(), Socket::State::kClosed);
+  run([&] { socket_->write(to_bytes("late")); });
+  EXPECT_EQ(
+      events().back(),
+      "write error NetworkError::NOT_SENT (4) 4 bytes in 1 writes were not sent: the connection is closed");
 }
 
 }  // namespace

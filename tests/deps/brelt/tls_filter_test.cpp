@@ -64,11 +64,12 @@ class TlsFilterTest : public testing::Test {
 
   // Connects to the peer as "localhost" and writes `early` before the handshake can have run.
   void connect(std::vector<TlsFilter::Validator> validators, const std::string& early,
-               std::chrono::milliseconds timeout = TlsFilter::kDefaultHandshakeTimeout) {
+               std::chrono::milliseconds timeout = TlsFilter::kDefaultHandshakeTimeout,
+               size_t max_queued = TlsFilter::kDefaultMaxQueuedBytes) {
     run([&] {
       socket_ = std::make_unique<Socket>(thread_.get_loop(), "localhost", std::to_string(peer_->port()));
       tls_ = std::make_unique<TlsFilter>(thread_.get_loop(), *socket_, *socket_, validators, "localhost",
-                                         timeout);
+                                         timeout, nullptr, max_queued);
       socket_->on_read_error = [this](Error e) { events_.push_back("socket error " + e.to_string()); };
       socket_->on_write_error = [this](Error e) { events_.push_back("socket error " + e.to_string()); };
       tls_->on_handshake = [this] { events_.push_back("handshake"); };
@@ -194,8 +195,11 @@ TEST_F(TlsFilterTest, RejectedServerGetsNoApplicationBytesAndIsDisconnected) {
     ASSERT_TRUE(wait_for_events(1));
     run([&] { tls_->write(to_bytes("secret written after the failure")); });
 
+    // The plaintext queued for the handshake is reported lost, and so is the later write.
     EXPECT_EQ(events(),
               (std::vector<std::string>{c.error,
+                                        "write error TlsError::NOT_SENT (35) 35 bytes in 1 writes were not "
+                                        "sent: the TLS connection was given up",
                                         "write error TlsError::CONNECTION_CLOSED (0) the TLS connection "
                                         "was given up after a failure"}));
     EXPECT_EQ(state(), TlsFilter::State::kRejected);
@@ -211,9 +215,13 @@ TEST_F(TlsFilterTest, ServerWithoutTls12FailsTheHandshake) {
   start_tls_peer(test_certificates().localhost, TLS1_1_VERSION);
   connect({HostnameValidator{"localhost"}}, "secret");
   ASSERT_TRUE(wait_for_events(1));
+  ASSERT_TRUE(wait_for_events(2));
   std::vector<std::string> seen = events();
-  ASSERT_EQ(seen.size(), 1u);
+  ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].rfind("write error TlsError::SSL_ERROR_SSL (1) error:", 0), 0u) << seen[0];
+  EXPECT_EQ(seen[1],
+            "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not sent: the TLS connection was "
+            "given up");
   EXPECT_EQ(state(), TlsFilter::State::kFailed);
   EXPECT_TRUE(peer_->wait_for_client_close());
   EXPECT_EQ(record_->handshakes(), 0u);
@@ -225,10 +233,12 @@ TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
   peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
                                                     std::vector<unsigned char>{});
   connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(50));
-  ASSERT_TRUE(wait_for_events(1));
+  ASSERT_TRUE(wait_for_events(2));
   EXPECT_EQ(events(),
-            std::vector<std::string>{"write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did "
-                                     "not complete within 50 ms"});
+            (std::vector<std::string>{"write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did "
+                                      "not complete within 50 ms",
+                                      "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not "
+                                      "sent: the TLS connection was given up"}));
   EXPECT_EQ(state(), TlsFilter::State::kFailed);
   // On a loaded machine the deadline can pass before the connection is even made; when it was
   // made, the client must have closed it.
@@ -239,6 +249,27 @@ TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
   EXPECT_EQ(received.find("secret"), std::string::npos);
 }
 
+// A server that never completes the handshake cannot make the plaintext queue grow past its bound,
+// and what was queued is reported lost when the connection is given up.
+TEST_F(TlsFilterTest, PlaintextPastTheQueueBoundIsRefusedAndTheQueueReportedWhenGivenUp) {
+  peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
+                                                    std::vector<unsigned char>{});
+  connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(100), 10);
+  run([&] {
+    tls_->write(to_bytes("four"));
+    tls_->write(to_bytes("toolong"));
+  });
+  ASSERT_TRUE(wait_for_events(3));
+  EXPECT_EQ(events(),
+            (std::vector<std::string>{
+                "write error TlsError::SEND_QUEUE_FULL (7) a write of 7 bytes was not sent: 10 bytes "
+                "already wait to be sent and the bound is 10",
+                "write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did not complete "
+                "within 100 ms",
+                "write error TlsError::NOT_SENT (10) 10 bytes in 2 writes were not sent: the TLS "
+                "connection was given up"}));
+}
+
 TEST_F(TlsFilterTest, ConnectionEndingDuringTheHandshakeEndsTheStreamAndItsDeadline) {
   peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
                                                     std::vector<unsigned char>{});
@@ -246,8 +277,11 @@ TEST_F(TlsFilterTest, ConnectionEndingDuringTheHandshakeEndsTheStreamAndItsDeadl
   connect({HostnameValidator{"localhost"}}, "secret");
   ASSERT_TRUE(peer_->wait_for_connection());
   peer_->close_connection();
-  ASSERT_TRUE(wait_for_events(1));
-  EXPECT_EQ(events(), std::vector<std::string>{"end"});
+  ASSERT_TRUE(wait_for_events(2));
+  EXPECT_EQ(events(),
+            (std::vector<std::string>{"end",
+                                      "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not "
+                                      "sent: the connection ended before they could be sent"}));
   // A deadline left running would report a time-out long after the owner heard of the end.
   EXPECT_EQ(active_timers(), timers_before);
 }
