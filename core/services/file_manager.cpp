@@ -1,6 +1,7 @@
 #include "core/services/file_manager.h"
 
 #include <utility>
+#include <vector>
 
 #include "core/foundation/process_instance.h"
 
@@ -26,7 +27,8 @@ void FileManager::initialize() {
 }
 
 void FileManager::_removeImageFiles() {
-  for (const std::string& name : *file_utility_->list_directory(data_directory_)) {
+  std::shared_ptr<std::vector<std::string>> names = file_utility_->list_directory(data_directory_);
+  for (const std::string& name : *names) {
     if (file_utility_->is_image_file(name)) file_utility_->remove(file_utility_->join(data_directory_, name));
   }
 }
