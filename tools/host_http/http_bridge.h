@@ -2,7 +2,7 @@
 // thread (the core's worker pool).
 //
 //   download: "GET" sends the params as the query string, "POST" as URL-encoded form fields
-//             (values that are not strings as their JSON text). With to_file the body goes to a
+//             (values that are not strings as their JSON text); other methods fail. With to_file the body goes to a
 //             new file named by a fresh UUID in the download directory, whose path is returned;
 //             it is kept only for status 200. Progress receives the body bytes so far.
 //   upload:   a multipart POST of the params as fields and the file as a part named by the file
@@ -33,6 +33,7 @@ class Transfer;
 
 class HttpBridge {
  public:
+  // To-file downloads go into `download_directory`, which the host has created.
   explicit HttpBridge(std::string download_directory);
   ~HttpBridge();
   HttpBridge(const HttpBridge&) = delete;

@@ -288,10 +288,8 @@ TEST_F(HttpBridgeTest, ATransferInWhichNothingMovesForTheTimeoutEnds) {
   stall.hold_after = 1000;
   server.script("/stall", stall);
   std::vector<int64_t> progress;
-  EXPECT_EQ(get(
-                server.url("/stall"), false, [&](int64_t bytes) { progress.push_back(bytes); }, 200)
-                .status,
-            0);
+  auto record = [&progress](int64_t bytes) { progress.push_back(bytes); };
+  EXPECT_EQ(get(server.url("/stall"), false, record, 1000).status, 0);
   ASSERT_FALSE(progress.empty());
   EXPECT_EQ(progress.back(), 1000);
 }
