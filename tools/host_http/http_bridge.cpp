@@ -110,6 +110,7 @@ KSHttp::Response HttpBridge::download(const std::string& url, const std::string&
   if (method != "GET" && method != "POST") return {};
   auto body = std::make_shared<std::string>();
   DownloadFile file(download_directory_ + "/" + brelt::generate_uuid_upper());
+  CurlUrl target(curl_url());  // declared before the transfer, whose handle refers to it
   int64_t received = 0;
   Transfer transfer([&](const char* data, size_t size) {
     if (!to_file) {
@@ -123,7 +124,6 @@ KSHttp::Response HttpBridge::download(const std::string& url, const std::string&
   });
 
   std::string fields = url_encoded(form_fields(params));
-  CurlUrl target(curl_url());
   if (!target || curl_url_set(target.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return {};
   if (method == "GET" && !fields.empty() &&
       curl_url_set(target.get(), CURLUPART_QUERY, fields.c_str(), CURLU_APPENDQUERY) != CURLUE_OK) {
@@ -153,13 +153,14 @@ KSHttp::Response HttpBridge::upload(const std::string& url, const std::string&, 
                                     const std::string& file_path, const std::string& file_name, int timeout,
                                     int) {
   auto body = std::make_shared<std::string>();
+  CurlMime form;  // declared before the transfer, whose handle refers to it
   Transfer transfer([&](const char* data, size_t size) {
     body->append(data, size);
     return true;
   });
   CURL* easy = transfer.easy();
   if (!transfer.ok()) return {};
-  CurlMime form(curl_mime_init(easy));
+  form.reset(curl_mime_init(easy));
   if (!form) return {};
   for (const auto& [name, value] : form_fields(params)) {
     curl_mimepart* part = curl_mime_addpart(form.get());
