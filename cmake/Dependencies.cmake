@@ -4,6 +4,8 @@ find_package(Threads REQUIRED)
 find_package(OpenSSL 3 REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(SQLite3 REQUIRED)
+# The host's HTTP hooks (tools/host_http); the core itself does not link it.
+find_package(CURL REQUIRED)
 
 pkg_check_modules(LIBUV REQUIRED IMPORTED_TARGET libuv)
 pkg_check_modules(JANSSON REQUIRED IMPORTED_TARGET jansson)
