@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "core/store/draft.h"
 #include "core/store/vector_clock.h"
