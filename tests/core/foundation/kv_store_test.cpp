@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,6 +20,7 @@
 #include "core/foundation/leveldb_store.h"
 #include "core/foundation/memory_store.h"
 #include "core/foundation/scoped_kv_store.h"
+#include "support/scratch_mount.h"
 #include "support/temp_dir.h"
 
 namespace libkestrun {
@@ -247,6 +250,110 @@ TEST(LeveldbStore, DamageIsRepairedAndNeverReadsAsAnAlteredValue) {
     store.set("after", bytes("works"));
     EXPECT_EQ(store.get("after"), bytes("works"));
   }
+}
+
+// The writer of the kill test below, in a process of its own: the test program started again
+// with these variables set. It writes and reports each write that returned until it is killed,
+// and never reaches the test framework.
+constexpr char kWriterPath[] = "KESTRUN_TEST_LEVELDB_WRITER";
+constexpr char kWriterAcks[] = "KESTRUN_TEST_LEVELDB_WRITER_ACKS";
+
+std::string written_value(uint32_t i) {
+  return std::string(1000, static_cast<char>('a' + i % 26)) + std::to_string(i);
+}
+
+[[maybe_unused]] const bool kStartedAsWriter = [] {
+  const char* path = std::getenv(kWriterPath);
+  const char* acks = std::getenv(kWriterAcks);
+  if (!path || !acks) return false;
+  const int fd = std::atoi(acks);
+  try {
+    LeveldbStore store(path);
+    for (uint32_t i = 0;; ++i) {
+      store.set("key" + std::to_string(i), bytes(written_value(i)));
+      if (write(fd, &i, sizeof i) != sizeof i) _exit(1);
+    }
+  } catch (...) {
+    _exit(2);
+  }
+}();
+
+// A fresh process writes enough to go through memtable flushes and a compaction, and is killed
+// without warning. Another hold on the directory is refused while it lives; after the kill every
+// write it reported is there.
+TEST(LeveldbStore, AKilledWriterLosesNothingItReportedWritten) {
+  kestrun_test::TempDir dir;
+  const std::string path = dir.file("db");
+  int acks[2];
+  ASSERT_EQ(pipe(acks), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(acks[0]);
+    setenv(kWriterPath, path.c_str(), 1);
+    setenv(kWriterAcks, std::to_string(acks[1]).c_str(), 1);
+    execl("/proc/self/exe", "writer", static_cast<char*>(nullptr));
+    _exit(3);
+  }
+  close(acks[1]);
+  // About 40 MB: ten flushes of the 4 MB memtable, and so compactions of level 0.
+  const uint32_t enough = 40000;
+  uint32_t reported = 0, last = 0;
+  while (reported < enough && read(acks[0], &last, sizeof last) == sizeof last) ++reported;
+  ASSERT_EQ(reported, enough);
+  EXPECT_THROW(LeveldbStore{path}, LeveldbStore::IOError);
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  while (read(acks[0], &last, sizeof last) == sizeof last) ++reported;  // acks still in the pipe
+  close(acks[0]);
+  // The refused opener moved the writer's info log aside to LOG.old.
+  EXPECT_NE((read_file(path + "/LOG.old") + read_file(path + "/LOG")).find("Compacted"), std::string::npos)
+      << "no compaction ran";
+
+  LeveldbStore store(path);
+  for (uint32_t i = 0; i < reported; ++i) {
+    ASSERT_EQ(store.get("key" + std::to_string(i)), bytes(written_value(i))) << i;
+  }
+}
+
+// A write that fails on a full disk is reported; once space returns, the store goes on, and
+// after reopening every write it acknowledged, before and after the failure, is there.
+TEST(LeveldbStore, AFullDiskLosesNoAcknowledgedWrite) {
+  kestrun_test::TempDir dir;
+  kestrun_test::ScratchMount disk = kestrun_test::ScratchMount::tmpfs(dir.path(), 2 << 20);
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+  const std::string path = dir.file("db");
+  std::vector<uint32_t> acknowledged;
+  uint32_t next = 0;
+  auto write_some = [&](LeveldbStore& store, uint32_t count) {
+    bool failed = false;
+    for (uint32_t n = 0; n < count; ++n, ++next) {
+      try {
+        store.set("key" + std::to_string(next), bytes(written_value(next)));
+        acknowledged.push_back(next);
+      } catch (const LeveldbStore::IOError&) {
+        failed = true;
+      }
+    }
+    return failed;
+  };
+  {
+    LeveldbStore store(path);
+    write_some(store, 50);
+    // Fill the disk but for a little room.
+    struct statvfs fs {};
+    ASSERT_EQ(statvfs(dir.path().c_str(), &fs), 0);
+    const size_t room = 40 * 1024;
+    std::ofstream(dir.file("filler"), std::ios::binary) << std::string(fs.f_bavail * fs.f_frsize - room, 'f');
+    EXPECT_TRUE(write_some(store, 200)) << "the disk never filled";
+    std::filesystem::remove(dir.file("filler"));
+    EXPECT_FALSE(write_some(store, 50));
+  }
+  LeveldbStore store(path);
+  for (uint32_t i : acknowledged)
+    ASSERT_EQ(store.get("key" + std::to_string(i)), bytes(written_value(i))) << i;
 }
 
 }  // namespace
