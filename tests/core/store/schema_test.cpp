@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 
 #include "core/store/cpp_sqlite3.h"
 #include "core/store/db_schema.h"
+#include "faulty_vfs.h"
 #include "support/temp_dir.h"
 
 namespace libkestrun {
@@ -139,40 +144,116 @@ TEST_F(SchemaTest, SecondStartKeepsTheDataAndRecreatesWhatIsMissing) {
   EXPECT_EQ(count("SELECT count(*) FROM sqlite_master WHERE name IN ('KSITEM_STATE_INDEX', 'KSLIST');"), 2);
 }
 
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file of another version is deleted; one that cannot be read is moved aside, one copy kept.
 TEST_F(SchemaTest, AFileThatCannotServeIsRebuiltOnceWithItsJournal) {
   struct Case {
     const char* what;
     std::function<void(SchemaTest&)> spoil;
+    bool moved_aside;
   } cases[] = {
       {"one version less",
        [](SchemaTest& t) {
          CppSQLite3DB db;
          t.open(db);
          db.execDML("PRAGMA user_version(1408047190);");
-       }},
-      {"another key", [](SchemaTest& t) { t.check(std::string(32, 'o')); }},
-      {"no key before", [](SchemaTest& t) { t.check(std::nullopt); }},
+       },
+       false},
+      {"another key", [](SchemaTest& t) { t.check(std::string(32, 'o')); }, true},
+      {"no key before", [](SchemaTest& t) { t.check(std::nullopt); }, true},
       {"not a database",
        [](SchemaTest& t) {
          std::filesystem::remove(t.path_);
          std::ofstream(t.path_) << std::string(8192, 'g');
-       }},
+       },
+       true},
+      {"a damaged schema",
+       [](SchemaTest& t) {
+         CppSQLite3DB db;
+         t.open(db);
+         db.execDML("PRAGMA writable_schema = ON;");
+         db.execDML("UPDATE sqlite_master SET sql = 'CREATE TABLE KSITEM (' WHERE name = 'KSITEM';");
+       },
+       true},
   };
+  const std::string aside = path_ + ".damaged";
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     std::filesystem::remove(path_);
     check();
     insert_item();
     c.spoil(*this);
+    const std::string spoiled = read_file(path_);
     std::ofstream(path_ + "-journal") << "stale";
     resets_ = 0;
     check();
-    EXPECT_EQ(resets_, 1) << c.what;
-    EXPECT_EQ(count("SELECT count(*) FROM KSITEM;"), 0) << c.what;
-    EXPECT_EQ(count("PRAGMA user_version;"), 1408047191) << c.what;
-    for (const char* suffix : {"-journal", "-wal", "-shm"})
-      EXPECT_FALSE(exists(path_ + suffix)) << c.what << suffix;
+    EXPECT_EQ(resets_, 1);
+    EXPECT_EQ(count("SELECT count(*) FROM KSITEM;"), 0);
+    EXPECT_EQ(count("PRAGMA user_version;"), 1408047191);
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(exists(path_ + suffix)) << suffix;
+    if (c.moved_aside) {
+      EXPECT_EQ(read_file(aside), spoiled);  // the last copy replaces the one before
+    }
     check();
-    EXPECT_EQ(resets_, 1) << c.what << ": rebuilt once";
+    EXPECT_EQ(resets_, 1) << "rebuilt once";
+  }
+}
+
+// One read that fails at start, on the database or on a journal left by a crash, costs nothing.
+TEST_F(SchemaTest, OneReadErrorAtStartKeepsTheDatabaseAndItsRows) {
+  struct Case {
+    const char* what;
+    const char* file;  // appended to the database's name
+    sqlite3_int64 offset;
+    bool crashed_in_a_transaction;
+  };
+  const Case cases[] = {
+      {"page 1", "", 0, false},
+      {"a hot journal's header", "-journal", 0, true},
+      {"a hot journal's page", "-journal", 512 + 4 + 10, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(path_);
+    check();
+    insert_item();
+    if (c.crashed_in_a_transaction) {
+      // A writer dies in a transaction that spilled pages into the file: its journal is hot.
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        CppSQLite3DB db;
+        open(db);
+        db.execDML("PRAGMA cache_size = 10; BEGIN;");
+        for (int i = 0; i < 2000; ++i) {
+          db.execDML(("INSERT INTO KSITEM (ITEMID, SUBJECT) VALUES ('x" + std::to_string(i) + "', '" +
+                      std::string(200, 's') + "');")
+                         .c_str());
+        }
+        _exit(0);
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      ASSERT_TRUE(exists(path_ + "-journal"));
+    }
+    kestrun_test::fail_reads(path_ + c.file, c.offset, 1);
+    try {
+      check();
+    } catch (const CppSQLite3Exception& e) {
+      ADD_FAILURE() << e.errorMessage();
+    }
+    EXPECT_EQ(kestrun_test::clear_read_faults(), 1) << "the fault was never met";
+    EXPECT_EQ(resets_, 1);
+    EXPECT_FALSE(exists(path_ + ".damaged"));
+    EXPECT_EQ(count("SELECT count(*) FROM KSITEM;"), 1);
+    EXPECT_EQ(count("PRAGMA integrity_check;"), 0);  // "ok" reads as 0
+    resets_ = 0;
+    std::filesystem::remove(path_ + ".damaged");
   }
 }
 
