@@ -309,8 +309,14 @@ uint8_t* DatabaseCodec::work(int size) {
 }
 
 int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
+  if (!encrypts(read_key_)) return real_->pMethods->xRead(real_, buf, amount, offset);
+  // A read of part of one page (the header, the change counter at the start of every read
+  // transaction): the page is read once and decrypted only as far as the read reaches.
+  const bool part_of_a_page = page_size_ && (offset % page_size_ != 0 || amount % page_size_ != 0);
+  if (part_of_a_page && reserve_ < page_size_) return read_part_of_page(buf, amount, offset);
+
   int rc = real_->pMethods->xRead(real_, buf, amount, offset);
-  if (!encrypts(read_key_) || (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ)) return rc;
+  if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) return rc;
   auto* bytes = static_cast<uint8_t*>(buf);
   // A read past the end comes back zero-filled; only the bytes that came from the file are pages.
   int available = amount;
@@ -332,13 +338,18 @@ int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
     }
     return rc;
   }
-  // A read of part of a page (the header, the change counter): decrypt the page up to its end.
+  // The first read of the file (its header) came before its geometry was known.
+  std::memset(buf, 0, amount);
+  return read_part_of_page(buf, amount, offset);
+}
+
+int DatabaseCodec::read_part_of_page(void* buf, int amount, sqlite3_int64 offset) {
   const sqlite3_int64 page_start = offset / page_size_ * page_size_;
   const int in_page = static_cast<int>(offset - page_start);
   if (in_page + amount > page_size_) return SQLITE_IOERR_READ;
   uint8_t* page = work(page_size_);
   if (!page) return SQLITE_IOERR_NOMEM;
-  rc = real_->pMethods->xRead(real_, page, page_size_, page_start);
+  int rc = real_->pMethods->xRead(real_, page, page_size_, page_start);
   if (rc != SQLITE_OK) {
     std::memset(buf, 0, amount);
     return rc == SQLITE_IOERR_SHORT_READ ? rc : SQLITE_IOERR_READ;

@@ -44,6 +44,8 @@ class DatabaseCodec {
   // Page size and reserved bytes from the clear bytes 16..23 of page 1 (on disk when not known).
   bool note_header(const uint8_t* page1);
   bool load_geometry();
+  // Reads the page that holds [offset, offset + amount) and decrypts it only that far.
+  int read_part_of_page(void* buf, int amount, sqlite3_int64 offset);
   // Null when memory runs out.
   uint8_t* work(int size);
 
