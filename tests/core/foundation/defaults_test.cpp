@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -64,6 +65,27 @@ TEST(Defaults, TheEncryptionKeyIsThirtyTwoStoredBytesAcrossRestarts) {
   for (std::string stored : {std::string(16, 'k'), std::string(33, 'k')}) {
     defaults.set_string(kKeyKey, stored);
     EXPECT_EQ(defaults.get_encryption_key(), stored);
+  }
+}
+
+// Damage to "defaultsdb" that LevelDB's repair can mend gives back the same key.
+TEST(Defaults, TheKeySurvivesALostOrDamagedCurrentFile) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> damage;
+  };
+  const Case cases[] = {
+      {"lost", [](const std::string& db) { std::filesystem::remove(db + "/CURRENT"); }},
+      {"garbage",
+       [](const std::string& db) { std::ofstream(db + "/CURRENT", std::ios::trunc) << "garbage"; }},
+      {"empty", [](const std::string& db) { std::ofstream(db + "/CURRENT", std::ios::trunc); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kestrun_test::TempDir dir;
+    std::string key = Defaults(dir.path()).get_encryption_key();
+    c.damage(dir.file("defaultsdb"));
+    EXPECT_EQ(Defaults(dir.path()).get_encryption_key(), key);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "core/foundation/defaults.h"
 #include "core/store/cpp_sqlite3.h"
 #include "core/store/db_schema.h"
 #include "faulty_vfs.h"
@@ -200,6 +201,56 @@ TEST_F(SchemaTest, AFileThatCannotServeIsRebuiltOnceWithItsJournal) {
     }
     check();
     EXPECT_EQ(resets_, 1) << "rebuilt once";
+  }
+}
+
+// Flips one byte in the middle of `needle` in every file of `dir` with `extension` that holds it.
+bool flip_byte_of(const std::string& dir, const std::string& extension, const std::string& needle) {
+  bool flipped = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().extension() != extension) continue;
+    std::string content = read_file(entry.path());
+    size_t at = content.find(needle);
+    if (at == std::string::npos) continue;
+    content[at + needle.size() / 2] ^= 0x10;
+    std::ofstream(entry.path(), std::ios::binary | std::ios::trunc) << content;
+    flipped = true;
+  }
+  return flipped;
+}
+
+// A damaged byte in the record of the database key never yields an altered key: the same key
+// comes back, or a new one, and then the database the old key encrypted is moved aside, not
+// deleted.
+TEST_F(SchemaTest, AKeyLostToDamageMovesItsDatabaseAside) {
+  for (const char* file : {".log", ".ldb"}) {
+    SCOPED_TRACE(file);
+    kestrun_test::TempDir caches;
+    std::filesystem::remove(path_);
+    std::filesystem::remove(path_ + ".damaged");
+    const std::string old_key = Defaults(caches.path()).get_encryption_key();
+    // Each start opens "defaultsdb" twice, and each open moves the log into a table file.
+    if (std::string(file) == ".ldb") Defaults{caches.path()};
+    check(old_key);
+    {
+      CppSQLite3DB db;
+      open(db, old_key);
+      db.execDML("INSERT INTO KSITEM (ITEMID) VALUES ('kept');");
+    }
+    const std::string encrypted = read_file(path_);
+    ASSERT_TRUE(flip_byte_of(caches.file("defaultsdb"), file, old_key));
+
+    resets_ = 0;
+    const std::string key = Defaults(caches.path()).get_encryption_key();
+    check(key);
+    if (key == old_key) {
+      EXPECT_EQ(resets_, 0);
+      EXPECT_EQ(count("SELECT count(*) FROM KSITEM;", key), 1);
+      continue;
+    }
+    EXPECT_EQ(resets_, 1);
+    EXPECT_EQ(count("SELECT count(*) FROM KSITEM;", key), 0);
+    EXPECT_EQ(read_file(path_ + ".damaged"), encrypted);
   }
 }
 
