@@ -51,13 +51,16 @@ class LeveldbStore : public KvStore {
   // Not flushed to disk per write: the write survives the death of the process, not of the machine.
   void set(const std::string& key, const Bytes& value) override;
   void erase(const std::string& key) override;
-  // Reads the state as of the call. A read failure during the walk throws rather than ending it
-  // as if complete.
+  // Reads the state as of the call; every key is gathered before `fn` sees the first, so `fn` may
+  // use the store. A read failure during the walk throws rather than ending it as if complete;
+  // damage is repaired first, so the next walk reports what survived.
   void for_each_key(const KeyFn& fn) override;
   void for_each_key_with_prefix(const std::string& prefix, const KeyFn& fn) override;
   void sync() override;
 
-  // Throws the exception that matches a failed status; OK and NotFound pass (a missing key).
+  // Throws the exception that matches a failed status. OK passes, and so does the NotFound of a
+  // missing key; a NotFound that names a file (a table or directory that is not there) is an
+  // IOError.
   static void _check(const leveldb::Status& status);
 
  private:
