@@ -339,7 +339,6 @@ int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
     return rc;
   }
   // The first read of the file (its header) came before its geometry was known.
-  std::memset(buf, 0, amount);
   return read_part_of_page(buf, amount, offset);
 }
 

@@ -117,6 +117,8 @@ TEST(Defaults, TheEncryptionKeyGoesThroughTheStringOperations) {
 TEST(Defaults, AnUnusableDirectoryThrowsTheStoresError) {
   kestrun_test::TempDir dir;
   std::ofstream(dir.file("plain")) << "a file, not a directory";
+  std::filesystem::create_directory(dir.file("holder"));
+  std::ofstream(dir.file("holder/defaultsdb")) << "a file where the database would be";
   std::filesystem::create_directory(dir.file("readonly"));
   kestrun_test::ScratchMount read_only = kestrun_test::ScratchMount::read_only(dir.file("readonly"));
   struct Case {
@@ -126,6 +128,7 @@ TEST(Defaults, AnUnusableDirectoryThrowsTheStoresError) {
   const Case cases[] = {
       {"missing parent", dir.file("missing/dir")},
       {"a file", dir.file("plain")},
+      {"defaultsdb is a file", dir.file("holder")},
       {"read-only", dir.file("readonly")},
   };
   for (const Case& c : cases) {
