@@ -291,11 +291,13 @@ bool DatabaseCodec::note_header(const uint8_t* page1) {
   return true;
 }
 
-bool DatabaseCodec::load_geometry() {
-  if (page_size_) return true;
+int DatabaseCodec::load_geometry() {
+  if (page_size_) return SQLITE_OK;
   uint8_t header[24];
-  if (real_->pMethods->xRead(real_, header, sizeof header, 0) != SQLITE_OK) return false;
-  return note_header(header);
+  int rc = real_->pMethods->xRead(real_, header, sizeof header, 0);
+  if (rc == SQLITE_IOERR_SHORT_READ) return SQLITE_NOTFOUND;
+  if (rc != SQLITE_OK) return rc;
+  return note_header(header) ? SQLITE_OK : SQLITE_NOTFOUND;
 }
 
 uint8_t* DatabaseCodec::work(int size) {
@@ -326,8 +328,12 @@ int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
     available = static_cast<int>(std::clamp<sqlite3_int64>(size - offset, 0, amount));
   }
   if (offset == 0 && is_page_size(amount) && available >= 24) note_header(bytes);
-  // A file whose geometry cannot be read is not ours to decrypt; SQLite rejects its bytes.
-  if (!load_geometry() || reserve_ >= page_size_) return rc;
+  // A file without a valid header is not ours to decrypt; SQLite rejects its bytes. A header that
+  // could not be read is an I/O error: passing the bytes on undecrypted would make the file look
+  // damaged.
+  const int geometry = load_geometry();
+  if (geometry != SQLITE_OK && geometry != SQLITE_NOTFOUND) return SQLITE_IOERR_READ;
+  if (geometry != SQLITE_OK || reserve_ >= page_size_) return rc;
   // Whole pages. A connection that met the file before its first page was written still reads
   // page 1 in its default page size, which may span several of the file's pages or pass its end.
   if (offset % page_size_ == 0 && amount % page_size_ == 0) {
@@ -368,7 +374,7 @@ int DatabaseCodec::write_database(const void* buf, int amount, sqlite3_int64 off
   // Page 1 announcing another page size means the file is being rewritten in pieces of the old
   // size; encrypting those pieces would leave pages that no read could decrypt.
   if (pgno == 1 && (!note_header(plain) || page_size_ != amount)) return SQLITE_IOERR_WRITE;
-  if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_WRITE;
+  if (load_geometry() != SQLITE_OK || reserve_ >= amount) return SQLITE_IOERR_WRITE;
   uint8_t* out = work(amount);
   if (!out) return SQLITE_IOERR_NOMEM;
   if (!write_key_->encrypt_page(pgno, plain, out, amount, reserve_)) return SQLITE_IOERR_WRITE;
@@ -377,7 +383,7 @@ int DatabaseCodec::write_database(const void* buf, int amount, sqlite3_int64 off
 
 int DatabaseCodec::write_journal_page(sqlite3_file* journal, uint32_t pgno, const void* buf, int amount,
                                       sqlite3_int64 offset) {
-  if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_WRITE;
+  if (load_geometry() != SQLITE_OK || reserve_ >= amount) return SQLITE_IOERR_WRITE;
   uint8_t* out = work(amount);
   if (!out) return SQLITE_IOERR_NOMEM;
   if (!read_key_->encrypt_page(pgno, static_cast<const uint8_t*>(buf), out, amount, reserve_)) {
@@ -388,7 +394,7 @@ int DatabaseCodec::write_journal_page(sqlite3_file* journal, uint32_t pgno, cons
 
 int DatabaseCodec::decrypt_journal_page(uint32_t pgno, void* buf, int amount) {
   if (!encrypts(read_key_)) return SQLITE_OK;
-  if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_READ;
+  if (load_geometry() != SQLITE_OK || reserve_ >= amount) return SQLITE_IOERR_READ;
   return read_key_->decrypt_page(pgno, static_cast<uint8_t*>(buf), amount, reserve_, amount)
              ? SQLITE_OK
              : SQLITE_IOERR_READ;

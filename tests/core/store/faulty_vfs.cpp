@@ -9,6 +9,7 @@ namespace {
 struct Fault {
   std::string path;
   sqlite3_int64 offset = 0;
+  int amount = 0;
   int left = 0;
   int failed = 0;
 };
@@ -27,7 +28,8 @@ sqlite3_file* real_of(sqlite3_file* f) { return reinterpret_cast<FaultyFile*>(f)
 
 bool should_fail(const char* path, int amount, sqlite3_int64 offset) {
   std::lock_guard<std::mutex> lock(fault_mutex);
-  if (fault.left == 0 || fault.path != path || offset > fault.offset || offset + amount <= fault.offset)
+  if (fault.left == 0 || fault.path != path || offset > fault.offset || offset + amount <= fault.offset ||
+      (fault.amount != 0 && fault.amount != amount))
     return false;
   --fault.left;
   ++fault.failed;
@@ -133,9 +135,9 @@ sqlite3_vfs make_vfs() {
 
 }  // namespace
 
-void fail_reads(const std::string& path, sqlite3_int64 offset, int times) {
+void fail_reads(const std::string& path, sqlite3_int64 offset, int times, int amount) {
   std::lock_guard<std::mutex> lock(fault_mutex);
-  fault = Fault{path, offset, times, 0};
+  fault = Fault{path, offset, amount, times, 0};
 }
 
 int clear_read_faults() {

@@ -10,9 +10,9 @@
 
 namespace kestrun_test {
 
-// The next `times` reads of the file at `path` whose range covers `offset` fail with
-// SQLITE_IOERR_READ. Replaces any fault armed before.
-void fail_reads(const std::string& path, sqlite3_int64 offset, int times);
+// The next `times` reads of the file at `path` whose range covers `offset` (and, unless it is 0,
+// whose length is `amount`) fail with SQLITE_IOERR_READ. Replaces any fault armed before.
+void fail_reads(const std::string& path, sqlite3_int64 offset, int times, int amount = 0);
 // Disarms the fault; returns how many reads it failed.
 int clear_read_faults();
 
