@@ -6,12 +6,14 @@
 #include <limits>
 #include <random>
 
+#include "brelt/log.h"
 #include "core/foundation/leveldb_store.h"
 
 namespace libkestrun {
 
 namespace {
 
+constexpr char kLogTag[] = "Defaults";
 const std::string kDatabaseName = "defaultsdb";
 const std::string kEncryptionKeyKey = "kestrun.encryption.key";
 const std::string kInitializedKey = "kestrun.defaults.has.been.initialized";
@@ -94,18 +96,24 @@ void Defaults::set_string(const std::string& key, const std::string& value) {
 std::string Defaults::get_encryption_key() {
   bool found = false;
   std::string key = get_string(kEncryptionKeyKey, found);
-  if (found && key.size() == kEncryptionKeySize) return key;
+  if (found) return key;
 
+  // The store verifies what it reads and repairs damage, so a stored key comes back as written
+  // or not at all: a new key is made only when none is left. A database encrypted under a lost
+  // key then no longer reads, and its check moves it aside.
+  brelt::log_error(kLogTag, "no database key is stored; making a new one");
   std::random_device device("/dev/urandom");
   std::uniform_int_distribution<int> byte(0, 255);
   std::string fresh(kEncryptionKeySize, '\0');
   for (char& c : fresh) c = static_cast<char>(byte(device));
-  store_->set_synced(kEncryptionKeyKey, bytes_of(fresh));
+  set_string(kEncryptionKeyKey, fresh);
+  // Without the key the database it encrypts is lost, so it must outlive a crash of the machine.
+  store_->sync();
 
   // Hand out what the store gives back, so the key in use is always the stored one.
   found = false;
   key = get_string(kEncryptionKeyKey, found);
-  if (!found || key != fresh) throw std::runtime_error("Unable to store the encryption key");
+  if (!found) throw std::runtime_error("Unable to store the encryption key");
   return key;
 }
 

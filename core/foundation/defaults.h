@@ -51,10 +51,9 @@ class Defaults {
 
   std::shared_ptr<KvStore> get_store() const { return store_; }
 
-  // The per-install database key: exactly 32 raw bytes, made on first use from the platform's
-  // random device and stored with a synced write. A stored key of any other length (an empty one
-  // would leave the database unencrypted) is replaced by a new key; a database encrypted under
-  // the old one then no longer opens and is rebuilt as new.
+  // The per-install database key, read and written through get_string and set_string: the
+  // stored bytes unchanged, whatever their length; when none are stored, 32 new random bytes
+  // (logged), written so that they survive a crash of the machine.
   std::string get_encryption_key();
 
   // Set `out` only when the stored JSON has the matching type.

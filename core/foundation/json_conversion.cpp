@@ -1,5 +1,6 @@
 #include "core/foundation/json_conversion.h"
 
+#include <charconv>
 #include <cmath>
 #include <string>
 #include <string_view>
@@ -48,6 +49,18 @@ std::string valid_utf8(const std::string& s) {
   return out;
 }
 
+// jansson reads a number written without fraction or exponent as an integer, so a real whose
+// text is plain digits (3.0 is written "3") arrives as one, when it fits 64 bits.
+json_t* number_as_jansson(const jsonette::Json& value) {
+  const std::string text = value.dump();
+  if (text.find_first_of(".eE") == std::string::npos) {
+    json_int_t integer = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), integer);
+    if (error == std::errc() && end == text.data() + text.size()) return json_integer(integer);
+  }
+  return json_real(value.number_value());
+}
+
 }  // namespace
 
 jsonette::Json json_from_jansson(const json_t* value) {
@@ -94,7 +107,7 @@ json_t* jansson_from_json(const jsonette::Json& value) {
     case jsonette::Json::NUMBER:
       if (value.is_integer()) return json_integer(value.int64_value());
       if (!std::isfinite(value.number_value())) return json_null();
-      return json_real(value.number_value());
+      return number_as_jansson(value);
     case jsonette::Json::STRING: {
       std::string text = valid_utf8(value.string_value());
       return json_stringn_nocheck(text.data(), text.size());

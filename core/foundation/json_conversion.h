@@ -2,8 +2,9 @@
 // jsonette::Json (messages, notification payloads, stored values). They walk the value once and
 // never throw: a part that one side cannot hold is mended or dropped where it stands, never by
 // nulling the whole value.
-//   - Integers stay 64-bit integers and reals stay reals, in both directions; an integer beyond
-//     64 bits, which jsonette holds as a real, arrives in jansson as that real.
+//   - Integers stay 64-bit integers, in both directions. A real whose text has no fraction or
+//     exponent (3.0 is written "3") arrives in jansson as an integer, as jansson reads such text;
+//     other reals stay reals, and so does an integer beyond 64 bits, which jsonette holds as a real.
 //   - Strings and object keys keep U+0000 (both libraries hold length-counted text).
 //   - Bytes that are not valid UTF-8 are dropped on the way into jansson, which only holds UTF-8.
 //   - A real that is not finite becomes null on the way into jansson, which cannot hold it.

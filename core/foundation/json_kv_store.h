@@ -1,9 +1,11 @@
 // A store over another store that also reads and writes keys as JSON values and as typed values
 // converted through JSON. A value is stored as the bytes of its compact JSON text; a missing key,
 // text that does not parse and a value of the wrong JSON type all read as nothing, never as an
-// error. Integers are stored as JSON integers, so counters and tokens keep all 64 bits.
+// error. Integers are stored as JSON integers, so counters and tokens keep all 64 bits; an
+// unsigned 64-bit value past the signed range is stored as its exact digits and reads back whole.
 #pragma once
 
+#include <charconv>
 #include <cmath>
 #include <concepts>
 #include <cstdint>
@@ -19,7 +21,12 @@
 
 namespace libkestrun {
 
-class JsonKvStore final : public KvStore {
+// Unsigned integers that a JSON integer value (64-bit signed) cannot hold whole.
+template <class T>
+inline constexpr bool is_wide_unsigned_v =
+    std::is_integral_v<T>&& std::is_unsigned_v<T> && !std::is_same_v<T, bool> && sizeof(T) >= sizeof(int64_t);
+
+class JsonKvStore : public KvStore {
  public:
   explicit JsonKvStore(const std::shared_ptr<KvStore>& store) : store_(store) {}
 
@@ -31,7 +38,7 @@ class JsonKvStore final : public KvStore {
   void for_each_key_with_prefix(const std::string& prefix, const KeyFn& fn) override {
     store_->for_each_key_with_prefix(prefix, fn);
   }
-  void set_synced(const std::string& key, const Bytes& value) override { store_->set_synced(key, value); }
+  void sync() override { store_->sync(); }
 
   // The parsed value, whatever its JSON type (a stored null is a present null).
   std::optional<jsonette::Json> get_json(const std::string& key);
@@ -46,11 +53,23 @@ class JsonKvStore final : public KvStore {
   template <class T>
   requires(!std::is_convertible_v<T, std::string> &&
            !std::is_same_v<T, Bytes>) void set(const std::string& key, const T& value) {
+    if constexpr (is_wide_unsigned_v<T>) {
+      // Past the range of a JSON integer value the digits are written as they are, so that the
+      // value reads back whole.
+      if (value > static_cast<T>(std::numeric_limits<int64_t>::max())) {
+        const std::string digits = std::to_string(value);
+        set(key, Bytes(digits.begin(), digits.end()));
+        return;
+      }
+    }
     set_json(key, _to_json(value));
   }
 
   template <class T>
   std::optional<T> get(const std::string& key) {
+    if constexpr (is_wide_unsigned_v<T>) {
+      if (std::optional<T> whole = exact_unsigned<T>(key)) return whole;
+    }
     std::optional<jsonette::Json> json = get_json(key);
     if (!json) return std::nullopt;
     return _json_get<T>(*json);
@@ -74,6 +93,9 @@ class JsonKvStore final : public KvStore {
  private:
   template <class T>
   static std::optional<T> integer_from(const jsonette::Json& json);
+  // The stored text read as the digits of a T, exactly; nothing when it is not plain digits.
+  template <class T>
+  std::optional<T> exact_unsigned(const std::string& key);
 
   std::shared_ptr<KvStore> store_;
 };
@@ -103,6 +125,18 @@ std::optional<T> JsonKvStore::integer_from(const jsonette::Json& json) {
   const double above = std::ldexp(1.0, limits::digits);
   if (!(d >= below && d < above)) return std::nullopt;  // also refuses NaN
   return static_cast<T>(d);
+}
+
+template <class T>
+std::optional<T> JsonKvStore::exact_unsigned(const std::string& key) {
+  std::optional<Bytes> bytes = get(key);
+  if (!bytes || bytes->empty() || (bytes->size() > 1 && (*bytes)[0] == '0')) return std::nullopt;
+  const char* first = reinterpret_cast<const char*>(bytes->data());
+  const char* last = first + bytes->size();
+  T value{};
+  auto [end, error] = std::from_chars(first, last, value);
+  if (error != std::errc() || end != last) return std::nullopt;
+  return value;
 }
 
 template <class T>

@@ -28,9 +28,9 @@ class KvStore {
   // Calls `fn` with every key that begins with `prefix` (the prefix included), in ascending byte
   // order. Stores that can seek override it; this form walks every key.
   virtual void for_each_key_with_prefix(const std::string& prefix, const KeyFn& fn);
-  // `set`, returning only once the write would survive a crash of the machine, for the few
-  // values whose loss cannot be recovered from. Stores without a disk behind them just set.
-  virtual void set_synced(const std::string& key, const Bytes& value) { set(key, value); }
+  // Returns once every earlier write would survive a crash of the machine, for the few values
+  // whose loss cannot be recovered from. Stores without a disk behind them have nothing to do.
+  virtual void sync() {}
 };
 
 }  // namespace libkestrun

@@ -9,7 +9,7 @@
 
 namespace libkestrun {
 
-class MemoryStore final : public KvStore {
+class MemoryStore : public KvStore {
  public:
   using Contents = std::map<std::string, Bytes>;
 

@@ -9,7 +9,7 @@
 
 namespace libkestrun {
 
-class ScopedKvStore final : public KvStore {
+class ScopedKvStore : public KvStore {
  public:
   ScopedKvStore(const std::string& prefix, const std::shared_ptr<KvStore>& store)
       : prefix_(prefix), store_(store) {}
@@ -21,9 +21,7 @@ class ScopedKvStore final : public KvStore {
   // other prefixes.
   void for_each_key(const KeyFn& fn) override { for_each_key_with_prefix("", fn); }
   void for_each_key_with_prefix(const std::string& prefix, const KeyFn& fn) override;
-  void set_synced(const std::string& key, const Bytes& value) override {
-    store_->set_synced(prefix_ + key, value);
-  }
+  void sync() override { store_->sync(); }
 
  private:
   std::string prefix_;

@@ -88,6 +88,8 @@ int CodecKey::cipher_key_length() const {
 
 PageCipher::PageCipher(const CodecKey& key) : key_(key) {
   if (key_.no_key || key_.cipher == CodecCipher::kRc4) return;
+  aesni_ = AesniOfb::make(key_.cipher_key(), key_.cipher_key_length());
+  if (aesni_) return;
   aes_ = EVP_CIPHER_CTX_new();
   const EVP_CIPHER* cipher = key_.cipher == CodecCipher::kAes128 ? EVP_aes_128_ofb() : EVP_aes_256_ofb();
   if (!aes_ || EVP_EncryptInit_ex(aes_, cipher, nullptr, key_.cipher_key(), nullptr) != 1) {
@@ -110,6 +112,10 @@ bool PageCipher::apply(uint32_t pgno, const uint8_t* nonce, int nonce_length, co
   uint8_t iv[16] = {};
   for (int i = 0; i < 4; ++i) iv[i] = static_cast<uint8_t>(pgno >> (8 * i));
   std::memcpy(iv + 4, nonce, std::min(nonce_length, 12));
+  if (aesni_) {
+    aesni_->apply(iv, in, out, len);
+    return true;
+  }
   int written = 0;
   // Output feedback over a key that is already set up: only the IV changes per page.
   return EVP_EncryptInit_ex(aes_, nullptr, nullptr, nullptr, iv) == 1 &&

@@ -8,6 +8,9 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+
+#include "core/store/aesni_ofb.h"
 
 namespace libkestrun::internal {
 
@@ -34,7 +37,8 @@ struct CodecKey {
   std::array<uint8_t, 264> text{};  // the prefix, then the cipher key
 };
 
-// Makes page keystreams under one key. Not for concurrent use.
+// Makes page keystreams under one key, set up once: each page only changes the IV. Not for
+// concurrent use.
 class PageCipher {
  public:
   // Throws std::bad_alloc when the cipher library cannot set the key up.
@@ -56,7 +60,8 @@ class PageCipher {
   bool apply(uint32_t pgno, const uint8_t* nonce, int nonce_length, const uint8_t* in, uint8_t* out, int len);
 
   CodecKey key_;
-  EVP_CIPHER_CTX* aes_ = nullptr;
+  std::unique_ptr<AesniOfb> aesni_;  // AES on the processor's instructions, when it has them
+  EVP_CIPHER_CTX* aes_ = nullptr;    // otherwise AES through OpenSSL
 };
 
 }  // namespace libkestrun::internal

@@ -1,8 +1,11 @@
 #include "core/store/db_schema.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
+#include "brelt/log.h"
 #include "core/foundation/file_utility.h"
 #include "core/store/cpp_sqlite3.h"
 
@@ -215,12 +218,42 @@ std::vector<std::string> make_drop_indexes() {
   return statements;
 }
 
-// Whether a failed version read means the file holds nothing worth keeping.
-bool unreadable_for_good(int code) { return code == SQLITE_NOTADB || code == SQLITE_CORRUPT; }
+constexpr char kLogTag[] = "DBContext";
+constexpr const char* kCompanions[] = {"", "-journal", "-wal", "-shm"};
+
+// Whether a failed reading means the file cannot serve: not a database, under another key, or
+// damaged (a damaged schema reads as corrupt too).
+bool unreadable(int code) { return code == SQLITE_NOTADB || code == SQLITE_CORRUPT; }
 
 void open_database(CppSQLite3DB& db, const std::string& name, const std::optional<std::string>& key) {
   db.open(name.c_str());
   if (key) DBContext::set_key(db, *key);
+}
+
+// The version, read with the schema, so that a damaged schema fails here rather than at every
+// statement after.
+int read_version(CppSQLite3DB& db) {
+  int version = db.execScalar("PRAGMA user_version;", 0);
+  db.execScalar("SELECT count(*) FROM sqlite_master;");
+  return version;
+}
+
+// Keeps one copy of an unreadable database, with its journal, beside it: "<name>.damaged",
+// replacing the copy kept the time before. A companion file the database does not have is
+// removed from the copy, so that no stale journal is paired with it.
+void move_aside(const std::string& name) {
+  const std::string aside = name + ".damaged";
+  for (const char* suffix : kCompanions) {
+    const std::string from = name + suffix;
+    const std::string to = aside + suffix;
+    if (std::rename(from.c_str(), to.c_str()) == 0) continue;
+    const int error = errno;
+    if (error != ENOENT) {
+      throw CppSQLite3Exception(CPPSQLITE_ERROR,
+                                ("Unable to move " + from + " aside: " + std::strerror(error)).c_str());
+    }
+    std::remove(to.c_str());
+  }
 }
 
 }  // namespace
@@ -255,22 +288,40 @@ void DBContext::drop_tables(CppSQLite3DB& db) {
 void DBContext::check_schema_version(const std::string& name, bool in_memory,
                                      const std::optional<std::string>& key,
                                      const std::function<void()>& reset) {
-  CppSQLite3DB check;
-  open_database(check, name, key);
-  int version = 0;
-  try {
-    version = check.execScalar("PRAGMA user_version;", 0);
-  } catch (const CppSQLite3Exception& e) {
-    // A busy or failing disk says nothing about the file; deleting it would lose unsynced data.
-    if (in_memory || !unreadable_for_good(e.errorCode())) throw;
-    version = -1;
-  }
-  if (version == schema_version || in_memory) {
+  if (in_memory) {
+    CppSQLite3DB check;
+    open_database(check, name, key);
+    read_version(check);
     create_tables(check);
     return;
   }
-  check.close();
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::remove((name + suffix).c_str());
+  // A single reading decides nothing: a transient read error can pass for damage. The file is
+  // read twice, each time on a fresh connection, before anything is done to it.
+  std::optional<CppSQLite3Exception> failure;
+  for (int reading = 0; reading < 2; ++reading) {
+    CppSQLite3DB check;
+    try {
+      // Keying reads the file too.
+      open_database(check, name, key);
+      if (read_version(check) == schema_version) {
+        create_tables(check);
+        return;
+      }
+      failure.reset();
+    } catch (const CppSQLite3Exception& e) {
+      failure = e;
+    }
+  }
+  if (failure) {
+    // A busy or failing disk says nothing about the file; changing it would lose unsynced data.
+    if (!unreadable(failure->errorCode())) throw *failure;
+    move_aside(name);
+    brelt::log_error(kLogTag, name + " could not be read (" + failure->errorMessage() + "); moved aside to " +
+                                  name + ".damaged and built again empty");
+  } else {
+    // Another version: there are no migrations.
+    for (const char* suffix : kCompanions) std::remove((name + suffix).c_str());
+  }
   CppSQLite3DB rebuilt;
   open_database(rebuilt, name, key);
   create_tables(rebuilt);

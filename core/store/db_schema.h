@@ -36,11 +36,13 @@ class DBContext {
   // Drops every table (and so its indexes); the version stays.
   static void drop_tables(CppSQLite3DB& db);
 
-  // Keeps a database of this version (creating what is missing). A file of another version, or
-  // one that is not a database, is corrupt or does not decrypt under `key`, is deleted with its
-  // journal and built again empty, and `reset` is called. Any other failure (busy, I/O) is thrown
-  // and the file is kept, so that no unsynced data is thrown away. An in-memory database is
-  // created and never reset.
+  // Keeps a database of this version (creating what is missing). The file is read twice, each
+  // time on a fresh connection, before anything is done to it. A file of another version is
+  // deleted with its journal and built again empty, and `reset` is called. A file that is not a
+  // database, is damaged (its schema included) or does not decrypt under `key` is moved aside with
+  // its journal to "<name>.damaged" (replacing the copy kept before, never deleted), logged, and
+  // built again empty, and `reset` is called. Any other failure (busy, I/O) is thrown and the file
+  // is kept. An in-memory database is created and never reset.
   static void check_schema_version(const std::string& name, bool in_memory,
                                    const std::optional<std::string>& key, const std::function<void()>& reset);
 };

@@ -291,11 +291,13 @@ bool DatabaseCodec::note_header(const uint8_t* page1) {
   return true;
 }
 
-bool DatabaseCodec::load_geometry() {
-  if (page_size_) return true;
+int DatabaseCodec::load_geometry() {
+  if (page_size_) return SQLITE_OK;
   uint8_t header[24];
-  if (real_->pMethods->xRead(real_, header, sizeof header, 0) != SQLITE_OK) return false;
-  return note_header(header);
+  int rc = real_->pMethods->xRead(real_, header, sizeof header, 0);
+  if (rc == SQLITE_IOERR_SHORT_READ) return SQLITE_NOTFOUND;
+  if (rc != SQLITE_OK) return rc;
+  return note_header(header) ? SQLITE_OK : SQLITE_NOTFOUND;
 }
 
 uint8_t* DatabaseCodec::work(int size) {
@@ -309,8 +311,14 @@ uint8_t* DatabaseCodec::work(int size) {
 }
 
 int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
+  if (!encrypts(read_key_)) return real_->pMethods->xRead(real_, buf, amount, offset);
+  // A read of part of one page (the header, the change counter at the start of every read
+  // transaction): the page is read once and decrypted only as far as the read reaches.
+  const bool part_of_a_page = page_size_ && (offset % page_size_ != 0 || amount % page_size_ != 0);
+  if (part_of_a_page && reserve_ < page_size_) return read_part_of_page(buf, amount, offset);
+
   int rc = real_->pMethods->xRead(real_, buf, amount, offset);
-  if (!encrypts(read_key_) || (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ)) return rc;
+  if (rc != SQLITE_OK && rc != SQLITE_IOERR_SHORT_READ) return rc;
   auto* bytes = static_cast<uint8_t*>(buf);
   // A read past the end comes back zero-filled; only the bytes that came from the file are pages.
   int available = amount;
@@ -320,8 +328,12 @@ int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
     available = static_cast<int>(std::clamp<sqlite3_int64>(size - offset, 0, amount));
   }
   if (offset == 0 && is_page_size(amount) && available >= 24) note_header(bytes);
-  // A file whose geometry cannot be read is not ours to decrypt; SQLite rejects its bytes.
-  if (!load_geometry() || reserve_ >= page_size_) return rc;
+  // A file without a valid header is not ours to decrypt; SQLite rejects its bytes. A header that
+  // could not be read is an I/O error: passing the bytes on undecrypted would make the file look
+  // damaged.
+  const int geometry = load_geometry();
+  if (geometry != SQLITE_OK && geometry != SQLITE_NOTFOUND) return SQLITE_IOERR_READ;
+  if (geometry != SQLITE_OK || reserve_ >= page_size_) return rc;
   // Whole pages. A connection that met the file before its first page was written still reads
   // page 1 in its default page size, which may span several of the file's pages or pass its end.
   if (offset % page_size_ == 0 && amount % page_size_ == 0) {
@@ -332,13 +344,17 @@ int DatabaseCodec::read_database(void* buf, int amount, sqlite3_int64 offset) {
     }
     return rc;
   }
-  // A read of part of a page (the header, the change counter): decrypt the page up to its end.
+  // The first read of the file (its header) came before its geometry was known.
+  return read_part_of_page(buf, amount, offset);
+}
+
+int DatabaseCodec::read_part_of_page(void* buf, int amount, sqlite3_int64 offset) {
   const sqlite3_int64 page_start = offset / page_size_ * page_size_;
   const int in_page = static_cast<int>(offset - page_start);
   if (in_page + amount > page_size_) return SQLITE_IOERR_READ;
   uint8_t* page = work(page_size_);
   if (!page) return SQLITE_IOERR_NOMEM;
-  rc = real_->pMethods->xRead(real_, page, page_size_, page_start);
+  int rc = real_->pMethods->xRead(real_, page, page_size_, page_start);
   if (rc != SQLITE_OK) {
     std::memset(buf, 0, amount);
     return rc == SQLITE_IOERR_SHORT_READ ? rc : SQLITE_IOERR_READ;
@@ -358,7 +374,7 @@ int DatabaseCodec::write_database(const void* buf, int amount, sqlite3_int64 off
   // Page 1 announcing another page size means the file is being rewritten in pieces of the old
   // size; encrypting those pieces would leave pages that no read could decrypt.
   if (pgno == 1 && (!note_header(plain) || page_size_ != amount)) return SQLITE_IOERR_WRITE;
-  if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_WRITE;
+  if (load_geometry() != SQLITE_OK || reserve_ >= amount) return SQLITE_IOERR_WRITE;
   uint8_t* out = work(amount);
   if (!out) return SQLITE_IOERR_NOMEM;
   if (!write_key_->encrypt_page(pgno, plain, out, amount, reserve_)) return SQLITE_IOERR_WRITE;
@@ -367,7 +383,7 @@ int DatabaseCodec::write_database(const void* buf, int amount, sqlite3_int64 off
 
 int DatabaseCodec::write_journal_page(sqlite3_file* journal, uint32_t pgno, const void* buf, int amount,
                                       sqlite3_int64 offset) {
-  if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_WRITE;
+  if (load_geometry() != SQLITE_OK || reserve_ >= amount) return SQLITE_IOERR_WRITE;
   uint8_t* out = work(amount);
   if (!out) return SQLITE_IOERR_NOMEM;
   if (!read_key_->encrypt_page(pgno, static_cast<const uint8_t*>(buf), out, amount, reserve_)) {
@@ -378,7 +394,7 @@ int DatabaseCodec::write_journal_page(sqlite3_file* journal, uint32_t pgno, cons
 
 int DatabaseCodec::decrypt_journal_page(uint32_t pgno, void* buf, int amount) {
   if (!encrypts(read_key_)) return SQLITE_OK;
-  if (!load_geometry() || reserve_ >= amount) return SQLITE_IOERR_READ;
+  if (load_geometry() != SQLITE_OK || reserve_ >= amount) return SQLITE_IOERR_READ;
   return read_key_->decrypt_page(pgno, static_cast<uint8_t*>(buf), amount, reserve_, amount)
              ? SQLITE_OK
              : SQLITE_IOERR_READ;

@@ -43,7 +43,11 @@ class DatabaseCodec {
   static bool encrypts(const std::shared_ptr<PageCipher>& key) { return key && !key->key().no_key; }
   // Page size and reserved bytes from the clear bytes 16..23 of page 1 (on disk when not known).
   bool note_header(const uint8_t* page1);
-  bool load_geometry();
+  // SQLITE_OK once known; SQLITE_NOTFOUND when the file has no valid header (too short, or not
+  // a database); an I/O error code when the header could not be read.
+  int load_geometry();
+  // Reads the page that holds [offset, offset + amount) and decrypts it only that far.
+  int read_part_of_page(void* buf, int amount, sqlite3_int64 offset);
   // Null when memory runs out.
   uint8_t* work(int size);
 

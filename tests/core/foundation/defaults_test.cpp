@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 
 #include "core/foundation/leveldb_store.h"
 #include "core/foundation/memory_store.h"
+#include "support/scratch_mount.h"
 #include "support/temp_dir.h"
 
 namespace libkestrun {
@@ -57,13 +61,91 @@ TEST(Defaults, TheEncryptionKeyIsThirtyTwoStoredBytesAcrossRestarts) {
   EXPECT_EQ(after_erase.size(), 32u);
   EXPECT_NE(after_erase, first);
 
-  // A key of any other length is damage: an empty one would leave the database unencrypted.
-  for (std::string damaged : {std::string(), std::string(16, 'k'), std::string(33, 'k')}) {
-    defaults.set_string(kKeyKey, damaged);
-    std::string replaced = defaults.get_encryption_key();
-    EXPECT_EQ(replaced.size(), 32u);
-    EXPECT_EQ(raw(*defaults.get_store(), kKeyKey), replaced);
+  // A stored key is handed out as it was written, whatever its length: never replaced.
+  for (std::string stored : {std::string(16, 'k'), std::string(33, 'k')}) {
+    defaults.set_string(kKeyKey, stored);
+    EXPECT_EQ(defaults.get_encryption_key(), stored);
   }
+}
+
+// Damage to "defaultsdb" that LevelDB's repair can mend gives back the same key.
+TEST(Defaults, TheKeySurvivesALostOrDamagedCurrentFile) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> damage;
+  };
+  const Case cases[] = {
+      {"lost", [](const std::string& db) { std::filesystem::remove(db + "/CURRENT"); }},
+      {"garbage",
+       [](const std::string& db) { std::ofstream(db + "/CURRENT", std::ios::trunc) << "garbage"; }},
+      {"empty", [](const std::string& db) { std::ofstream(db + "/CURRENT", std::ios::trunc); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kestrun_test::TempDir dir;
+    std::string key = Defaults(dir.path()).get_encryption_key();
+    c.damage(dir.file("defaultsdb"));
+    EXPECT_EQ(Defaults(dir.path()).get_encryption_key(), key);
+  }
+}
+
+// A subclass that keeps the key elsewhere sees get_encryption_key go through its overrides.
+TEST(Defaults, TheEncryptionKeyGoesThroughTheStringOperations) {
+  class Elsewhere : public Defaults {
+   public:
+    using Defaults::Defaults;
+    std::string get_string(const std::string& key, bool& found) override {
+      auto it = kept.find(key);
+      if (it == kept.end()) return "";
+      found = true;
+      return it->second;
+    }
+    void set_string(const std::string& key, const std::string& value) override { kept[key] = value; }
+    std::map<std::string, std::string> kept;
+  };
+  auto store = std::make_shared<MemoryStore>();
+  Elsewhere defaults(store);
+  std::string key = defaults.get_encryption_key();
+  EXPECT_EQ(key.size(), 32u);
+  EXPECT_EQ(defaults.kept[kKeyKey], key);
+  EXPECT_EQ(raw(*store, kKeyKey), "<absent>");
+  defaults.kept[kKeyKey] = "set elsewhere";
+  EXPECT_EQ(defaults.get_encryption_key(), "set elsewhere");
+}
+
+// A directory the store cannot use gives the store's error, never a store without a database.
+TEST(Defaults, AnUnusableDirectoryThrowsTheStoresError) {
+  kestrun_test::TempDir dir;
+  std::ofstream(dir.file("plain")) << "a file, not a directory";
+  std::filesystem::create_directory(dir.file("holder"));
+  std::ofstream(dir.file("holder/defaultsdb")) << "a file where the database would be";
+  std::filesystem::create_directory(dir.file("readonly"));
+  kestrun_test::ScratchMount read_only = kestrun_test::ScratchMount::read_only(dir.file("readonly"));
+  struct Case {
+    const char* name;
+    std::string directory;
+  };
+  const Case cases[] = {
+      {"missing parent", dir.file("missing/dir")},
+      {"a file", dir.file("plain")},
+      {"defaultsdb is a file", dir.file("holder")},
+      {"read-only", dir.file("readonly")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.directory == dir.file("readonly") && !read_only.mounted()) continue;
+    const std::string path = c.directory + "/defaultsdb";
+    try {
+      LeveldbStore store(path);
+      FAIL() << "opened";
+    } catch (const LeveldbStore::IOError& e) {
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(Defaults{c.directory}, LeveldbStore::IOError);
+    Defaults over_memory(std::make_shared<MemoryStore>());
+    EXPECT_THROW(over_memory.open(path), LeveldbStore::IOError);
+  }
+  if (!read_only.mounted()) GTEST_SKIP() << "no read-only mount here; the other cases ran";
 }
 
 TEST(Defaults, ValueReadsOverAStoreGiveNothingForAbsentOrUnparsableText) {

@@ -30,7 +30,6 @@ TEST(JsonConversion, JanssonValuesSurviveTheRoundTripWithTheirTypes) {
       "-9223372036854775808",
       "9223372036854775807",
       "2.5",
-      "3.0",
       "-1e300",
       "\"\"",
       "\"caf\\u00e9 \\u2014 \\ud83d\\ude00 \\u65e5\\u672c\"",
@@ -61,6 +60,33 @@ TEST(JsonConversion, JanssonValuesBecomeTheMatchingJsonetteValues) {
   EXPECT_EQ(json_from_jansson(load("\"a\\u0000b\"").get()).string_value(), std::string("a\0b", 3));
   EXPECT_EQ(json_from_jansson(load("{\"x\": [1, 2.5, \"s\"]}").get()),
             jsonette::Json(jsonette::Json::object{{"x", jsonette::Json::array{1, 2.5, "s"}}}));
+}
+
+// jansson reads number text without fraction or exponent as an integer, whatever made the number.
+TEST(JsonConversion, NumbersWrittenAsPlainDigitsBecomeJanssonIntegers) {
+  struct Case {
+    jsonette::Json number;
+    json_type type;
+    double value;
+  };
+  const Case cases[] = {
+      {jsonette::Json(3.0), JSON_INTEGER, 3},
+      {jsonette::Json(-4.0), JSON_INTEGER, -4},
+      {jsonette::Json(1234567890123.0), JSON_INTEGER, 1234567890123},
+      {jsonette::Json(2.5), JSON_REAL, 2.5},
+      {jsonette::Json(1e20), JSON_REAL, 1e20},  // written with an exponent
+      {jsonette::Json(0.1), JSON_REAL, 0.1},
+      {jsonette::Json(7), JSON_INTEGER, 7},
+  };
+  for (const Case& c : cases) {
+    JanssonPtr converted(jansson_from_json(c.number));
+    ASSERT_TRUE(converted) << c.number.dump();
+    EXPECT_EQ(json_typeof(converted.get()), c.type) << c.number.dump();
+    EXPECT_EQ(json_number_value(converted.get()), c.value) << c.number.dump();
+  }
+  // A jansson real of whole value comes back from its round trip as an integer.
+  JanssonPtr back(jansson_from_json(json_from_jansson(load("3.0").get())));
+  EXPECT_TRUE(json_is_integer(back.get()));
 }
 
 TEST(JsonConversion, APartJanssonCannotHoldIsMendedWhereItStands) {

@@ -55,6 +55,15 @@ TEST_F(JsonKvStoreTest, IntegersKeepAllSixtyFourBits) {
   store_.set<unsigned long long>("token", token);
   EXPECT_EQ(text_of("token"), "1234567890123456789");
   EXPECT_EQ(store_.get<unsigned long long>("token"), token);
+  // Past the signed range an unsigned value is written as its digits and reads back whole.
+  for (unsigned long long wide : {9223372036854775808ULL, 18446744073709551615ULL, 18446744073709551557ULL}) {
+    store_.set<unsigned long long>("wide", wide);
+    EXPECT_EQ(text_of("wide"), std::to_string(wide));
+    EXPECT_EQ(store_.get<unsigned long long>("wide"), wide);
+    EXPECT_EQ(Durable<unsigned long long>("wide", base_, 0).get(), wide);
+  }
+  put_text("padded", "0018446744073709551615");  // not JSON
+  EXPECT_FALSE(store_.get<unsigned long long>("padded"));
   store_.set<int>("count", -5);
   EXPECT_EQ(text_of("count"), "-5");
   EXPECT_EQ(store_.get<int>("count"), -5);

@@ -1,6 +1,7 @@
 #include "core/store/codec.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +104,46 @@ TEST(CodecKey, ParsesThePrefixAndRepeatsShortKeys) {
   EXPECT_EQ(rc4.cipher_key()[255], 'a');  // 255 = 3 * 85: the cycle restarts at the end
   EXPECT_TRUE(CodecKey::parse(nullptr, 0).no_key);
   EXPECT_TRUE(CodecKey::parse("x", 0).no_key);
+}
+
+// The page cipher against OpenSSL's AES in output-feedback mode: IV = page number (little-endian)
+// and the first 12 nonce bytes, over the page's usable bytes, whole or in part.
+TEST(PageCipher, MatchesAesInOutputFeedbackMode) {
+  struct Case {
+    std::string key;
+    const EVP_CIPHER* cipher;
+    std::string cipher_key;
+  } cases[] = {
+      {kKey, EVP_aes_128_ofb(), kKey.substr(0, 16)},
+      {"aes128:" + kKey, EVP_aes_128_ofb(), kKey.substr(0, 16)},
+      {"aes256:" + kKey, EVP_aes_256_ofb(), kKey},
+  };
+  const int page_size = 4096, reserve = 12, usable = page_size - reserve;
+  std::string stored(page_size, '\0');
+  for (int i = 0; i < page_size; ++i) stored[i] = static_cast<char>(i * 131 + 7);
+  for (const Case& c : cases) {
+    libkestrun::internal::PageCipher cipher(CodecKey::parse(c.key.data(), static_cast<int>(c.key.size())));
+    for (int length : {usable, 40, 17, 16, 1}) {
+      SCOPED_TRACE(c.key + " over " + std::to_string(length) + " bytes");
+      std::string page = stored;
+      ASSERT_TRUE(
+          cipher.decrypt_page(5, reinterpret_cast<uint8_t*>(page.data()), page_size, reserve, length));
+
+      std::string expected = stored;
+      const std::string iv = std::string("\x05\0\0\0", 4) + stored.substr(usable, 12);
+      EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+      int written = 0;
+      ASSERT_EQ(
+          EVP_DecryptInit_ex(ctx, c.cipher, nullptr, reinterpret_cast<const uint8_t*>(c.cipher_key.data()),
+                             reinterpret_cast<const uint8_t*>(iv.data())),
+          1);
+      ASSERT_EQ(EVP_DecryptUpdate(ctx, reinterpret_cast<uint8_t*>(expected.data()), &written,
+                                  reinterpret_cast<const uint8_t*>(stored.data()), length),
+                1);
+      EVP_CIPHER_CTX_free(ctx);
+      EXPECT_EQ(hex(page), hex(expected));
+    }
+  }
 }
 
 class CodecTest : public ::testing::Test {

@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 
+#include "core/foundation/defaults.h"
 #include "core/store/cpp_sqlite3.h"
 #include "core/store/db_schema.h"
+#include "faulty_vfs.h"
 #include "support/temp_dir.h"
 
 namespace libkestrun {
@@ -139,40 +145,176 @@ TEST_F(SchemaTest, SecondStartKeepsTheDataAndRecreatesWhatIsMissing) {
   EXPECT_EQ(count("SELECT count(*) FROM sqlite_master WHERE name IN ('KSITEM_STATE_INDEX', 'KSLIST');"), 2);
 }
 
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file of another version is deleted; one that cannot be read is moved aside, one copy kept.
 TEST_F(SchemaTest, AFileThatCannotServeIsRebuiltOnceWithItsJournal) {
   struct Case {
     const char* what;
     std::function<void(SchemaTest&)> spoil;
+    bool moved_aside;
   } cases[] = {
       {"one version less",
        [](SchemaTest& t) {
          CppSQLite3DB db;
          t.open(db);
          db.execDML("PRAGMA user_version(1408047190);");
-       }},
-      {"another key", [](SchemaTest& t) { t.check(std::string(32, 'o')); }},
-      {"no key before", [](SchemaTest& t) { t.check(std::nullopt); }},
+       },
+       false},
+      {"another key", [](SchemaTest& t) { t.check(std::string(32, 'o')); }, true},
+      {"no key before", [](SchemaTest& t) { t.check(std::nullopt); }, true},
       {"not a database",
        [](SchemaTest& t) {
          std::filesystem::remove(t.path_);
          std::ofstream(t.path_) << std::string(8192, 'g');
-       }},
+       },
+       true},
+      {"a damaged schema",
+       [](SchemaTest& t) {
+         CppSQLite3DB db;
+         t.open(db);
+         db.execDML("PRAGMA writable_schema = ON;");
+         db.execDML("UPDATE sqlite_master SET sql = 'CREATE TABLE KSITEM (' WHERE name = 'KSITEM';");
+       },
+       true},
   };
+  const std::string aside = path_ + ".damaged";
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     std::filesystem::remove(path_);
     check();
     insert_item();
     c.spoil(*this);
+    const std::string spoiled = read_file(path_);
     std::ofstream(path_ + "-journal") << "stale";
     resets_ = 0;
     check();
-    EXPECT_EQ(resets_, 1) << c.what;
-    EXPECT_EQ(count("SELECT count(*) FROM KSITEM;"), 0) << c.what;
-    EXPECT_EQ(count("PRAGMA user_version;"), 1408047191) << c.what;
-    for (const char* suffix : {"-journal", "-wal", "-shm"})
-      EXPECT_FALSE(exists(path_ + suffix)) << c.what << suffix;
+    EXPECT_EQ(resets_, 1);
+    EXPECT_EQ(count("SELECT count(*) FROM KSITEM;"), 0);
+    EXPECT_EQ(count("PRAGMA user_version;"), 1408047191);
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) EXPECT_FALSE(exists(path_ + suffix)) << suffix;
+    if (c.moved_aside) {
+      EXPECT_EQ(read_file(aside), spoiled);  // the last copy replaces the one before
+    }
     check();
-    EXPECT_EQ(resets_, 1) << c.what << ": rebuilt once";
+    EXPECT_EQ(resets_, 1) << "rebuilt once";
+  }
+}
+
+// Flips one byte in the middle of `needle` in every file of `dir` with `extension` that holds it.
+bool flip_byte_of(const std::string& dir, const std::string& extension, const std::string& needle) {
+  bool flipped = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().extension() != extension) continue;
+    std::string content = read_file(entry.path());
+    size_t at = content.find(needle);
+    if (at == std::string::npos) continue;
+    content[at + needle.size() / 2] ^= 0x10;
+    std::ofstream(entry.path(), std::ios::binary | std::ios::trunc) << content;
+    flipped = true;
+  }
+  return flipped;
+}
+
+// A damaged byte in the record of the database key never yields an altered key: the same key
+// comes back, or a new one, and then the database the old key encrypted is moved aside, not
+// deleted.
+TEST_F(SchemaTest, AKeyLostToDamageMovesItsDatabaseAside) {
+  for (const char* file : {".log", ".ldb"}) {
+    SCOPED_TRACE(file);
+    kestrun_test::TempDir caches;
+    std::filesystem::remove(path_);
+    std::filesystem::remove(path_ + ".damaged");
+    const std::string old_key = Defaults(caches.path()).get_encryption_key();
+    // Each start opens "defaultsdb" twice, and each open moves the log into a table file.
+    if (std::string(file) == ".ldb") Defaults{caches.path()};
+    check(old_key);
+    {
+      CppSQLite3DB db;
+      open(db, old_key);
+      db.execDML("INSERT INTO KSITEM (ITEMID) VALUES ('kept');");
+    }
+    const std::string encrypted = read_file(path_);
+    ASSERT_TRUE(flip_byte_of(caches.file("defaultsdb"), file, old_key));
+
+    resets_ = 0;
+    const std::string key = Defaults(caches.path()).get_encryption_key();
+    check(key);
+    if (key == old_key) {
+      EXPECT_EQ(resets_, 0);
+      EXPECT_EQ(count("SELECT count(*) FROM KSITEM;", key), 1);
+      continue;
+    }
+    EXPECT_EQ(resets_, 1);
+    EXPECT_EQ(count("SELECT count(*) FROM KSITEM;", key), 0);
+    EXPECT_EQ(read_file(path_ + ".damaged"), encrypted);
+  }
+}
+
+// A writer dies in a transaction that spilled pages into the file: its journal is hot.
+void leave_a_hot_journal(SchemaTest& t) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CppSQLite3DB db;
+    t.open(db);
+    db.execDML("PRAGMA cache_size = 10; BEGIN;");
+    for (int i = 0; i < 2000; ++i) {
+      db.execDML(("INSERT INTO KSITEM (ITEMID, SUBJECT) VALUES ('x" + std::to_string(i) + "', '" +
+                  std::string(200, 's') + "');")
+                     .c_str());
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_TRUE(exists(t.path_ + "-journal"));
+}
+
+// Reads that fail at start, on the database or on a journal left by a crash: one costs nothing;
+// one that comes back at the second reading is reported and the file kept, never taken for
+// damage.
+TEST_F(SchemaTest, ReadErrorsAtStartNeverCostTheDatabase) {
+  struct Case {
+    const char* what;
+    const char* file;  // appended to the database's name
+    sqlite3_int64 offset;
+    int amount;  // 0: any read over the offset
+    bool hot_journal;
+  };
+  const Case cases[] = {
+      {"page 1", "", 0, 0, false},
+      {"the page geometry, read while a hot journal rolls back", "", 0, 24, true},
+      {"a hot journal's header", "-journal", 0, 0, true},
+      {"a hot journal's page", "-journal", 512 + 4 + 10, 0, true},
+  };
+  for (const Case& c : cases) {
+    for (int times : {1, 2}) {
+      SCOPED_TRACE(std::string(c.what) + (times == 1 ? ", once" : ", at both readings"));
+      std::filesystem::remove(path_);
+      check();
+      insert_item();
+      if (c.hot_journal) leave_a_hot_journal(*this);
+      kestrun_test::fail_reads(path_ + c.file, c.offset, times, c.amount);
+      int code = SQLITE_OK;
+      try {
+        check();
+      } catch (const CppSQLite3Exception& e) {
+        code = e.errorCode();
+      }
+      EXPECT_EQ(kestrun_test::clear_read_faults(), times) << "the fault was not met at every reading";
+      EXPECT_EQ(code & 0xFF, times == 1 ? SQLITE_OK : SQLITE_IOERR);
+      EXPECT_FALSE(exists(path_ + ".damaged"));
+      check();  // the disk is well again
+      EXPECT_EQ(resets_, 1);
+      EXPECT_EQ(count("SELECT count(*) FROM KSITEM;"), 1);
+      EXPECT_EQ(count("PRAGMA integrity_check;"), 0);  // "ok" reads as 0
+      resets_ = 0;
+    }
   }
 }
 
