@@ -1,0 +1,162 @@
+// A conversation as the user triages it: one row of KSITEM with its triage state, deferral,
+// filing, the auto-swipe rule that moved it and a summary of its e-mails and drafts, kept in its
+// own columns so that lists are drawn without reading the e-mails.
+//
+// Change tracking: every setter stores only a differing value, which raises the column's changed
+// flag; the first changed column since creation, load or the last commit reports the item to its
+// context, which queues it for the next commit. Items belong to the core thread and take no lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/model/db_kestrun_object.h"
+#include "core/store/cpp_sqlite3_query.h"
+#include "core/store/draft.h"
+#include "core/store/item_record.h"
+#include "core/store/model_enums.h"
+
+class KSItem : public DBKestrunObject {
+ public:
+  using ItemState = libkestrun::ItemState;
+
+  // A new item with the defaults of a new conversation and no changed column.
+  explicit KSItem(KestrunContext* context);
+  // An item loaded from the current row of a KSITEM query (every column, in table order).
+  KSItem(KestrunContext* context, CppSQLite3Query& query);
+  // A new item over a copy of a row; no defaults are applied.
+  KSItem(KestrunContext* context, const libkestrun::internal::Item& row);
+
+  static constexpr int64_t kSearchOnlyMasterRev = 100;
+  // The marker of an item known only from a cloud search: left out of every folder and count.
+  static int64_t searchOnlyMasterRev() { return kSearchOnlyMasterRev; }
+  static std::string idColumn() { return "ITEMID"; }
+  // The item with that id, or null when the context has none.
+  static std::shared_ptr<KSItem> fetch(const std::string& itemID, KestrunContext* context);
+
+  void setDefaults() override;
+  std::string id() const override { return row_.get_ITEMID(); }
+  std::string tableName() const override { return libkestrun::internal::Item::table_name; }
+  // The item's server document is read by the document reader of its own; until it is, the keys
+  // change nothing but the sync data and the loaded-once flag that finishing reads.
+  void setFromServerKey(const std::string& key, json_t* value) override;
+  // Insert when new, else update when changed, else remove when deleted.
+  void save() override;
+  void clearChangedFields() override { clearChanged(row_); }
+  size_t changedColumnCount() const override { return countChanged(row_); }
+  std::string idKey() const override { return "_id"; }
+
+  const std::string& accountID() const override { return row_.get_ACCOUNTID(); }
+  int64_t savedAt() const override { return row_.get_SAVEDAT(); }
+  void setSyncData(std::string text) override { row_.set_SYNCDATA(std::move(text)); }
+  const std::string& syncData() const override { return row_.get_SYNCDATA(); }
+  bool loadedOnce() const override { return row_.get_LOADEDONCE(); }
+  void setLoadedOnce(bool value) override { row_.set_LOADEDONCE(value); }
+
+  const libkestrun::internal::Item& row() const { return row_; }
+
+  std::string itemID() const { return row_.get_ITEMID(); }
+  // A different id is stored and the item is always reported to its context, even when other
+  // columns changed before (a new item gets its id after its defaults).
+  void setItemID(std::string id);
+  void setAccountID(std::string id) { row_.set_ACCOUNTID(std::move(id)); }
+  std::string aggregateConvo() const { return row_.get_AGGREGATECONVO(); }
+  void setAggregateConvo(std::string text) { row_.set_AGGREGATECONVO(std::move(text)); }
+  libkestrun::AutoSwipeField autoSwipeField() const { return row_.get_AUTOSWIPEFIELD(); }
+  void setAutoSwipeField(libkestrun::AutoSwipeField field) { row_.set_AUTOSWIPEFIELD(field); }
+  ItemState autoSwipeItemState() const { return row_.get_AUTOSWIPEITEMSTATE(); }
+  void setAutoSwipeItemState(ItemState state) { row_.set_AUTOSWIPEITEMSTATE(state); }
+  libkestrun::AutoSwipeRuleState autoSwipeState() const { return row_.get_AUTOSWIPESTATE(); }
+  void setAutoSwipeState(libkestrun::AutoSwipeRuleState state) { row_.set_AUTOSWIPESTATE(state); }
+  int64_t createdAt() const { return row_.get_CREATEDAT(); }
+  void setCreatedAt(int64_t ms) { row_.set_CREATEDAT(ms); }
+  libkestrun::DeferralBucket deferralBucket() const { return row_.get_DEFERRALBUCKET(); }
+  void setDeferralBucket(libkestrun::DeferralBucket bucket) { row_.set_DEFERRALBUCKET(bucket); }
+  libkestrun::DeferralType deferralType() const { return row_.get_DEFERRALTYPE(); }
+  void setDeferralType(libkestrun::DeferralType type) { row_.set_DEFERRALTYPE(type); }
+  bool deferRead() const { return row_.get_DEFERREAD(); }
+  void setDeferRead(bool value) { row_.set_DEFERREAD(value); }
+  int threadCount() const { return row_.get_EMAILCOUNT(); }
+  void setThreadCount(int count) { row_.set_EMAILCOUNT(count); }
+  std::string listID() const { return row_.get_LISTID(); }
+  void setListID(std::string id) { row_.set_LISTID(std::move(id)); }
+  std::string autoSwipeID() const { return row_.get_MAUTOSWIPEID(); }
+  // MASTERREV is a REAL column that the core handles as a whole number.
+  int64_t masterRev() const { return static_cast<int64_t>(row_.get_MASTERREV()); }
+  void setMasterRev(int64_t rev);
+  int64_t modifiedAt() const { return row_.get_MODIFIEDAT(); }
+  void setModifiedAt(int64_t ms) { row_.set_MODIFIEDAT(ms); }
+  ItemState previousState() const { return row_.get_PREVIOUSSTATE(); }
+  void setPreviousState(ItemState state) { row_.set_PREVIOUSSTATE(state); }
+  int64_t remindAt() const { return row_.get_REMINDAT(); }
+  void setRemindAt(int64_t ms) { row_.set_REMINDAT(ms); }
+  void setSavedAt(int64_t ms) { row_.set_SAVEDAT(ms); }
+  libkestrun::SnoozeType snoozeType() const { return row_.get_SNOOZETYPE(); }
+  void setSnoozeType(libkestrun::SnoozeType type) { row_.set_SNOOZETYPE(type); }
+  ItemState state() const { return row_.get_STATE(); }
+  // A different state becomes STATE and the old one PREVIOUSSTATE; nothing else changes here
+  // (times, deferral, counts and the server are the data writer's).
+  void setState(ItemState state);
+  std::string subject() const { return row_.get_SUBJECT(); }
+  void setSubject(std::string text) { row_.set_SUBJECT(std::move(text)); }
+  bool threadHasAttachments() const { return row_.get_THREADHASATTACHMENTS(); }
+  void setThreadHasAttachments(bool value) { row_.set_THREADHASATTACHMENTS(value); }
+  bool threadHasDrafts() const { return !row_.get_DRAFTIDS().empty(); }
+  bool threadHasEmails() const { return row_.get_THREADHASEMAILS(); }
+  void setThreadHasEmails(bool value) { row_.set_THREADHASEMAILS(value); }
+  std::string threadPreview() const { return row_.get_THREADPREVIEW(); }
+  void setThreadPreview(std::string text) { row_.set_THREADPREVIEW(std::move(text)); }
+  bool threadRead() const { return row_.get_THREADREAD(); }
+  void setThreadRead(bool value) { row_.set_THREADREAD(value); }
+  std::string threadReceivers() const { return row_.get_THREADRECEIVERS(); }
+  void setThreadReceivers(std::string json) { row_.set_THREADRECEIVERS(std::move(json)); }
+  bool threadStarred() const { return row_.get_THREADSTARRED(); }
+  void setThreadStarred(bool value) { row_.set_THREADSTARRED(value); }
+  int threadStarredCount() const { return row_.get_THREADSTARREDCOUNT(); }
+  void setThreadStarredCount(int count) { row_.set_THREADSTARREDCOUNT(count); }
+  int64_t threadTimestamp() const { return row_.get_THREADTIMESTAMP(); }
+  void setThreadTimestamp(int64_t ms) { row_.set_THREADTIMESTAMP(ms); }
+  int threadUnreadCount() const { return row_.get_THREADUNREADCOUNT(); }
+  void setThreadUnreadCount(int count) { row_.set_THREADUNREADCOUNT(count); }
+  int threadUnsentCount() const { return row_.get_THREADUNSENTCOUNT(); }
+  void setThreadUnsentCount(int count) { row_.set_THREADUNSENTCOUNT(count); }
+  std::string threadSenders() const { return row_.get_THREADSENDERS(); }
+  void setThreadSenders(std::string json) { row_.set_THREADSENDERS(std::move(json)); }
+  libkestrun::ItemType type() const { return row_.get_TYPE(); }
+  void setType(libkestrun::ItemType type) { row_.set_TYPE(type); }
+
+  // The id of the cloud search that produced this copy; empty for stored items.
+  const std::string& searchID() const { return searchID_; }
+  void setSearchID(std::string id) { searchID_ = std::move(id); }
+
+  // An item the user acts on in search results (MASTERREV 100) becomes an ordinary one (200).
+  void promoteSearchOnlyItem();
+
+  // Relations, each read once through the context and then kept; a null answer, or an empty id
+  // to look for, is not kept, so the next call asks again.
+  std::shared_ptr<std::vector<std::shared_ptr<KSEmail>>> emails();
+  // The drafts that name this conversation; a draft-only item ("draft_item_" + draft id) also
+  // has its own draft. In conversation order: modified time, then draft id.
+  std::shared_ptr<std::vector<libkestrun::internal::Draft>> drafts();
+  std::shared_ptr<KSAccountList> accountList();
+  std::shared_ptr<KSList> list();
+  std::shared_ptr<KSAutoSwipe> autoSwipe();
+
+  // A copy of this item in another context (search results in the memory context): the row is
+  // inserted there and fetched back, marked with `searchID` when one is given, and with
+  // `withEmails` the e-mails are copied too and become the copy's e-mails, in order.
+  std::shared_ptr<KSItem> copyToContext(const std::string& searchID, KestrunContext* target, bool withEmails);
+
+ private:
+  void registerChangeListener();
+
+  libkestrun::internal::Item row_;
+  std::string searchID_;
+  std::shared_ptr<std::vector<std::shared_ptr<KSEmail>>> emails_;
+  std::shared_ptr<std::vector<libkestrun::internal::Draft>> drafts_;
+  std::shared_ptr<KSAccountList> accountList_;
+  std::shared_ptr<KSList> list_;
+  std::shared_ptr<KSAutoSwipe> autoSwipe_;
+};
