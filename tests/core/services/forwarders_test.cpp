@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/model/ks_item.h"
+#include "core/model/memory_context.h"
 #include "core/services/attachment_manager.h"
 #include "core/services/changes_manager.h"
 #include "core/services/counts_manager.h"
@@ -23,9 +25,6 @@
 #include "support/fake_search_data_manager.h"
 #include "support/fake_sync_status_manager.h"
 #include "support/fake_undo_manager.h"
-
-// The undo manager only passes items through; their class is never looked into here.
-class KSItem {};
 
 namespace {
 
@@ -79,20 +78,21 @@ TEST_F(ServiceForwardersTest, EachForwarderReachesItsManagerWithItsArguments) {
   email_resource_manager_set_instance(resources);
 
   json_t* error = json_pack("{s:s}", "search_id", "S1");
-  auto item = std::make_shared<KSItem>();
+  MemoryContext context;
+  auto item = std::make_shared<KSItem>(&context);
   const Case cases[] = {
-      {"reset_active_counts",
-       [] { counts_manager_reset_active_counts(); },
+      {"clear_active_counts",
+       [] { counts_manager_clear_active_counts(); },
        *counts,
-       {"resetActiveCounts", Json::array{}}},
+       {"clearActiveCounts", Json::array{}}},
       {"update_counts_for_state_change",
        [] { counts_manager_update_counts_for_state_change(ItemState::Inbox, ItemState::Archive, "A1"); },
        *counts,
        {"updateCountsForStateChange", Json::array{2, 3, "A1"}}},
-      {"zero_active_count_for_account",
-       [] { counts_manager_zero_active_count_for_account("A1"); },
+      {"reset_active_count_for_account",
+       [] { counts_manager_reset_active_count_for_account("A1"); },
        *counts,
-       {"zeroActiveCountForAccount", Json::array{"A1"}}},
+       {"resetActiveCountForAccount", Json::array{"A1"}}},
       {"archive_all_started",
        [] { sync_status_manager_archive_all_started("A1"); },
        *status,
@@ -213,7 +213,8 @@ TEST_F(ServiceForwardersTest, WithoutAnInstanceNothingHappensAndAnswersAreNeutra
 
   counts_manager_update_counts_for_state_change(ItemState::Inbox, ItemState::Archive, "A1");
   undo_manager_lock();
-  undo_manager_record_action(std::make_shared<KSItem>(), ItemState::Archive);
+  MemoryContext context;
+  undo_manager_record_action(std::make_shared<KSItem>(&context), ItemState::Archive);
   undo_manager_unlock();
   changes_manager_set_tokens("A1", 1, 2, 3);
   offline_manager_send_requests_for_ids({"I1"});
