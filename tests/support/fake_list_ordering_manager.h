@@ -22,7 +22,8 @@ class FakeListOrderingManager : public libkestrun::ListOrderingManager, public C
     record("renameList", {oldName, newName});
   }
   void setOrderKey(const std::string& name, int key) override { record("setOrderKey", {name, key}); }
-  void clear() override { record("clear"); }
+  // clear() empties the record; the manager's own clear stays the real one.
+  using CallLog::clear;
 
   int order_key = 0;  // the answer of getOrderKey; set before installing
 };

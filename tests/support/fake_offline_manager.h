@@ -34,7 +34,8 @@ class FakeOfflineManager : public libkestrun::OfflineManager, public CallLog {
     record("handlesMethod", {method});
     return handles_method;
   }
-  void clear() override { record("clear"); }
+  // clear() empties the record; the queue's own clear stays the real one.
+  using CallLog::clear;
 
   bool handles_method = true;  // the answer of handlesMethod; set before installing
 };

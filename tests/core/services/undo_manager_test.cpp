@@ -79,9 +79,10 @@ TEST_F(UndoManagerTest, TheQuestionNamesTheCountAndBothFolders) {
             "Möchten Sie diesen Vorgang wirklich rückgängig machen und 1 Element aus Spam zurück in Unknown "
             "verschieben?");
   triage({item("I1", ItemState::Inbox), item("I2", ItemState::Inbox)}, ItemState::Archive);
-  EXPECT_EQ(undo_.alertMessageForCurrentState(),
-            "Möchten Sie diesen Vorgang wirklich rückgängig machen und 2 Elemente aus Archiv zurück in Posteingang "
-            "verschieben?");
+  EXPECT_EQ(
+      undo_.alertMessageForCurrentState(),
+      "Möchten Sie diesen Vorgang wirklich rückgängig machen und 2 Elemente aus Archiv zurück in Posteingang "
+      "verschieben?");
 }
 
 TEST_F(UndoManagerTest, FolderNames) {
