@@ -1,6 +1,8 @@
 #include "core/services/offline_manager.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
 #include <string_view>
 #include <unordered_set>
 
@@ -35,6 +37,36 @@ std::string stringOf(const json_t* value) {
 // message.params.doc, or null.
 json_t* docOf(json_t* message) { return json_object_get(json_object_get(message, "params"), "doc"); }
 
+// The compact JSON text of `value` (a string is quoted and escaped).
+std::string textOf(const json_t* value) {
+  char* text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
+  if (text == nullptr) throw std::runtime_error("Unable to encode a queued request");
+  std::string copy(text);
+  std::free(text);
+  return copy;
+}
+
+// "<key>":<value text>, one member of a stored object.
+std::string memberText(const std::string& key, const std::string& valueText) {
+  json_t* name = json_stringn(key.data(), key.size());
+  std::string text = textOf(name);
+  json_decref(name);
+  return text + ":" + valueText;
+}
+
+std::string objectText(const std::unordered_map<std::string, std::string>& members) {
+  size_t size = 2;
+  for (const auto& [key, text] : members) size += text.size() + 1;
+  std::string text = "{";
+  text.reserve(size);
+  for (const auto& [key, member] : members) {
+    if (text.size() > 1) text += ',';
+    text += member;
+  }
+  text += '}';
+  return text;
+}
+
 bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
@@ -56,17 +88,18 @@ OfflineManager::OfflineManager(int32_t connectionType, std::shared_ptr<Defaults>
       taskManager_(std::move(tasks)),
       syncStatus_(syncStatus),
       connectionType_(connectionType),
-      requests_(defaults_->get_json_t(kRequestsKey)),
+      requests_(json_object()),
       requestIds_(json_object()) {
-  if (!json_is_object(requests_.get())) requests_.reset(json_object());
+  JsonPtr stored(defaults_->get_json_t(kRequestsKey));
   // The index is rebuilt from the requests themselves rather than read: the two are written one
   // after the other, and a crash between the writes must not leave a request that no
   // acknowledgement finds.
   const char* objectID;
   json_t* message;
-  json_object_foreach(requests_.get(), objectID, message) {
+  json_object_foreach(stored.get(), objectID, message) {
+    putRequest(objectID, message);
     const std::string requestID = stringOf(json_object_get(message, "id"));
-    if (!requestID.empty()) json_object_set_new(requestIds_.get(), requestID.c_str(), json_string(objectID));
+    if (!requestID.empty()) putRequestId(requestID, objectID);
   }
   preferenceQueue_ = loadQueue(kPreferencesKey);
   swipeQueue_ = loadQueue(kSwipesKey);
@@ -97,9 +130,26 @@ void OfflineManager::startTask(const std::string& requestID) {
   if (tasks_.count(requestID) == 0) tasks_.emplace(requestID, taskManager_->start_task());
 }
 
+void OfflineManager::putRequest(const std::string& objectID, json_t* message) {
+  json_object_set(requests_.get(), objectID.c_str(), message);
+  requestTexts_[objectID] = memberText(objectID, textOf(message));
+}
+
+void OfflineManager::deleteRequest(const std::string& objectID) {
+  json_object_del(requests_.get(), objectID.c_str());
+  requestTexts_.erase(objectID);
+}
+
+void OfflineManager::putRequestId(const std::string& requestID, const std::string& objectID) {
+  json_t* value = json_stringn(objectID.data(), objectID.size());
+  json_object_set_new(requestIds_.get(), requestID.c_str(), value);
+  requestIdTexts_[requestID] = memberText(requestID, textOf(value));
+}
+
 void OfflineManager::forgetRequestId(const std::string& requestID) {
   tasks_.erase(requestID);
   json_object_del(requestIds_.get(), requestID.c_str());
+  requestIdTexts_.erase(requestID);
 }
 
 void OfflineManager::endSend(json_t* request) {
@@ -108,10 +158,10 @@ void OfflineManager::endSend(json_t* request) {
 }
 
 void OfflineManager::saveRequests() {
-  for (auto [key, value] :
-       {std::pair{kRequestsKey, requests_.get()}, std::pair{kRequestIdsKey, requestIds_.get()}}) {
-    if (json_object_size(value) > 0) {
-      defaults_->set_json_t(key, value);
+  for (auto [key, members] :
+       {std::pair{kRequestsKey, &requestTexts_}, std::pair{kRequestIdsKey, &requestIdTexts_}}) {
+    if (!members->empty()) {
+      defaults_->set_string(key, objectText(*members));
     } else {
       defaults_->erase(key);
     }
@@ -141,8 +191,8 @@ void OfflineManager::addRequest(const jsonette::Json& message) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   startTask(requestID);
   if (json_object_get(requests_.get(), objectID.c_str()) == nullptr) {
-    json_object_set(requests_.get(), objectID.c_str(), converted.get());
-    json_object_set_new(requestIds_.get(), requestID.c_str(), json_string(objectID.c_str()));
+    putRequest(objectID, converted.get());
+    putRequestId(requestID, objectID);
   } else {
     mergeObjectRequest(converted.get(), method, requestID, objectID);
   }
@@ -168,8 +218,8 @@ void OfflineManager::mergeObjectRequest(json_t* message, const std::string& meth
   if (merged != method) json_object_set_new(message, "method", json_string(merged.c_str()));
   // The same request added twice keeps its task.
   if (queuedID != requestID) forgetRequestId(queuedID);
-  json_object_set(requests_.get(), objectID.c_str(), message);
-  json_object_set_new(requestIds_.get(), requestID.c_str(), json_string(objectID.c_str()));
+  putRequest(objectID, message);
+  putRequestId(requestID, objectID);
 }
 
 void OfflineManager::queueRequest(std::vector<jsonette::Json>& queue, const char* key,
@@ -205,7 +255,7 @@ void OfflineManager::acknowledgeRequest(const std::string& requestID) {
   if (objectID.empty()) return;
   endSend(json_object_get(requests_.get(), objectID.c_str()));
   forgetRequestId(requestID);
-  json_object_del(requests_.get(), objectID.c_str());
+  deleteRequest(objectID);
   saveRequests();
 }
 
@@ -217,7 +267,7 @@ void OfflineManager::removeRequest(const std::string& objectID) {
     endSend(queued);
     json_t* requestID = json_object_get(queued, "id");
     if (json_is_string(requestID)) forgetRequestId(stringOf(requestID));
-    json_object_del(requests_.get(), objectID.c_str());
+    deleteRequest(objectID);
   }
   saveRequests();
 }
@@ -307,9 +357,8 @@ void OfflineManager::removeRequestsForAccount(const std::string& accountID) {
     if (!requestID.empty()) requestIDs.push_back(requestID);
     endSend(queued);
   }
-  bool changed = false;
-  for (const std::string& id : objectIDs)
-    changed = json_object_del(requests_.get(), id.c_str()) == 0 || changed;
+  bool changed = !objectIDs.empty();
+  for (const std::string& id : objectIDs) deleteRequest(id);
   for (const std::string& id : requestIDs) {
     if (json_object_get(requestIds_.get(), id.c_str()) == nullptr) continue;
     forgetRequestId(id);
@@ -322,6 +371,8 @@ void OfflineManager::clear() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   json_object_clear(requests_.get());
   json_object_clear(requestIds_.get());
+  requestTexts_.clear();
+  requestIdTexts_.clear();
   preferenceQueue_.clear();
   swipeQueue_.clear();
   saveRequests();

@@ -18,7 +18,9 @@
 // Persistence: four keys of the defaults store, each rewritten whole after every change (the two
 // per-object values are erased when empty; the two queues are stored as [] when empty). The
 // per-object requests and their id index are written one after the other; the index is rebuilt
-// from the requests at construction, so a crash between the two writes loses nothing.
+// from the requests at construction, so a crash between the two writes loses nothing. Each
+// member's JSON text is kept beside it, so rewriting a queue of a thousand requests joins texts
+// instead of encoding every request again.
 //
 // Threads: the core thread. mutex_ (recursive) guards everything but the connection type, which
 // the facade reads from the application's thread. The sync status manager is called with it held;
@@ -31,6 +33,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <jansson.h>
@@ -96,6 +99,10 @@ class OfflineManager {
   void mergeObjectRequest(json_t* message, const std::string& method, const std::string& requestID,
                           const std::string& objectID);
   void startTask(const std::string& requestID);
+  // The only writers of requests_ and requestIds_, keeping their texts in step.
+  void putRequest(const std::string& objectID, json_t* message);
+  void deleteRequest(const std::string& objectID);
+  void putRequestId(const std::string& requestID, const std::string& objectID);
   void forgetRequestId(const std::string& requestID);
   // Ends a send count when the queued request is an e-mail save.
   void endSend(json_t* request);
@@ -114,6 +121,9 @@ class OfflineManager {
   std::map<std::string, TaskHandle> tasks_;      // by request id; guarded by mutex_
   JsonPtr requests_;                             // object id -> message; guarded by mutex_
   JsonPtr requestIds_;                           // request id -> object id; guarded by mutex_
+  // The members' texts ("<key>":<value>) of the two stored objects; guarded by mutex_.
+  std::unordered_map<std::string, std::string> requestTexts_;    // by object id
+  std::unordered_map<std::string, std::string> requestIdTexts_;  // by request id
 };
 
 // The process-wide instance (see core/foundation/process_instance.h); without one the forwarders
