@@ -19,6 +19,7 @@ void UndoManager::unlock() { mutex_.unlock(); }
 void UndoManager::clear() { step_ = Step(); }
 
 void UndoManager::recordAction(std::shared_ptr<KSItem> item, ItemState action) {
+  if (!item) return;
   step_.itemIds.push_back(item->itemID());
   step_.previousState = item->state();
   step_.action = action;

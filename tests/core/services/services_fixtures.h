@@ -61,6 +61,11 @@ class PostRecorder {
     });
   }
 
+  // Deliveries still queued run before the record goes away. Whoever posts must be gone first.
+  ~PostRecorder() {
+    thread_.post_sync([] {});
+  }
+
   const std::shared_ptr<libkestrun::NotificationCenter>& center() const { return center_; }
 
   // What was posted since the last call; every post made before the call has been delivered.
