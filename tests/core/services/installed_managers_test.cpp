@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
 #include "core/model/memory_context.h"
 #include "core/services/changes_manager.h"
@@ -136,6 +137,27 @@ TEST_F(InstalledManagersTest, AnEmailSendFromQueueToAcknowledgement) {
   EXPECT_FALSE(offline_manager_is_connected_via_cellular());
   offline_manager_reset_connection_type();
   EXPECT_FALSE(offline_manager_is_connected());
+}
+
+TEST_F(InstalledManagersTest, TheModelsSavedDocumentEndsTheQueuedSave) {
+  sync_status_manager_started_sending_message();
+  offline_manager_add_request(Json::object{{"method", "EMAIL_SAVE"},
+                                           {"id", "r1"},
+                                           {"params", Json::object{{"doc", Json::object{{"_id", "E1"}}}}}});
+  MemoryContext context;
+  KSEmail email(&context);
+  json_t* unsaved = json_pack("{s:s}", "_id", "E1");
+  email.acknowledgeServerSave(unsaved);  // no saved time: the request stays
+  json_decref(unsaved);
+  EXPECT_NE(dir_.stored("offline.manager.queued.requests"), "absent");
+
+  json_t* saved = json_pack("{s:s, s:i}", "_id", "E1", "saved_at", 5);
+  email.acknowledgeServerSave(saved);
+  json_decref(saved);
+  EXPECT_EQ(dir_.stored("offline.manager.queued.requests"), "absent");
+  EXPECT_EQ(posts_.take(),
+            (std::vector<Posted>{{"com.kestrun.sync.sending.messages", Json::object{{"primaryCount", 1}}},
+                                 {"com.kestrun.sync.sent.messages", Json::object{{"primaryCount", 1}}}}));
 }
 
 TEST_F(InstalledManagersTest, StatusTokensListsAndUndoThroughTheirForwarders) {
