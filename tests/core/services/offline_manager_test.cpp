@@ -131,6 +131,17 @@ TEST_F(OfflineManagerTest, AnEmailSaveKeptUnderAnUpdateEndsItsSendCountWhenAckno
   EXPECT_FALSE(tasks_->has_tasks());
 }
 
+TEST_F(OfflineManagerTest, TheSameRequestAddedTwiceKeepsItsTask) {
+  const Json update = request("ITEM_UPDATE", "a", Json::object{{"_id", "X"}, {"state", 3}});
+  manager_->addRequest(update);
+  manager_->addRequest(update);  // written again by the sender after a reconnection
+  EXPECT_TRUE(tasks_->has_tasks());
+  EXPECT_EQ(dir_.stored(kRequestIds), R"({"a":"X"})");
+  manager_->acknowledgeRequest("a");
+  EXPECT_FALSE(tasks_->has_tasks());
+  EXPECT_EQ(dir_.stored(kRequests), "absent");
+}
+
 TEST_F(OfflineManagerTest, AQueuedRequestWithoutADocumentIsReplacedWhole) {
   manager_.reset();
   libkestrun::JsonKvStore(dir_.store())
