@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include <jansson.h>
+
 #include "core/sync/server_command.h"
 
 namespace libkestrun::internal {
@@ -19,6 +21,9 @@ class ServerClient {
   // in the offline store under its object id, replacing the stored commands it supersedes. Never
   // fails at the call. Core thread.
   virtual void send_command(std::unique_ptr<ServerCommand> command) = 0;
+  // Writes `message` (a message object, or an array of them sent as one message) as it is: the
+  // outgoing queue resends requests that already carry their ids. Core thread.
+  virtual void send_json(const jsonette::Json& message) = 0;
 };
 
 // The process-wide instance (see core/foundation/process_instance.h). Without one, the forwarders
@@ -27,5 +32,7 @@ void server_client_set_instance(std::shared_ptr<ServerClient> client);
 
 bool server_client_is_connected();
 void server_client_send_command(std::unique_ptr<ServerCommand> command);
+// Converts `message` and releases the caller's reference to it (also without an instance).
+void server_client_send_json(json_t* message);
 
 }  // namespace libkestrun::internal

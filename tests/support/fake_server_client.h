@@ -22,6 +22,8 @@ class FakeServerClient : public libkestrun::internal::ServerClient, public CallL
     commands_.push_back(std::move(command));
   }
 
+  void send_json(const jsonette::Json& message) override { record("send_json", {message}); }
+
   // The commands sent so far; read once the calls are done.
   const std::vector<std::unique_ptr<libkestrun::ServerCommand>>& commands() const { return commands_; }
 

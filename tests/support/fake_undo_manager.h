@@ -12,6 +12,8 @@ namespace kestrun_test {
 
 class FakeUndoManager : public libkestrun::UndoManager, public CallLog {
  public:
+  FakeUndoManager() : UndoManager(nullptr) {}
+
   void lock() override { record("lock"); }
   void unlock() override { record("unlock"); }
   void clear() override { record("clear"); }

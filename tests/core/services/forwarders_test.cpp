@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/model/ks_item.h"
+#include "core/model/memory_context.h"
 #include "core/services/attachment_manager.h"
 #include "core/services/changes_manager.h"
 #include "core/services/counts_manager.h"
@@ -23,9 +25,6 @@
 #include "support/fake_search_data_manager.h"
 #include "support/fake_sync_status_manager.h"
 #include "support/fake_undo_manager.h"
-
-// The undo manager only passes items through; their class is never looked into here.
-class KSItem {};
 
 namespace {
 
@@ -79,20 +78,21 @@ TEST_F(ServiceForwardersTest, EachForwarderReachesItsManagerWithItsArguments) {
   email_resource_manager_set_instance(resources);
 
   json_t* error = json_pack("{s:s}", "search_id", "S1");
-  auto item = std::make_shared<KSItem>();
+  MemoryContext context;
+  auto item = std::make_shared<KSItem>(&context);
   const Case cases[] = {
-      {"reset_active_counts",
-       [] { counts_manager_reset_active_counts(); },
+      {"clear_active_counts",
+       [] { counts_manager_clear_active_counts(); },
        *counts,
-       {"resetActiveCounts", Json::array{}}},
+       {"clearActiveCounts", Json::array{}}},
       {"update_counts_for_state_change",
        [] { counts_manager_update_counts_for_state_change(ItemState::Inbox, ItemState::Archive, "A1"); },
        *counts,
        {"updateCountsForStateChange", Json::array{2, 3, "A1"}}},
-      {"zero_active_count_for_account",
-       [] { counts_manager_zero_active_count_for_account("A1"); },
+      {"reset_active_count_for_account",
+       [] { counts_manager_reset_active_count_for_account("A1"); },
        *counts,
-       {"zeroActiveCountForAccount", Json::array{"A1"}}},
+       {"resetActiveCountForAccount", Json::array{"A1"}}},
       {"archive_all_started",
        [] { sync_status_manager_archive_all_started("A1"); },
        *status,
@@ -129,6 +129,32 @@ TEST_F(ServiceForwardersTest, EachForwarderReachesItsManagerWithItsArguments) {
        [] { list_ordering_manager_set_order_key("Job", 5); },
        *lists,
        {"setOrderKey", Json::array{"Job", 5}}},
+      {"finished_sending_message",
+       [] { sync_status_manager_finished_sending_message(); },
+       *status,
+       {"finishedSendingMessage", Json::array{}}},
+      {"add_request",
+       [] {
+         offline_manager_add_request(Json::object{{"method", "ITEM_UPDATE"}});
+       },
+       *offline,
+       {"addRequest", Json::array{Json::object{{"method", "ITEM_UPDATE"}}}}},
+      {"acknowledge_request",
+       [] { offline_manager_acknowledge_request("R1"); },
+       *offline,
+       {"acknowledgeRequest", Json::array{"R1"}}},
+      {"send_requests_for_account",
+       [] { offline_manager_send_requests_for_account("A1"); },
+       *offline,
+       {"sendRequestsForAccount", Json::array{"A1"}}},
+      {"remove_requests_for_account",
+       [] { offline_manager_remove_requests_for_account("A1"); },
+       *offline,
+       {"removeRequestsForAccount", Json::array{"A1"}}},
+      {"handles_method",
+       [] { offline_manager_handles_method("ITEM_SAVE"); },
+       *offline,
+       {"handlesMethod", Json::array{"ITEM_SAVE"}}},
       {"remove_request",
        [] { offline_manager_remove_request("I1"); },
        *offline,
@@ -213,7 +239,8 @@ TEST_F(ServiceForwardersTest, WithoutAnInstanceNothingHappensAndAnswersAreNeutra
 
   counts_manager_update_counts_for_state_change(ItemState::Inbox, ItemState::Archive, "A1");
   undo_manager_lock();
-  undo_manager_record_action(std::make_shared<KSItem>(), ItemState::Archive);
+  MemoryContext context;
+  undo_manager_record_action(std::make_shared<KSItem>(&context), ItemState::Archive);
   undo_manager_unlock();
   changes_manager_set_tokens("A1", 1, 2, 3);
   offline_manager_send_requests_for_ids({"I1"});
