@@ -451,14 +451,8 @@ Json::Json(Json&& other) noexcept : type_(other.type_), integral_(other.integral
   other.integer_ = 0;
 }
 
-Json& Json::operator=(const Json& other) noexcept {
-  other.retain();  // first: `other` may be this value or hold the last reference to it
-  release();
-  type_ = other.type_;
-  integral_ = other.integral_;
-  integer_ = other.integer_;
-  return *this;
-}
+// Through a copy: `other` may be this value, or a part of it (`v = v[0]`) that release() frees.
+Json& Json::operator=(const Json& other) noexcept { return *this = Json(other); }
 
 Json& Json::operator=(Json&& other) noexcept {
   if (this == &other) return *this;

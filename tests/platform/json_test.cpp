@@ -167,6 +167,19 @@ TEST(Json, EmptyAndScalarValuesBehaveAsBefore) {
   EXPECT_EQ(target.string_value(), "kept");
 }
 
+TEST(Json, AssigningAPartOfAValueToItKeepsThePart) {
+  // The value holds the only reference to the container its part lives in: `value = value[0]`
+  // must take the part before it lets the container go.
+  const std::string text(40, 'a');
+  Json value(Json::array{Json::object{{"inner", Json::array{text}}}});
+  value = value[0];
+  EXPECT_EQ(value.dump(), "{\"inner\":[\"" + text + "\"]}");
+  value = value["inner"];
+  EXPECT_EQ(value.dump(), "[\"" + text + "\"]");
+  value = value[0];
+  EXPECT_EQ(value.string_value(), text);
+}
+
 // "[0,0,...]": the smallest text per value, and the shape that once took 90 bytes of memory per
 // byte of text.
 std::string zeros(size_t size) {
