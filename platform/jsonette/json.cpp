@@ -616,6 +616,8 @@ void Json::dump(std::string& out) const {
       auto result = integral_ ? std::to_chars(buf, buf + sizeof buf, integer_)
                               : std::to_chars(buf, buf + sizeof buf, number_);
       out.append(buf, result.ptr);
+      // "-0" would read back as the integer 0 and lose the sign.
+      if (!integral_ && number_ == 0 && std::signbit(number_)) out += ".0";
       return;
     }
     case STRING:

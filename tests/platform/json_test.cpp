@@ -85,6 +85,7 @@ TEST(Json, ParsesAndRoundTripsText) {
       "0.1",
       "-2.5e-07",
       "1e+300",
+      "-0.0",  // read back as an integer 0, "-0" would lose the sign
       "\"\"",
       "[]",
       "{}",
