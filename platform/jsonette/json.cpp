@@ -548,6 +548,9 @@ int compare_numbers(const Json& a, const Json& b) {
   if (a.is_integer()) return compare_int_double(a.int64_value(), b.number_value());
   if (b.is_integer()) return -compare_int_double(b.int64_value(), a.number_value());
   double x = a.number_value(), y = b.number_value();
+  // NaN would otherwise equal every double; it sorts above them, as compare_int_double puts it.
+  if (std::isnan(x) || std::isnan(y))
+    return static_cast<int>(std::isnan(x)) - static_cast<int>(std::isnan(y));
   return x < y ? -1 : (x > y ? 1 : 0);
 }
 

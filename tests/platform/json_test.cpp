@@ -20,6 +20,13 @@ TEST(Json, NumbersCompareByValueAcrossIntegerAndDouble) {
   EXPECT_NE(Json(int64_t{9007199254740993}), Json(9007199254740992.0));  // no rounding
   EXPECT_EQ(Json(int64_t{-2}), Json(-2.0));
   EXPECT_LT(Json(2), Json(2.5));
+  // Not-a-number equals only itself and sorts above every other number, as against integers.
+  const Json nan(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_NE(nan, Json(2.5));
+  EXPECT_EQ(nan, nan);
+  EXPECT_LT(Json(2.5), nan);
+  EXPECT_LT(Json(3), nan);
+  EXPECT_FALSE(nan < Json(2.5));
 }
 
 TEST(Json, IntegersKeep64BitPrecision) {
