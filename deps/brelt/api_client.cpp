@@ -24,9 +24,10 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
     if (!failed_) inflate_.write(std::move(chunk));
   };
   tls_.on_end = [this] {
-    if (failed_) return;
+    if (failed_ || read_ended_) return;
     // After the owner's own end the server's stream is cut off by us, not truncated by it.
     if (ended) {
+      read_ended_ = true;
       _notify_end();
       return;
     }
@@ -38,7 +39,9 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
     if (!failed_) _notify_data(std::move(value));
   };
   decode_.on_end = [this] {
-    if (!failed_) _notify_end();
+    if (failed_) return;
+    read_ended_ = true;
+    _notify_end();
   };
 
   pipe(encode_, sign_);

@@ -63,7 +63,8 @@ class ApiClient : public DuplexConnectStream<jsonette::Json, jsonette::Json, Err
   std::string device_;
   std::string version_;
   TcpKeepAlive keepalive_;
-  bool failed_ = false;  // a stage has reported an error
+  bool failed_ = false;      // a stage has reported an error
+  bool read_ended_ = false;  // the owner has heard the end of the server's stream
   Socket socket_;
   TlsFilter tls_;
   InflateStream inflate_;

@@ -451,14 +451,8 @@ Json::Json(Json&& other) noexcept : type_(other.type_), integral_(other.integral
   other.integer_ = 0;
 }
 
-Json& Json::operator=(const Json& other) noexcept {
-  other.retain();  // first: `other` may be this value or hold the last reference to it
-  release();
-  type_ = other.type_;
-  integral_ = other.integral_;
-  integer_ = other.integer_;
-  return *this;
-}
+// Through a copy: `other` may be this value, or a part of it (`v = v[0]`) that release() frees.
+Json& Json::operator=(const Json& other) noexcept { return *this = Json(other); }
 
 Json& Json::operator=(Json&& other) noexcept {
   if (this == &other) return *this;
@@ -554,6 +548,9 @@ int compare_numbers(const Json& a, const Json& b) {
   if (a.is_integer()) return compare_int_double(a.int64_value(), b.number_value());
   if (b.is_integer()) return -compare_int_double(b.int64_value(), a.number_value());
   double x = a.number_value(), y = b.number_value();
+  // NaN would otherwise equal every double; it sorts above them, as compare_int_double puts it.
+  if (std::isnan(x) || std::isnan(y))
+    return static_cast<int>(std::isnan(x)) - static_cast<int>(std::isnan(y));
   return x < y ? -1 : (x > y ? 1 : 0);
 }
 
@@ -622,6 +619,8 @@ void Json::dump(std::string& out) const {
       auto result = integral_ ? std::to_chars(buf, buf + sizeof buf, integer_)
                               : std::to_chars(buf, buf + sizeof buf, number_);
       out.append(buf, result.ptr);
+      // "-0" would read back as the integer 0 and lose the sign.
+      if (!integral_ && number_ == 0 && std::signbit(number_)) out += ".0";
       return;
     }
     case STRING:

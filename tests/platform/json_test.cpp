@@ -20,6 +20,13 @@ TEST(Json, NumbersCompareByValueAcrossIntegerAndDouble) {
   EXPECT_NE(Json(int64_t{9007199254740993}), Json(9007199254740992.0));  // no rounding
   EXPECT_EQ(Json(int64_t{-2}), Json(-2.0));
   EXPECT_LT(Json(2), Json(2.5));
+  // Not-a-number equals only itself and sorts above every other number, as against integers.
+  const Json nan(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_NE(nan, Json(2.5));
+  EXPECT_EQ(nan, nan);
+  EXPECT_LT(Json(2.5), nan);
+  EXPECT_LT(Json(3), nan);
+  EXPECT_FALSE(nan < Json(2.5));
 }
 
 TEST(Json, IntegersKeep64BitPrecision) {
@@ -85,6 +92,7 @@ TEST(Json, ParsesAndRoundTripsText) {
       "0.1",
       "-2.5e-07",
       "1e+300",
+      "-0.0",  // read back as an integer 0, "-0" would lose the sign
       "\"\"",
       "[]",
       "{}",
@@ -165,6 +173,19 @@ TEST(Json, EmptyAndScalarValuesBehaveAsBefore) {
   EXPECT_TRUE(moved.is_null());
   target = target;
   EXPECT_EQ(target.string_value(), "kept");
+}
+
+TEST(Json, AssigningAPartOfAValueToItKeepsThePart) {
+  // The value holds the only reference to the container its part lives in: `value = value[0]`
+  // must take the part before it lets the container go.
+  const std::string text(40, 'a');
+  Json value(Json::array{Json::object{{"inner", Json::array{text}}}});
+  value = value[0];
+  EXPECT_EQ(value.dump(), "{\"inner\":[\"" + text + "\"]}");
+  value = value["inner"];
+  EXPECT_EQ(value.dump(), "[\"" + text + "\"]");
+  value = value[0];
+  EXPECT_EQ(value.string_value(), text);
 }
 
 // "[0,0,...]": the smallest text per value, and the shape that once took 90 bytes of memory per

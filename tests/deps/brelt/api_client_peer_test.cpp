@@ -234,6 +234,11 @@ TEST_F(PeerTest, ServerValuesArriveAndTheEndOfItsStreamEndsTheClient) {
   ASSERT_TRUE(wait_for_events(5));
   EXPECT_EQ(events(), (std::vector<std::string>{"connect", R"(data {"type":"a"})", R"(data {"type":"b"})",
                                                 R"(data {"type":"c"})", "end"}));
+  // Closing the connection afterwards ends nothing a second time.
+  thread_.post_sync([&] { client_->end(); });
+  ASSERT_TRUE(peer->wait_for_client_close());
+  thread_.post_sync([] {});
+  EXPECT_EQ(events().size(), 5u) << testing::PrintToString(events());
 }
 
 TEST_F(PeerTest, FailuresBeforeTheHandshakeGiveAnErrorAndNeverConnect) {
