@@ -16,7 +16,8 @@ std::vector<unsigned char> hmac_sha256(const std::vector<unsigned char>& key, co
   return digest;
 }
 
-ClientFrameReader::ClientFrameReader(std::vector<unsigned char> hmac_key) : key_(std::move(hmac_key)) {}
+ClientFrameReader::ClientFrameReader(std::vector<unsigned char> hmac_key, uint32_t max_length)
+    : key_(std::move(hmac_key)), max_length_(max_length) {}
 
 std::vector<ClientFrame> ClientFrameReader::feed(const unsigned char* data, size_t size) {
   std::vector<ClientFrame> frames;
@@ -28,6 +29,10 @@ std::vector<ClientFrame> ClientFrameReader::feed(const unsigned char* data, size
     uint32_t length = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
     if (length < 4 + kSignatureSize) {
       error_ = "frame length " + std::to_string(length) + " cannot hold a signature";
+      break;
+    }
+    if (length > max_length_) {
+      error_ = "frame length " + std::to_string(length) + " is above the limit";
       break;
     }
     if (buffer_.size() - at < length) break;

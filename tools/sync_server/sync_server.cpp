@@ -1,0 +1,177 @@
+#include "tools/sync_server/sync_server.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <stdexcept>
+
+#include "tools/sync_peer/client_frame_reader.h"
+#include "tools/sync_peer/server_stream_writer.h"
+
+namespace sync_server {
+
+struct SyncServer::Session {
+  std::unique_ptr<sync_peer::Connection> connection;
+  sync_peer::ServerStreamWriter stream;  // the connection's one zlib stream
+  std::mutex write_mutex;
+  SessionState state;     // guarded by the server's mutex
+  bool finished = false;  // the reader has ended; guarded by the server's mutex
+};
+
+// The service's way out, over the server's open connections; called under the server's mutex.
+class SyncServer::Writer : public Outbox {
+ public:
+  explicit Writer(SyncServer& server) : server_(server) {}
+
+  void to_session(uint64_t session, const std::string& text) override {
+    for (const auto& open : server_.sessions_) {
+      if (open->state.id == session) server_.write(*open, text);
+    }
+  }
+  void to_device(const std::string& device_id, const std::string& text) override {
+    for (const auto& open : server_.sessions_) {
+      if (open->state.authenticated && open->state.device_id == device_id) server_.write(*open, text);
+    }
+  }
+
+ private:
+  SyncServer& server_;
+};
+
+namespace {
+
+void make_directory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    throw std::runtime_error("cannot make the state directory " + path);
+}
+
+}  // namespace
+
+SyncServer::SyncServer(ServerOptions options) : options_(std::move(options)) {
+  if (options_.hmac_key.empty()) throw std::runtime_error("the signing key is empty");
+  make_directory(options_.state_directory);
+  identity_ = load_or_make_identity(options_.state_directory);
+  store_ = std::make_unique<SyncStore>(options_.state_directory + "/sync.sqlite");
+  writer_ = std::make_unique<Writer>(*this);
+  service_ = std::make_unique<SyncService>(*store_, *writer_, options_.max_reply_bytes);
+
+  sync_peer::TlsServerSettings settings;
+  settings.certificate_pem = identity_.certificate_pem;
+  settings.key_pem = identity_.key_pem;
+  settings.port = options_.port;
+  listener_ = std::make_unique<sync_peer::TlsListener>(settings);
+  if (listener_->port() == 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+  acceptor_ = std::thread([this] { accept_loop(); });
+}
+
+SyncServer::~SyncServer() {
+  listener_->shutdown();
+  acceptor_.join();
+  std::vector<std::pair<std::shared_ptr<Session>, std::thread>> readers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& session : sessions_) session->connection->shutdown();
+    readers.swap(readers_);
+  }
+  for (auto& reader : readers) reader.second.join();
+}
+
+size_t SyncServer::connections() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sessions_.size();
+}
+
+void SyncServer::accept_loop() {
+  while (std::unique_ptr<sync_peer::Connection> connection = listener_->accept()) {
+    auto session = std::make_shared<Session>();
+    session->connection = std::move(connection);
+    std::vector<std::thread> done;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      session->state.id = next_session_++;
+      sessions_.push_back(session);
+      // Readers of closed connections are joined as new ones come, so a long run does not gather them.
+      for (auto it = readers_.begin(); it != readers_.end();) {
+        if (it->first->finished) {
+          done.push_back(std::move(it->second));
+          it = readers_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      readers_.emplace_back(session, std::thread([this, session] { read_loop(session); }));
+    }
+    for (std::thread& thread : done) thread.join();
+  }
+}
+
+void SyncServer::read_loop(const std::shared_ptr<Session>& session) {
+  sync_peer::ClientFrameReader reader(options_.hmac_key, options_.max_frame_bytes);
+  unsigned char buffer[65536];
+  bool open = true;
+  while (open) {
+    long n = session->connection->read(buffer, sizeof(buffer));
+    if (n <= 0) break;
+    std::vector<sync_peer::ClientFrame> frames = reader.feed(buffer, static_cast<size_t>(n));
+    for (const sync_peer::ClientFrame& frame : frames) {
+      // A frame signed with another key is not from our client: nothing it says is served.
+      if (!frame.hmac_ok || !frame.json_ok) {
+        open = false;
+        break;
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!service_->handle(session->state, frame.text)) {
+        open = false;
+        break;
+      }
+    }
+    if (!reader.error().empty()) open = false;
+  }
+  session->connection->shutdown();
+  std::lock_guard<std::mutex> lock(mutex_);
+  session->finished = true;
+  sessions_.erase(std::remove(sessions_.begin(), sessions_.end(), session), sessions_.end());
+}
+
+void SyncServer::write(Session& session, const std::string& text) {
+  std::lock_guard<std::mutex> lock(session.write_mutex);
+  std::vector<unsigned char> bytes;
+  try {
+    bytes = session.stream.frame(text, sync_peer::ServerStreamWriter::Flush::kSync);
+  } catch (const std::exception&) {
+    session.connection->shutdown();
+    return;
+  }
+  if (!session.connection->write_all(bytes.data(), bytes.size())) session.connection->shutdown();
+}
+
+bool SyncServer::notify_user(const std::string& user_id, const std::string& method,
+                             const std::string& params) {
+  JsonPtr parsed = json_parse(params);
+  if (!json_is_object(parsed.get())) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return service_->notify_user(user_id, method, parsed.get());
+}
+
+std::string SyncServer::deliver_mail(const NewMail& mail) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return service_->deliver_mail(mail);
+}
+
+void SyncServer::fail_next(const std::string& method, int count, const std::string& code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  service_->fail_next(method, count, code);
+}
+
+void SyncServer::drop_next(const std::string& method, int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  service_->drop_next(method, count);
+}
+
+std::vector<std::string> SyncServer::devices_of(const std::string& user_id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return service_->devices_of(user_id);
+}
+
+}  // namespace sync_server
