@@ -14,6 +14,11 @@ JsonPtr SyncService::user_account(const std::string& user_id, const std::string&
   return json_is_object(doc.get()) ? std::move(doc) : nullptr;
 }
 
+JsonPtr SyncService::device_account(const SessionState& session, const std::string& account_id) {
+  if (!store_.record("device_account", session.device_id + "/" + account_id)) return nullptr;
+  return user_account(session.user_id, account_id);
+}
+
 void SyncService::put_user_account(const std::string& user_id, const std::string& account_id,
                                    const json_t* doc) {
   store_.put_record("user_account", user_id + "/" + account_id, user_id, json_text(doc));

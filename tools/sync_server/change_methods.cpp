@@ -43,7 +43,7 @@ void SyncService::save_document(SessionState& session, const json_t* params, Out
   const std::string id = member_string(doc, "_id");
   const std::string account_id = member_string(doc, "acct_id");
   if (id.empty() || account_id.empty()) return fail(out, "P1", "the document needs an _id and an acct_id");
-  if (!user_account(session.user_id, account_id)) return fail(out, "O1", "not an account of this user");
+  if (!device_account(session, account_id)) return fail(out, "O1", "not an account of this device");
   std::optional<StoredObject> existing = store_.object(account_id, kind, id);
   if (!existing && !create) return fail(out, "O2", "no such object");
   JsonPtr merged = existing ? json_parse(existing->doc) : JsonPtr(json_object());
@@ -135,13 +135,13 @@ void SyncService::change_items(Outcome& out, const std::string& account_id, int6
 // Everything in the inbox from before "from_date" is archived; the type is not told apart.
 void SyncService::archive_all(SessionState& session, const json_t* params, Outcome& out) {
   const std::string account_id = member_string(params, "account_id");
-  if (!user_account(session.user_id, account_id)) return fail(out, "O1", "not an account of this user");
+  if (!device_account(session, account_id)) return fail(out, "O1", "not an account of this device");
   change_items(out, account_id, member_int(params, "from_date"), 2, 3);
 }
 
 void SyncService::purge_all_trash(SessionState& session, const json_t* params, Outcome& out) {
   const std::string account_id = member_string(params, "account_id");
-  if (!user_account(session.user_id, account_id)) return fail(out, "O1", "not an account of this user");
+  if (!device_account(session, account_id)) return fail(out, "O1", "not an account of this device");
   change_items(out, account_id, member_int(params, "from_date"), 4, 6);
 }
 

@@ -33,9 +33,9 @@ std::vector<StoredObject> changed_since(SyncStore& store, const std::string& own
 
 void SyncService::account_snapshot(SessionState& session, const json_t* params, Outcome& out) {
   const std::string account_id = member_string(params, "account_id");
-  JsonPtr account = user_account(session.user_id, account_id);
+  JsonPtr account = device_account(session, account_id);
   if (!account) {
-    fail(out, "U0", "not an account of this user");
+    fail(out, "U0", "not an account of this device");
     json_put(out.error.get(), "account_id", json_string(account_id.c_str()));
     return;
   }

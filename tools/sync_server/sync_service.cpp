@@ -171,7 +171,8 @@ std::vector<std::string> SyncService::users_of_account(const std::string& accoun
   return users;
 }
 
-// Account documents go to every user of the account, drafts and rules to their user.
+// Account documents go to every device the account is associated with, drafts and rules to every
+// device of their user.
 void SyncService::push_document(Outcome& out, const std::string& owner, const json_t* doc,
                                 const std::string& doc_type) {
   JsonPtr params(json_object());
@@ -179,7 +180,12 @@ void SyncService::push_document(Outcome& out, const std::string& owner, const js
   json_put(params.get(), "doc_type", json_string(doc_type.c_str()));
   const std::string text = notification("DOCUMENT", std::move(params));
   if (store_.record("mailbox", owner)) {
-    for (const std::string& user : users_of_account(owner)) push_to_user(out, user, text);
+    for (const std::string& user : users_of_account(owner)) {
+      for (const StoredRecord& device : store_.records_of("device", user)) {
+        if (store_.record("device_account", device.key + "/" + owner))
+          out.pushes.emplace_back(device.key, text);
+      }
+    }
   } else {
     push_to_user(out, owner, text);
   }

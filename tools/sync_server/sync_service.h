@@ -119,6 +119,8 @@ class SyncService {
   void account_remove(SessionState& session, const json_t* params, Outcome& out);
   JsonPtr account_document(const std::string& user_id, const std::string& account_id);
   JsonPtr user_account(const std::string& user_id, const std::string& account_id);
+  // The user's account when the session's device is associated with it, else null.
+  JsonPtr device_account(const SessionState& session, const std::string& account_id);
   void put_user_account(const std::string& user_id, const std::string& account_id, const json_t* doc);
 
   // Snapshots (snapshot_methods.cpp).
