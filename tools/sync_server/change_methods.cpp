@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "tools/sync_server/html_text.h"
 #include "tools/sync_server/ids.h"
 #include "tools/sync_server/sync_service.h"
 
@@ -16,22 +17,6 @@ int64_t now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
-}
-
-// The text of an HTML body, shortened for the preview line.
-std::string preview_of(const std::string& html) {
-  std::string text;
-  bool in_tag = false;
-  for (char c : html) {
-    if (c == '<') in_tag = true;
-    if (!in_tag && !(c == ' ' && (text.empty() || text.back() == ' '))) text += c;
-    if (c == '>') {
-      in_tag = false;
-      if (!text.empty() && text.back() != ' ') text += ' ';
-    }
-  }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text.size() > 120 ? text.substr(0, 117) + "..." : text;
 }
 
 }  // namespace
@@ -177,8 +162,8 @@ std::string SyncService::store_new_mail(Outcome& out, const NewMail& mail) {
       "{s:s, s:s, s:s, s:s, s:I, s:s, s:s, s:b, s:s, s:b, s:b, s:b, s:{s:s, s:s}, s:[{s:s, s:s}]}", "_id",
       email_id.c_str(), "acct_id", mail.account_id.c_str(), "p_id", item_id.c_str(), "subject",
       mail.subject.c_str(), "created_at", static_cast<json_int_t>(now), "conversation", mail.html.c_str(),
-      "full_conversation", mail.html.c_str(), "is_html", 1, "preview", preview_of(mail.html).c_str(), "read",
-      0, "sent", 0, "starred", 0, "from", "name", mail.from_name.c_str(), "address",
+      "full_conversation", mail.html.c_str(), "is_html", 1, "preview", html_text(mail.html, 120).c_str(),
+      "read", 0, "sent", 0, "starred", 0, "from", "name", mail.from_name.c_str(), "address",
       mail.from_address.c_str(), "to", "name", member_string(mailbox.get(), "name").c_str(), "address",
       member_string(mailbox.get(), "data").c_str()));
   store_.save(mail.account_id, "item", item_id, item.get());

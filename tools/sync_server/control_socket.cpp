@@ -70,6 +70,7 @@ std::string ControlSocket::run(const std::string& line) {
     if (op == "address") {
       json_put(answer.get(), "host", json_string("127.0.0.1"));
       json_put(answer.get(), "port", json_integer(server_.port()));
+      json_put(answer.get(), "resource_port", json_integer(server_.resource_port()));
     } else if (op == "notify") {
       const json_t* params = json_object_get(command.get(), "params");
       if (!server_.notify_user(member_string(command.get(), "user_id"),

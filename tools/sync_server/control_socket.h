@@ -1,7 +1,7 @@
 // The program's control channel: a Unix socket that takes one JSON command per line and answers
 // each with one JSON line. Commands ("op" and its members):
 //
-//   {"op":"address"}                                   -> {"ok":true,"host":"127.0.0.1","port":N}
+//   {"op":"address"}                  -> {"ok":true,"host":"127.0.0.1","port":N,"resource_port":N}
 //   {"op":"notify","user_id":U,"method":M,"params":{}} push any notification to the user's devices
 //   {"op":"deliver","account_id":A,"from_name":..,"from_address":..,"subject":..,"html":..}
 //                                                      -> {"ok":true,"item_id":..}

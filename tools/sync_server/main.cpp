@@ -1,6 +1,7 @@
 // kestrun_sync_server: the local sync server as a program.
 //
-//   kestrun_sync_server --state DIR [--port N] [--key TEXT] [--control PATH] [--max-reply-bytes N]
+//   kestrun_sync_server --state DIR [--port N] [--resource-port N] [--key TEXT] [--control PATH]
+//                       [--max-reply-bytes N]
 //
 // Prints its address, its trust anchor's file and its control socket, then serves until SIGINT or
 // SIGTERM. The signing key defaults to the local development key (see docs/sync-protocol.md).
@@ -19,9 +20,10 @@ namespace {
 const char kDefaultKey[] = "kestrun-local-sync-key";
 
 int usage() {
-  std::fprintf(stderr,
-               "usage: kestrun_sync_server --state DIR [--port N] [--key TEXT] [--control PATH]"
-               " [--max-reply-bytes N]\n");
+  std::fprintf(
+      stderr,
+      "usage: kestrun_sync_server --state DIR [--port N] [--resource-port N] [--key TEXT] [--control PATH]"
+      " [--max-reply-bytes N]\n");
   return 2;
 }
 
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
       options.state_directory = value;
     } else if (flag == "--port") {
       options.port = static_cast<uint16_t>(std::strtoul(value.c_str(), nullptr, 10));
+    } else if (flag == "--resource-port") {
+      options.resource_port = static_cast<uint16_t>(std::strtoul(value.c_str(), nullptr, 10));
     } else if (flag == "--key") {
       key = value;
     } else if (flag == "--control") {
@@ -63,6 +67,7 @@ int main(int argc, char** argv) {
     sync_server::SyncServer server(options);
     sync_server::ControlSocket control_socket(server, control);
     std::printf("sync server listening on 127.0.0.1:%u\n", server.port());
+    std::printf("resources on https://127.0.0.1:%u\n", server.resource_port());
     std::printf("trust anchor: %s/authority.pem\n", options.state_directory.c_str());
     std::printf("control socket: %s\n", control.c_str());
     std::fflush(stdout);

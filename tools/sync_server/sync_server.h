@@ -1,6 +1,7 @@
 // The local sync server: TLS 1.2 on 127.0.0.1 under a certificate of its own authority, client
 // frames checked for length and signature, one zlib stream back per connection, and the protocol
-// of `SyncService` over a SQLite store in the state directory. Tests run it in process; the
+// of `SyncService` over a SQLite store in the state directory; beside it, on a second port, the
+// HTTPS side of `ResourceServer` over the same store. Tests run it in process; the
 // program in main.cpp wraps it with a control socket.
 //
 // Threads: one accepts, one per connection reads and serves its frames. Every frame is served
@@ -18,6 +19,7 @@
 
 #include "tools/sync_peer/tls_transport.h"
 #include "tools/sync_server/certificate_authority.h"
+#include "tools/sync_server/resource_server.h"
 #include "tools/sync_server/sync_service.h"
 #include "tools/sync_server/sync_store.h"
 
@@ -27,6 +29,7 @@ struct ServerOptions {
   std::string state_directory;           // made when missing; holds the database and the identity
   std::vector<unsigned char> hmac_key;   // the key every client frame is signed with
   uint16_t port = 0;                     // 0: one the system picks
+  uint16_t resource_port = 0;            // the HTTPS side; 0: one the system picks
   size_t max_reply_bytes = 48u << 20;    // a snapshot reply's documents, beyond which they are pushed
   uint32_t max_frame_bytes = 64u << 20;  // a client frame above this closes its connection
 };
@@ -42,6 +45,8 @@ class SyncServer {
   SyncServer& operator=(const SyncServer&) = delete;
 
   uint16_t port() const { return listener_->port(); }
+  // Where the HTTPS side (bodies, attachments, uploads) listens.
+  uint16_t resource_port() const { return resources_->port(); }
   // The certificate clients add as their trust anchor.
   const std::string& authority_pem() const { return identity_.authority_pem; }
   // Connections currently open.
@@ -68,6 +73,7 @@ class SyncServer {
   std::unique_ptr<Writer> writer_;
   std::unique_ptr<SyncService> service_;
   std::unique_ptr<sync_peer::TlsListener> listener_;
+  std::unique_ptr<ResourceServer> resources_;
 
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<Session>> sessions_;  // open connections
