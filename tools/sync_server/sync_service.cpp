@@ -43,6 +43,9 @@ const std::map<std::string, SyncService::Method>& SyncService::methods() {
       {"AUTO_SWIPE_DECISION", {&SyncService::auto_swipe_decision, true, true}},
       {"AUTO_SWIPE_RULES_GET", {&SyncService::auto_swipe_rules_get, true, false}},
       {"PUSH_REGISTER", {&SyncService::push_register, true, true}},
+      {"SEARCH_PRIME", {&SyncService::search_prime, true, false}},
+      {"SEARCH_QUERY", {&SyncService::search_query, true, false}},
+      {"SEARCH_FETCH", {&SyncService::search_fetch, true, false}},
   };
   return table;
 }
@@ -85,8 +88,10 @@ void SyncService::serve(SessionState& session, const std::string& method, const 
     JsonPtr envelope(json_object());
     json_put(envelope.get(), "type", json_string(method.c_str()));
     json_put(envelope.get(), "id", json_string(id.c_str()));
-    json_put(envelope.get(), "result", out.result ? json_incref(out.result.get()) : json_null());
-    json_put(envelope.get(), "error", out.error ? json_incref(out.error.get()) : json_null());
+    if (out.result || !out.error_only_on_failure)
+      json_put(envelope.get(), "result", out.result ? json_incref(out.result.get()) : json_null());
+    if (out.error || !out.error_only_on_failure)
+      json_put(envelope.get(), "error", out.error ? json_incref(out.error.get()) : json_null());
     return json_text(envelope.get());
   };
   auto answer = [&](const std::string& text) {
@@ -135,6 +140,7 @@ void SyncService::serve(SessionState& session, const std::string& method, const 
     session.user_id = user_before;
     fail(out, "S1", error.what());
   }
+  for (const std::string& text : out.leading) outbox_.to_session(session.id, text);
   answer(reply());
   for (const auto& [device, text] : out.pushes) {
     if (device.empty())

@@ -81,6 +81,10 @@ class SyncService {
     JsonPtr error;
     // (device id, text) pairs; an empty device id means the requesting connection.
     std::vector<std::pair<std::string, std::string>> pushes;
+    // Messages for the requesting connection ahead of the reply (a search's streamed results).
+    std::vector<std::string> leading;
+    // The reply leaves out "error" when there is none, as a search's final answer does.
+    bool error_only_on_failure = false;
   };
   using Handler = void (SyncService::*)(SessionState&, const json_t* params, Outcome&);
   struct Method {
@@ -129,6 +133,11 @@ class SyncService {
   void user_item_save(SessionState& session, const json_t* params, Outcome& out);
   void user_item_remove(SessionState& session, const json_t* params, Outcome& out);
   void auto_swipe_rules_get(SessionState& session, const json_t* params, Outcome& out);
+
+  // Cloud search (search_methods.cpp).
+  void search_prime(SessionState& session, const json_t* params, Outcome& out);
+  void search_query(SessionState& session, const json_t* params, Outcome& out);
+  void search_fetch(SessionState& session, const json_t* params, Outcome& out);
 
   // Changes (change_methods.cpp).
   void save_document(SessionState& session, const json_t* params, Outcome& out, const char* kind, bool create,
