@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <map>
 
 #include "tools/sync_server/sync_service.h"
 
@@ -78,6 +79,8 @@ void SyncService::account_snapshot(SessionState& session, const json_t* params, 
   json_put(out.result.get(), "docs", docs.release());
   json_put(out.result.get(), "sync_state", tokens.release());
 
+  out.pushes.emplace_back("", account_status(account_id));
+
   // A newly added account reports its first inbox and archive sync once, after its first snapshot.
   if (member_bool(account.get(), "initial_sync_pending")) {
     for (const char* location : {"INBOX", "ARCHIVE"})
@@ -87,6 +90,48 @@ void SyncService::account_snapshot(SessionState& session, const json_t* params, 
     json_put(account.get(), "initial_sync_pending", json_false());
     put_user_account(session.user_id, account_id, account.get());
   }
+}
+
+std::string SyncService::account_status(const std::string& account_id) {
+  int64_t active = 0, completed = 0, deleted = 0, sent = 0;
+  std::map<std::string, int64_t> by_list;
+  for (const StoredObject& object : store_.objects_since(account_id, "item", 0)) {
+    JsonPtr item = json_parse(object.doc);
+    switch (member_int(item.get(), "state")) {
+      case 2:
+        ++active;
+        break;
+      case 3:
+        ++completed;
+        break;
+      case 4:
+        ++deleted;
+        break;
+      case 5:
+        ++by_list[member_string(item.get(), "list_id")];
+        break;
+      default:
+        break;
+    }
+  }
+  for (const StoredObject& object : store_.objects_since(account_id, "email", 0))
+    sent += member_bool(json_parse(object.doc).get(), "sent");
+  JsonPtr lists(json_array());
+  for (const StoredObject& object : store_.objects_since(account_id, "list", 0)) {
+    JsonPtr list = json_parse(object.doc);
+    if (member_bool(list.get(), "_deleted")) continue;
+    json_array_append_new(
+        lists.get(), json_pack("{s:s, s:I, s:b}", "name", member_string(list.get(), "name").c_str(), "count",
+                               static_cast<json_int_t>(by_list[object.id]), "exact", 1));
+  }
+  auto count = [](int64_t n) {
+    return json_pack("{s:I, s:b}", "count", static_cast<json_int_t>(n), "exact", 1);
+  };
+  JsonPtr params(json_pack("{s:s, s:{s:o, s:o, s:o, s:o, s:o}, s:[], s:b}", "acct_id", account_id.c_str(),
+                           "counts", "active", count(active), "completed", count(completed), "deleted",
+                           count(deleted), "sent", count(sent), "lists", lists.release(), "health",
+                           "missingSpam", 0));
+  return notification("ACCOUNT_STATUS", std::move(params));
 }
 
 void SyncService::user_snapshot(SessionState& session, const json_t* params, Outcome& out) {

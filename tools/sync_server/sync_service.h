@@ -133,6 +133,8 @@ class SyncService {
   void user_item_save(SessionState& session, const json_t* params, Outcome& out);
   void user_item_remove(SessionState& session, const json_t* params, Outcome& out);
   void auto_swipe_rules_get(SessionState& session, const json_t* params, Outcome& out);
+  // The ACCOUNT_STATUS notification of an account: its conversations counted by place.
+  std::string account_status(const std::string& account_id);
 
   // Cloud search (search_methods.cpp).
   void search_prime(SessionState& session, const json_t* params, Outcome& out);

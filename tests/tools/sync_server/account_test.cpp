@@ -1,5 +1,6 @@
 // Users and accounts: adding a sample account, its snapshot against the sample mailbox, tokens,
 // the first sync's notifications and associating the account with a second device.
+#include <map>
 #include <set>
 
 #include "server_fixture.h"
@@ -51,6 +52,19 @@ TEST_F(ServerTest, SampleAccountIsAddedAndItsSnapshotHoldsTheWholeMailbox) {
     }
     EXPECT_EQ(snap["sync_state"][kind].int64_value(), latest) << kind;
   }
+
+  // The account's counts follow, and agree with the snapshot.
+  std::map<int, int> by_state;
+  for (const Json& item : snap["docs"]["item"].array_items()) ++by_state[item["state"].int_value()];
+  Json status = client->wait_for_notification("ACCOUNT_STATUS");
+  EXPECT_EQ(status["params"]["acct_id"], Json(com.account_id));
+  const Json& numbers = status["params"]["counts"];
+  EXPECT_EQ(numbers["active"], Json(Params{{"count", by_state[2]}, {"exact", true}}));
+  EXPECT_EQ(numbers["completed"]["count"], Json(by_state[3]));
+  EXPECT_EQ(numbers["deleted"]["count"], Json(by_state[4]));
+  int listed = 0;
+  for (const Json& list : numbers["lists"].array_items()) listed += list["count"].int_value();
+  EXPECT_EQ(listed, by_state[5]);
 
   // A new account's first snapshot is followed by its initial sync of the inbox, then the archive.
   Json inbox = client->wait_for_notification("INITIAL_SYNC_DONE");
