@@ -123,7 +123,14 @@ void SyncServer::read_loop(const std::shared_ptr<Session>& session) {
         break;
       }
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!service_->handle(session->state, frame.text)) {
+      bool served = false;
+      try {
+        served = service_->handle(session->state, frame.text);
+      } catch (const std::exception&) {
+        // Only a failing store gets here (a request's own failures become error replies); the
+        // client reconnects and sends again.
+      }
+      if (!served) {
         open = false;
         break;
       }

@@ -100,7 +100,11 @@ SyncStore::Transaction::~Transaction() {
   sqlite3_exec(store_.db_, "ROLLBACK", nullptr, nullptr, &error);
   sqlite3_free(error);
   // The clock may have moved inside the rolled-back transaction; reading it back keeps it honest.
-  if (std::optional<std::string> clock = store_.meta("clock")) store_.last_saved_at_ = std::stoll(*clock);
+  // Should that fail too, the clock stays ahead, which only skips some save times.
+  try {
+    if (std::optional<std::string> clock = store_.meta("clock")) store_.last_saved_at_ = std::stoll(*clock);
+  } catch (const std::exception&) {
+  }
 }
 
 void SyncStore::Transaction::commit() {
