@@ -41,7 +41,9 @@ std::vector<ClientFrame> ClientFrameReader::feed(const unsigned char* data, size
     std::vector<unsigned char> expected = hmac_sha256(key_, frame.text);
     frame.hmac_ok = CRYPTO_memcmp(expected.data(), p + length - kSignatureSize, kSignatureSize) == 0;
     json_error_t error;
-    json_t* parsed = json_loadb(frame.text.data(), frame.text.size(), JSON_DECODE_ANY, &error);
+    // Reading every number as a double accepts integers beyond 64 bits, which are valid JSON.
+    json_t* parsed =
+        json_loadb(frame.text.data(), frame.text.size(), JSON_DECODE_ANY | JSON_DECODE_INT_AS_REAL, &error);
     frame.json_ok = parsed != nullptr;
     json_decref(parsed);
     frames.push_back(std::move(frame));

@@ -37,6 +37,8 @@ TEST(ClientFrameReaderTest, FramesAreSplitCheckedAndBoundedByTheLimit) {
       {"two frames in one read", two, UINT32_MAX, 2, true, true, false},
       {"another key", frame("{}", {'x'}), UINT32_MAX, 1, false, true, false},
       {"not JSON", frame("{oops"), UINT32_MAX, 1, true, false, false},
+      {"an integer beyond 64 bits", frame("{\"before\":9223372036854775808}"), UINT32_MAX, 1, true, true,
+       false},
       {"length below a signature", {10, 0, 0, 0, 1, 2, 3, 4, 5, 6}, UINT32_MAX, 0, false, false, true},
       {"length at the limit", frame("{}"), 4 + 2 + 32, 1, true, true, false},
       {"length above the limit", frame("{}"), 4 + 2 + 31, 0, false, false, true},

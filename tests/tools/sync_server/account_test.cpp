@@ -163,5 +163,41 @@ TEST_F(ServerTest, LinkedUsersSecondDeviceSharesTheAccountAndRemovalReachesBoth)
             Json("U0"));
 }
 
+TEST_F(ServerTest, AutoSwipeRulesComeInPagesNewestFirst) {
+  start();
+  Json state;
+  auto client = signed_in(&state);
+  const auto& com = sample("acct-example-com");
+  ASSERT_TRUE(add_account(*client, com.address, com.password).is_object());
+  const int64_t total = sync_server::sample_counts(com.account_id).rules;
+
+  std::vector<int64_t> seen;
+  double before = 9223372036854775807.0;
+  for (int page = 0; page < 10; ++page) {
+    Json reply = client->request("AUTO_SWIPE_RULES_GET",
+                                 Params{{"user_id", state["user_id"]}, {"limit", 3}, {"before", before}});
+    const Json& result = reply["result"];
+    ASSERT_TRUE(reply["error"].is_null()) << reply.dump();
+    ASSERT_EQ(result["user_id"], state["user_id"]);
+    if (page == 0) {
+      int64_t counted = 0;
+      for (const auto& [place, count] : result["user"].object_items()) counted += count.int64_value();
+      EXPECT_GT(counted, 0) << "the counts cover every rule, not just the page";
+    }
+    const auto& rules = result["rules"].array_items();
+    EXPECT_LE(rules.size(), 3u);
+    if (rules.empty()) break;
+    for (const Json& rule : rules) {
+      EXPECT_EQ(rule["user_id"], state["user_id"]);
+      if (!seen.empty()) {
+        EXPECT_LT(rule["last_action"].int64_value(), seen.back());
+      }
+      seen.push_back(rule["last_action"].int64_value());
+    }
+    before = static_cast<double>(seen.back());
+  }
+  EXPECT_EQ(static_cast<int64_t>(seen.size()), total);
+}
+
 }  // namespace
 }  // namespace sync_server_test
