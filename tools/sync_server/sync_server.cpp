@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <stdexcept>
 
 #include "tools/sync_peer/client_frame_reader.h"
@@ -11,12 +13,54 @@
 
 namespace sync_server {
 
+namespace {
+
+// What a connection may have waiting to be sent before it counts as not reading and is closed.
+constexpr size_t kMaxQueuedBytes = 256u << 20;
+
+}  // namespace
+
+// Messages are compressed in the order they are written and sent by the connection's own writer
+// thread, so a client that stops reading holds up nobody but itself.
 struct SyncServer::Session {
   std::unique_ptr<sync_peer::Connection> connection;
-  sync_peer::ServerStreamWriter stream;  // the connection's one zlib stream
-  std::mutex write_mutex;
   SessionState state;     // guarded by the server's mutex
   bool finished = false;  // the reader has ended; guarded by the server's mutex
+
+  std::mutex write_mutex;  // guards the members below
+  std::condition_variable wake;
+  sync_peer::ServerStreamWriter stream;  // the connection's one zlib stream
+  std::deque<std::vector<unsigned char>> queue;
+  size_t queued_bytes = 0;
+  bool stopping = false;
+  std::thread writer;
+
+  void send_loop() {
+    std::unique_lock<std::mutex> lock(write_mutex);
+    for (;;) {
+      wake.wait(lock, [&] { return stopping || !queue.empty(); });
+      if (stopping) return;
+      std::vector<unsigned char> bytes = std::move(queue.front());
+      queue.pop_front();
+      queued_bytes -= bytes.size();
+      lock.unlock();
+      const bool sent = connection->write_all(bytes.data(), bytes.size());
+      lock.lock();
+      if (!sent) {
+        stopping = true;
+        connection->shutdown();
+      }
+    }
+  }
+
+  void stop() {
+    {
+      std::lock_guard<std::mutex> lock(write_mutex);
+      stopping = true;
+    }
+    wake.notify_all();
+    if (writer.joinable()) writer.join();
+  }
 };
 
 // The service's way out, over the server's open connections; called under the server's mutex.
@@ -88,6 +132,7 @@ void SyncServer::accept_loop() {
   while (std::unique_ptr<sync_peer::Connection> connection = listener_->accept()) {
     auto session = std::make_shared<Session>();
     session->connection = std::move(connection);
+    session->writer = std::thread([raw = session.get()] { raw->send_loop(); });
     std::vector<std::thread> done;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -139,21 +184,32 @@ void SyncServer::read_loop(const std::shared_ptr<Session>& session) {
     if (!reader.error().empty()) open = false;
   }
   session->connection->shutdown();
+  session->stop();
   std::lock_guard<std::mutex> lock(mutex_);
   session->finished = true;
   sessions_.erase(std::remove(sessions_.begin(), sessions_.end(), session), sessions_.end());
 }
 
 void SyncServer::write(Session& session, const std::string& text) {
-  std::lock_guard<std::mutex> lock(session.write_mutex);
-  std::vector<unsigned char> bytes;
-  try {
-    bytes = session.stream.frame(text, sync_peer::ServerStreamWriter::Flush::kSync);
-  } catch (const std::exception&) {
-    session.connection->shutdown();
-    return;
+  {
+    std::lock_guard<std::mutex> lock(session.write_mutex);
+    if (session.stopping) return;
+    std::vector<unsigned char> bytes;
+    bool compressed = true;
+    try {
+      bytes = session.stream.frame(text, sync_peer::ServerStreamWriter::Flush::kSync);
+    } catch (const std::exception&) {
+      compressed = false;
+    }
+    if (!compressed || session.queued_bytes + bytes.size() > kMaxQueuedBytes) {
+      session.stopping = true;
+      session.connection->shutdown();
+    } else {
+      session.queued_bytes += bytes.size();
+      session.queue.push_back(std::move(bytes));
+    }
   }
-  if (!session.connection->write_all(bytes.data(), bytes.size())) session.connection->shutdown();
+  session.wake.notify_all();
 }
 
 bool SyncServer::notify_user(const std::string& user_id, const std::string& method,

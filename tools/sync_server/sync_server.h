@@ -4,10 +4,11 @@
 // HTTPS side of `ResourceServer` over the same store. Tests run it in process; the
 // program in main.cpp wraps it with a control socket.
 //
-// Threads: one accepts, one per connection reads and serves its frames. Every frame is served
-// under `mutex_`, which also guards the connection list; writes to one connection are serialised
-// by that connection's own lock, taken inside `mutex_`. The control calls may come from any
-// thread.
+// Threads: one accepts; per connection, one reads and serves its frames and one sends. Every frame
+// is served under `mutex_`, which also guards the connection list; a message for a connection is
+// compressed and queued under that connection's own lock (taken inside `mutex_`) and sent by its
+// sending thread, so no lock is held while the network is slow. The control calls may come from
+// any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,67 @@
 // The connection: TLS under the server's own authority, signed frames, the hello, device
 // authentication and what happens to broken or hostile input.
+#include <arpa/inet.h>
+#include <openssl/hmac.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "server_fixture.h"
 
 namespace sync_server_test {
 namespace {
 
 using Params = Json::object;
+
+// A client that signs and sends frames with OpenSSL directly and never reads what comes back.
+class DeafClient {
+ public:
+  DeafClient(uint16_t port, const std::string& authority) {
+    context_ = SSL_CTX_new(TLS_client_method());
+    BIO* pem = BIO_new_mem_buf(authority.data(), static_cast<int>(authority.size()));
+    X509* anchor = PEM_read_bio_X509(pem, nullptr, nullptr, nullptr);
+    X509_STORE_add_cert(SSL_CTX_get_cert_store(context_), anchor);
+    X509_free(anchor);
+    BIO_free(pem);
+    SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ssl_ = SSL_new(context_);
+    SSL_set1_host(ssl_, "localhost");
+    ok_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+          SSL_set_fd(ssl_, fd_) == 1 && SSL_connect(ssl_) == 1;
+  }
+  ~DeafClient() {
+    SSL_free(ssl_);
+    close(fd_);
+    SSL_CTX_free(context_);
+  }
+  bool send(const Json& message) {
+    const std::string text = message.dump();
+    const std::vector<unsigned char> key = test_key();
+    unsigned char signature[32];
+    unsigned int length = 0;
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+         reinterpret_cast<const unsigned char*>(text.data()), text.size(), signature, &length);
+    const uint32_t total = static_cast<uint32_t>(4 + text.size() + length);
+    std::string frame;
+    for (int i = 0; i < 4; ++i) frame += static_cast<char>(total >> (8 * i));
+    frame += text;
+    frame.append(reinterpret_cast<const char*>(signature), length);
+    return ok_ &&
+           SSL_write(ssl_, frame.data(), static_cast<int>(frame.size())) == static_cast<int>(frame.size());
+  }
+
+ private:
+  SSL_CTX* context_;
+  SSL* ssl_;
+  int fd_;
+  bool ok_ = false;
+};
 
 TEST_F(ServerTest, RegisteredDeviceAuthenticatesAndIsServed) {
   start();
@@ -66,6 +122,41 @@ TEST_F(ServerTest, FrameSignedWithAnotherKeyClosesTheConnection) {
   EXPECT_TRUE(forger.messages().empty());
   // The server goes on serving everyone else.
   EXPECT_TRUE(register_device(*good).is_object());
+}
+
+TEST_F(ServerTest, ClientThatStopsReadingHoldsUpNobodyElse) {
+  start();
+  Json state;
+  auto reader = signed_in(&state);
+  ASSERT_TRUE(add_account(*reader, "maya.lind@example.com", "sample-com-password").is_object());
+
+  // The same device on a connection that asks for the whole mailbox again and again and never
+  // reads the answers: far more than the socket buffers hold.
+  DeafClient deaf(server_->port(), server_->authority_pem());
+  ASSERT_TRUE(deaf.send(Json(Params{{"version", "1"}, {"device", "macos"}})));
+  ASSERT_TRUE(deaf.send(Json(Params{{"method", "USER_AUTH_DEVICE"},
+                                    {"params", Params{{"auth_version", 1},
+                                                      {"user_id", state["user_id"]},
+                                                      {"device_id", state["device_id"]},
+                                                      {"device_secret", state["device_secret"]}}}})));
+  for (int i = 0; i < 400; ++i) {
+    ASSERT_TRUE(deaf.send(Json(Params{{"method", "ACCOUNT_SNAPSHOT"},
+                                      {"params", Params{{"account_id", "acct-example-com"}}},
+                                      {"id", "deaf-" + std::to_string(i)}})));
+  }
+  // A change after them, which the reading connection is told about once the server has got
+  // through every one of those: their answers wait in the deaf connection's own queue.
+  const std::string item = "item-acct-example-com-001";
+  ASSERT_TRUE(deaf.send(
+      Json(Params{{"method", "ITEM_UPDATE"},
+                  {"params", Params{{"doc", Params{{"_id", item}, {"acct_id", "acct-example-com"}}}}},
+                  {"id", "deaf-change"}})));
+  EXPECT_TRUE(reader
+                  ->wait_for_notification(
+                      "DOCUMENT", [&](const Json& p) { return p["doc"]["_id"] == Json(item); },
+                      std::chrono::seconds(120))
+                  .is_object());
+  EXPECT_TRUE(reader->request("USER_SNAPSHOT", Params{})["error"].is_null());
 }
 
 // Each case runs on a connection of its own, signed in when it says so; it ends either with the

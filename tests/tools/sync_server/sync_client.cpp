@@ -85,26 +85,32 @@ void SyncClient::authenticate(const Json& state) {
                                                  {"device_secret", state["device_secret"]}}}}));
 }
 
-Json SyncClient::wait_for(const std::function<bool(const Json&)>& match) {
+Json SyncClient::wait_for(const std::function<bool(const Json&)>& match, std::chrono::milliseconds deadline) {
   Json found;
-  kestrun_test::wait_until([&] {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const Json& message : messages_) {
-      if (match(message)) {
-        found = message;
-        return true;
-      }
-    }
-    return closed_;
-  });
+  kestrun_test::wait_until(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const Json& message : messages_) {
+          if (match(message)) {
+            found = message;
+            return true;
+          }
+        }
+        return closed_;
+      },
+      deadline);
   return found;
 }
 
 Json SyncClient::wait_for_notification(const std::string& method,
-                                       const std::function<bool(const Json&)>& match) {
-  return wait_for([&](const Json& m) {
-    return m["type"] == Json("NOTIFICATION") && m["method"] == Json(method) && (!match || match(m["params"]));
-  });
+                                       const std::function<bool(const Json&)>& match,
+                                       std::chrono::milliseconds deadline) {
+  return wait_for(
+      [&](const Json& m) {
+        return m["type"] == Json("NOTIFICATION") && m["method"] == Json(method) &&
+               (!match || match(m["params"]));
+      },
+      deadline);
 }
 
 std::vector<Json> SyncClient::messages() {

@@ -2,6 +2,7 @@
 // own, which records every message the server sends and whether the connection ended.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -38,9 +39,11 @@ class SyncClient {
   void authenticate(const Json& state);
 
   // Waits for a message that `match` accepts and returns the first one, null when none came.
-  Json wait_for(const std::function<bool(const Json&)>& match);
+  Json wait_for(const std::function<bool(const Json&)>& match,
+                std::chrono::milliseconds deadline = std::chrono::seconds(10));
   Json wait_for_notification(const std::string& method,
-                             const std::function<bool(const Json&)>& match = nullptr);
+                             const std::function<bool(const Json&)>& match = nullptr,
+                             std::chrono::milliseconds deadline = std::chrono::seconds(10));
   std::vector<Json> messages();
   // True once the server ended the connection or it failed.
   bool wait_closed();
