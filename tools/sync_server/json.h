@@ -16,9 +16,6 @@ struct JsonFree {
 // Holds one reference.
 using JsonPtr = std::unique_ptr<json_t, JsonFree>;
 
-// Takes a new reference to `value` (which may be null).
-inline JsonPtr json_ref(json_t* value) { return JsonPtr(json_incref(value)); }
-
 // Null when `text` is not one JSON value. Integers too large for 64 bits read as doubles.
 JsonPtr json_parse(const std::string& text);
 // Compact text with keys in byte order, so equal values give equal text.

@@ -123,11 +123,6 @@ SyncServer::~SyncServer() {
   for (auto& reader : readers) reader.second.join();
 }
 
-size_t SyncServer::connections() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return sessions_.size();
-}
-
 void SyncServer::accept_loop() {
   while (std::unique_ptr<sync_peer::Connection> connection = listener_->accept()) {
     auto session = std::make_shared<Session>();

@@ -50,8 +50,6 @@ class SyncServer {
   uint16_t resource_port() const { return resources_->port(); }
   // The certificate clients add as their trust anchor.
   const std::string& authority_pem() const { return identity_.authority_pem; }
-  // Connections currently open.
-  size_t connections() const;
 
   // Control; see `SyncService`. `params` is JSON text (an object).
   bool notify_user(const std::string& user_id, const std::string& method, const std::string& params);

@@ -196,13 +196,6 @@ std::vector<StoredObject> SyncStore::objects_since(const std::string& owner, con
   return objects;
 }
 
-int64_t SyncStore::count_objects(const std::string& owner, const std::string& kind) {
-  Statement statement(*this, "SELECT COUNT(*) FROM objects WHERE owner = ? AND kind = ?");
-  statement.bind(1, owner).bind(2, kind);
-  statement.step();
-  return statement.integer(0);
-}
-
 void SyncStore::reown_objects(const std::string& from, const std::string& to) {
   Statement statement(*this, "UPDATE objects SET owner = ? WHERE owner = ?");
   statement.bind(1, to).bind(2, from).step();

@@ -86,7 +86,6 @@ class SyncStore {
   int64_t save(const std::string& owner, const std::string& kind, const std::string& id, json_t* doc);
   // The owner's objects of `kind` saved after `since`, oldest save first.
   std::vector<StoredObject> objects_since(const std::string& owner, const std::string& kind, int64_t since);
-  int64_t count_objects(const std::string& owner, const std::string& kind);
   void reown_objects(const std::string& from, const std::string& to);
 
   std::optional<std::string> applied_reply(const std::string& user_id, const std::string& request_id);
