@@ -156,10 +156,7 @@ void SyncService::user_item_save(SessionState& session, const json_t* params, Ou
   JsonPtr doc(json_pack("{s:s, s:I, s:s, s:O, s:O}", "_id", id.c_str(), "type",
                         static_cast<json_int_t>(member_int(params, "type", 1)), "user_id",
                         session.user_id.c_str(), "version", version, "data", data));
-  const int64_t saved_at = store_.save(session.user_id, "user_item", id, doc.get());
-  out.result =
-      JsonPtr(json_pack("{s:s, s:I}", "_id", id.c_str(), "saved_at", static_cast<json_int_t>(saved_at)));
-  push_document(out, session.user_id, doc.get(), "user_item");
+  save_user_item(session, id, std::move(doc), out);
 }
 
 void SyncService::user_item_remove(SessionState& session, const json_t* params, Outcome& out) {
@@ -169,6 +166,40 @@ void SyncService::user_item_remove(SessionState& session, const json_t* params, 
   JsonPtr doc(json_pack("{s:s, s:i, s:b, s:s, s:o}", "_id", id.c_str(), "type", 1, "removed", 1, "user_id",
                         session.user_id.c_str(), "version",
                         json_is_object(version) ? json_deep_copy(version) : json_object()));
+  save_user_item(session, id, std::move(doc), out);
+}
+
+namespace {
+
+// Version clocks: one counter per device. `a` is covered by `b` when every counter of `a` is in `b`
+// and no greater there.
+bool covered_by(const json_t* a, const json_t* b) {
+  const char* device;
+  json_t* counter;
+  json_object_foreach(const_cast<json_t*>(a), device, counter) {
+    if (member_int(b, device, -1) < member_int(a, device)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// A save or removal whose version the stored one already covers was overtaken on another device
+// (the client resends queued drafts after every reconnection); applying it would bring back an
+// older draft. It is acknowledged, and the sender is sent the version that stands.
+void SyncService::save_user_item(SessionState& session, const std::string& id, JsonPtr doc, Outcome& out) {
+  if (std::optional<StoredObject> stored = store_.object(session.user_id, "user_item", id)) {
+    JsonPtr current = json_parse(stored->doc);
+    if (covered_by(json_object_get(doc.get(), "version"), json_object_get(current.get(), "version"))) {
+      out.result = JsonPtr(
+          json_pack("{s:s, s:I}", "_id", id.c_str(), "saved_at", static_cast<json_int_t>(stored->saved_at)));
+      JsonPtr params(json_object());
+      json_put(params.get(), "doc", current.release());
+      json_put(params.get(), "doc_type", json_string("user_item"));
+      out.pushes.emplace_back("", notification("DOCUMENT", std::move(params)));
+      return;
+    }
+  }
   const int64_t saved_at = store_.save(session.user_id, "user_item", id, doc.get());
   out.result =
       JsonPtr(json_pack("{s:s, s:I}", "_id", id.c_str(), "saved_at", static_cast<json_int_t>(saved_at)));

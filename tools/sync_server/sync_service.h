@@ -132,6 +132,7 @@ class SyncService {
   void user_snapshot(SessionState& session, const json_t* params, Outcome& out);
   void user_item_save(SessionState& session, const json_t* params, Outcome& out);
   void user_item_remove(SessionState& session, const json_t* params, Outcome& out);
+  void save_user_item(SessionState& session, const std::string& id, JsonPtr doc, Outcome& out);
   void auto_swipe_rules_get(SessionState& session, const json_t* params, Outcome& out);
   // The ACCOUNT_STATUS notification of an account: its conversations counted by place.
   std::string account_status(const std::string& account_id);

@@ -176,6 +176,57 @@ TEST_F(ChangeTest, RepeatedRequestIdIsAnsweredAgainButAppliedOnce) {
   EXPECT_TRUE(user_state["params"]["device_secret"].is_null()) << "secrets are never pushed";
 }
 
+TEST_F(ChangeTest, DraftSaveOvertakenOnAnotherDeviceDoesNotBringBackTheOlderDraft) {
+  start();
+  two_devices();
+  auto save = [&](SyncClient& device, const Json& version, const std::string& subject) {
+    return device.request("USER_ITEM_SAVE", Params{{"_id", "DRAFT-1"},
+                                                   {"user_id", "user-5"},
+                                                   {"version", version},
+                                                   {"type", 1},
+                                                   {"data", Params{{"subject", subject}}}});
+  };
+  auto stored = [&]() {
+    Json user = second_->request("USER_SNAPSHOT",
+                                 Params{{"sync_state", Params{{"user_item", Params{{"since", 0}}}}}});
+    for (const Json& doc : user["result"]["docs"]["user_item"].array_items())
+      if (doc["_id"] == Json("DRAFT-1")) return doc;
+    return Json();
+  };
+  struct Step {
+    const char* name;
+    Json version;
+    std::string subject;
+    std::string stands;  // the subject stored afterwards
+  };
+  const std::vector<Step> steps = {
+      {"first save", Params{{"A", 2}}, "second thoughts", "second thoughts"},
+      {"older version from the queue", Params{{"A", 1}}, "first thoughts", "second thoughts"},
+      {"the same version again", Params{{"A", 2}}, "again", "second thoughts"},
+      {"a version made elsewhere meanwhile", Params{{"B", 1}}, "from B", "from B"},
+      {"a later version", Params{{"A", 3}, {"B", 1}}, "merged", "merged"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    Json reply = save(*first_, step.version, step.subject);
+    EXPECT_TRUE(reply["error"].is_null()) << reply.dump();
+    EXPECT_EQ(stored()["data"]["subject"], Json(step.stands));
+    EXPECT_EQ(stored()["saved_at"], reply["result"]["saved_at"]);
+  }
+  // The sender of the overtaken save was told what stands.
+  size_t told = 0;
+  for (const Json& m : first_->messages())
+    told +=
+        m["method"] == Json("DOCUMENT") && m["params"]["doc"]["data"]["subject"] == Json("second thoughts");
+  EXPECT_GE(told, 3u);
+
+  Json removed = first_->request(
+      "USER_ITEM_REMOVE",
+      Params{{"_id", "DRAFT-1"}, {"user_id", "user-5"}, {"version", Params{{"A", 4}, {"B", 1}}}});
+  EXPECT_TRUE(removed["error"].is_null());
+  EXPECT_EQ(stored()["removed"], Json(true));
+}
+
 TEST_F(ChangeTest, LargeSnapshotFollowsAsDocumentsAndItsTokensCoverOnlyTheReply) {
   start(40000);
   Json state;
