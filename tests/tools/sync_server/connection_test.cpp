@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "server_fixture.h"
 
 namespace sync_server_test {
@@ -14,7 +16,7 @@ namespace {
 
 using Params = Json::object;
 
-// A client that signs and sends frames with OpenSSL directly and never reads what comes back.
+// A client that signs and sends frames with OpenSSL directly and reads nothing back but the end.
 class DeafClient {
  public:
   DeafClient(uint16_t port, const std::string& authority) {
@@ -40,20 +42,34 @@ class DeafClient {
     close(fd_);
     SSL_CTX_free(context_);
   }
-  bool send(const Json& message) {
-    const std::string text = message.dump();
-    const std::vector<unsigned char> key = test_key();
+  bool send(const Json& message) { return send_text(message.dump()); }
+  // Frames `text` signed with `key`, with the right length or, when given, another one.
+  bool send_text(const std::string& text, const std::vector<unsigned char>& key = test_key(),
+                 uint32_t forced_length = 0) {
     unsigned char signature[32];
     unsigned int length = 0;
     HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
          reinterpret_cast<const unsigned char*>(text.data()), text.size(), signature, &length);
-    const uint32_t total = static_cast<uint32_t>(4 + text.size() + length);
+    const uint32_t total = forced_length ? forced_length : static_cast<uint32_t>(4 + text.size() + length);
     std::string frame;
     for (int i = 0; i < 4; ++i) frame += static_cast<char>(total >> (8 * i));
     frame += text;
     frame.append(reinterpret_cast<const char*>(signature), length);
     return ok_ &&
            SSL_write(ssl_, frame.data(), static_cast<int>(frame.size())) == static_cast<int>(frame.size());
+  }
+  // Reads until the server closes the connection; false when it has not within ten seconds.
+  bool wait_closed() {
+    timeval limit{10, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    char buffer[16384];
+    for (;;) {
+      int n = SSL_read(ssl_, buffer, sizeof(buffer));
+      if (n > 0) continue;
+      int code = SSL_get_error(ssl_, n);
+      return code == SSL_ERROR_ZERO_RETURN ||
+             (code == SSL_ERROR_SYSCALL && errno != EAGAIN && errno != EWOULDBLOCK);
+    }
   }
 
  private:
@@ -121,6 +137,39 @@ TEST_F(ServerTest, FrameSignedWithAnotherKeyClosesTheConnection) {
   EXPECT_TRUE(forger.wait_closed());
   EXPECT_TRUE(forger.messages().empty());
   // The server goes on serving everyone else.
+  EXPECT_TRUE(register_device(*good).is_object());
+}
+
+// Frames the client library cannot produce, each on a connection of its own: the server closes
+// the connection.
+TEST_F(ServerTest, MalformedFramesCloseTheConnection) {
+  start();
+  const std::string hello = Json(Params{{"version", "1"}, {"device", "macos"}}).dump();
+  struct Case {
+    const char* name;
+    bool greet;        // a proper hello first
+    std::string text;  // the frame's JSON text
+    uint32_t length;   // 0: the right one
+    std::vector<unsigned char> key;
+  };
+  const std::vector<Case> cases = {
+      {"no hello first", false, R"({"method":"USER_NEW_DEVICE","params":{},"id":"1"})", 0, test_key()},
+      {"a hello without a device", false, R"({"version":"1"})", 0, test_key()},
+      {"text that is not JSON", true, "{\"method\":", 0, test_key()},
+      {"a length that cannot hold a signature", true, "{}", 20, test_key()},
+      {"a length beyond the limit", true, "{}", 0x7fffffff, test_key()},
+      {"signed with another key", true, R"({"method":"ping"})", 0, {'x'}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeafClient client(server_->port(), server_->authority_pem());
+    if (c.greet) {
+      ASSERT_TRUE(client.send_text(hello));
+    }
+    ASSERT_TRUE(client.send_text(c.text, c.key, c.length));
+    EXPECT_TRUE(client.wait_closed());
+  }
+  auto good = connect();
   EXPECT_TRUE(register_device(*good).is_object());
 }
 
