@@ -1,6 +1,7 @@
 // `make run`: runs, end to end, as much of the core as has been built so far, and says plainly
 // what cannot run yet. State lives in the directory given as the first argument, so a second
-// run shows what the first one left behind.
+// run shows what the first one left behind; the second argument is the address of the local sync
+// server that scripts/run started, when there is one.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -112,7 +113,7 @@ void fill_and_show_inbox(const std::string& name, const std::string& key, bool f
               by_state.fetch_all(ItemAttr::STATE, ItemState::Trash).size());
 }
 
-int run(const std::string& caches) {
+int run(const std::string& caches, const std::string& server) {
   libkestrun::posix::PosixFileUtility files;
   files.ensure_directory(caches);
   std::printf("Kestrun core (state in %s)\n\n", caches.c_str());
@@ -132,11 +133,15 @@ int run(const std::string& caches) {
               libkestrun::DBContext::schema_version, first_run ? "created" : "kept from the last run");
   fill_and_show_inbox(name, key, first_run);
 
+  if (!server.empty()) {
+    std::printf("\nlocal sync server: %s (its authority: %s/sync-server/authority.pem)\n", server.c_str(),
+                caches.c_str());
+  }
   std::printf(
       "\nNot built yet: the data model and live queries, synchronisation with a server, accounts,\n"
       "the core facade and every window. The network library (TLS, framing, reconnecting client)\n"
-      "is built and tested against a local test peer by `make test`, but there is no sync server\n"
-      "to run against yet, so the mail above is sample data written by this program.\n");
+      "is built and tested by `make test`, and the local sync server serves a sample mailbox, but\n"
+      "the core has no sync client yet, so the mail above is sample data written by this program.\n");
   return 0;
 }
 
@@ -144,8 +149,9 @@ int run(const std::string& caches) {
 
 int main(int argc, char** argv) {
   const std::string caches = argc > 1 ? argv[1] : "kestrun-run";
+  const std::string server = argc > 2 ? argv[2] : "";
   try {
-    return run(caches);
+    return run(caches, server);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kestrun_run: %s\n", e.what());
     return 1;

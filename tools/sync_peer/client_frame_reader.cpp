@@ -16,7 +16,8 @@ std::vector<unsigned char> hmac_sha256(const std::vector<unsigned char>& key, co
   return digest;
 }
 
-ClientFrameReader::ClientFrameReader(std::vector<unsigned char> hmac_key) : key_(std::move(hmac_key)) {}
+ClientFrameReader::ClientFrameReader(std::vector<unsigned char> hmac_key, uint32_t max_length)
+    : key_(std::move(hmac_key)), max_length_(max_length) {}
 
 std::vector<ClientFrame> ClientFrameReader::feed(const unsigned char* data, size_t size) {
   std::vector<ClientFrame> frames;
@@ -30,13 +31,19 @@ std::vector<ClientFrame> ClientFrameReader::feed(const unsigned char* data, size
       error_ = "frame length " + std::to_string(length) + " cannot hold a signature";
       break;
     }
+    if (length > max_length_) {
+      error_ = "frame length " + std::to_string(length) + " is above the limit";
+      break;
+    }
     if (buffer_.size() - at < length) break;
     ClientFrame frame;
     frame.text.assign(reinterpret_cast<const char*>(p + 4), length - 4 - kSignatureSize);
     std::vector<unsigned char> expected = hmac_sha256(key_, frame.text);
     frame.hmac_ok = CRYPTO_memcmp(expected.data(), p + length - kSignatureSize, kSignatureSize) == 0;
     json_error_t error;
-    json_t* parsed = json_loadb(frame.text.data(), frame.text.size(), JSON_DECODE_ANY, &error);
+    // Reading every number as a double accepts integers beyond 64 bits, which are valid JSON.
+    json_t* parsed =
+        json_loadb(frame.text.data(), frame.text.size(), JSON_DECODE_ANY | JSON_DECODE_INT_AS_REAL, &error);
     frame.json_ok = parsed != nullptr;
     json_decref(parsed);
     frames.push_back(std::move(frame));

@@ -20,15 +20,17 @@ struct ClientFrame {
 
 class ClientFrameReader {
  public:
-  explicit ClientFrameReader(std::vector<unsigned char> hmac_key);
+  // Frames longer than `max_length` bytes (prefix and signature included) are refused.
+  explicit ClientFrameReader(std::vector<unsigned char> hmac_key, uint32_t max_length = UINT32_MAX);
 
   // Adds received bytes and returns the frames they complete. After a length that cannot hold a
-  // signature, `error()` says so and nothing more is read.
+  // signature, or one above the maximum, `error()` says so and nothing more is read.
   std::vector<ClientFrame> feed(const unsigned char* data, size_t size);
   const std::string& error() const { return error_; }
 
  private:
   std::vector<unsigned char> key_;
+  uint32_t max_length_;
   std::vector<unsigned char> buffer_;
   std::string error_;
 };

@@ -38,13 +38,16 @@ bool TcpConnection::write_all(const unsigned char* data, size_t size) {
 
 void TcpConnection::shutdown() { ::shutdown(fd_, SHUT_RDWR); }
 
-TcpListener::TcpListener() {
+TcpListener::TcpListener(uint16_t port) {
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return;
+  // A server started again on its old port must not wait for the old connections' TIME_WAIT.
+  int on = 1;
+  if (::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) return;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  address.sin_port = htons(port);
   socklen_t length = sizeof(address);
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(fd_, 16) != 0 ||
       ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {

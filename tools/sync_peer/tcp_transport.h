@@ -22,8 +22,9 @@ class TcpConnection : public Connection {
 
 class TcpListener : public Listener {
  public:
-  // Listens on 127.0.0.1 with a port the system picks; port() is 0 when listening failed.
-  TcpListener();
+  // Listens on 127.0.0.1, on `port` or, for 0, on one the system picks; port() is 0 when listening
+  // failed.
+  explicit TcpListener(uint16_t port = 0);
   ~TcpListener() override;
 
   uint16_t port() const override { return port_; }

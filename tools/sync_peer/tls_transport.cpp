@@ -102,7 +102,7 @@ void TlsConnection::shutdown() {
   ::shutdown(fd_, SHUT_RDWR);
 }
 
-TlsListener::TlsListener(const TlsServerSettings& settings) {
+TlsListener::TlsListener(const TlsServerSettings& settings) : tcp_(settings.port) {
   // OpenSSL writes to the socket with write(2), which raises SIGPIPE once the client has gone; the
   // failed write is reported as such, so the signal is only in the way.
   ::signal(SIGPIPE, SIG_IGN);

@@ -24,6 +24,7 @@ struct TlsServerSettings {
   int max_version = TLS1_2_VERSION;
   // Protocol versions before TLS 1.2 need security level 0 in OpenSSL 3.
   int security_level = 1;
+  uint16_t port = 0;  // 0: one the system picks
 };
 
 // What the listener's connections have seen, shared with them.

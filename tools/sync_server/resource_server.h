@@ -1,0 +1,68 @@
+// The server's HTTPS side on a second port: full bodies (HTML and text), attachments of received
+// mail, attachments uploaded with sent mail, and uploads. One request per connection, answered
+// and closed. Every request carries the device's credentials and the signature of its fields
+// (object_signature.h); a bad one is answered 403, an unknown resource 404.
+//
+//   POST .../body/{account}/{email}                    signed: account_id email_id + credentials
+//   POST .../text_body/{account}/{email}               the same; the body as plain text
+//   POST .../attachment_download/{account}/{email}/{attachment}   signed: + part_id
+//   POST .../s3_download/{account}/{email}/{attachment}/{file}    signed: + attachment_id filename
+//   POST .../upload   multipart fields account_id device_id device_secret email_id filename
+//                     filesize user_id uuid sig nonce, and the file; answers {"url"}
+//
+// Threads: one accepts, one per connection reads and answers; the store is used under the mutex
+// the owner gives, the same one the sync side holds.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/sync_peer/tls_transport.h"
+#include "tools/sync_server/certificate_authority.h"
+#include "tools/sync_server/http_request.h"
+#include "tools/sync_server/sync_store.h"
+
+namespace sync_server {
+
+class ResourceServer {
+ public:
+  // Throws std::runtime_error when it cannot listen.
+  ResourceServer(SyncStore& store, std::mutex& store_mutex, std::vector<unsigned char> key,
+                 const ServerIdentity& identity, uint16_t port);
+  ~ResourceServer();
+  ResourceServer(const ResourceServer&) = delete;
+  ResourceServer& operator=(const ResourceServer&) = delete;
+
+  uint16_t port() const { return listener_->port(); }
+
+  // The whole response to one request; takes the store mutex.
+  std::string respond(const HttpRequest& request);
+
+ private:
+  struct Client;
+
+  void accept_loop();
+  void serve(Client& client);
+  // Answers under the store mutex; `segments` are the decoded path segments after the operation.
+  std::string body(const std::vector<std::string>& segments, const FormData& form, bool as_text);
+  std::string attachment(const std::vector<std::string>& segments, const FormData& form);
+  std::string stored_upload(const std::vector<std::string>& segments, const FormData& form);
+  std::string upload(const FormData& form);
+  // True when the form's credentials name a device of the user and `signed_fields` (taken from the
+  // form or the path) carry the form's signature.
+  bool authorized(const FormData& form, json_t* signed_fields);
+
+  SyncStore& store_;
+  std::mutex& mutex_;
+  std::vector<unsigned char> key_;
+  std::unique_ptr<sync_peer::TlsListener> listener_;
+  std::mutex clients_mutex_;
+  std::vector<std::unique_ptr<Client>> clients_;
+  std::thread acceptor_;
+};
+
+}  // namespace sync_server
