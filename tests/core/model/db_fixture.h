@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/model/db_context.h"
 #include "core/model/ks_email.h"
@@ -17,6 +18,14 @@
 #include "support/temp_dir.h"
 
 namespace kestrun_test {
+
+// The ids of a result, in its order.
+template <class T>
+std::vector<std::string> ids(const KSObjects<T>& objects) {
+  std::vector<std::string> out;
+  for (const auto& object : *objects) out.push_back(object->id());
+  return out;
+}
 
 class DbContextTest : public ::testing::Test {
  protected:
@@ -50,6 +59,37 @@ class DbContextTest : public ::testing::Test {
     email->set_PARENTITEMID(itemID);
     if (set) set(*email);
     return email;
+  }
+
+  // A stored inbox item row of account "A" with e-mails, written at once with the context's insert.
+  libkestrun::internal::Item storeItem(const std::string& id, int64_t modifiedAt,
+                                       const std::function<void(libkestrun::internal::Item&)>& set = {}) {
+    libkestrun::internal::Item row;
+    row.set_ITEMID(id);
+    row.set_ACCOUNTID("A");
+    row.set_STATE(libkestrun::ItemState::Inbox);
+    row.set_THREADHASEMAILS(true);
+    row.set_MODIFIEDAT(modifiedAt);
+    if (set) set(row);
+    data_.insertItem(row);
+    return row;
+  }
+
+  void storeEmail(const std::string& id, const std::string& itemID,
+                  const std::function<void(libkestrun::internal::Email&)>& set = {}) {
+    libkestrun::internal::Email row;
+    row.set_EMAILID(id);
+    row.set_ACCOUNTID("A");
+    row.set_PARENTITEMID(itemID);
+    if (set) set(row);
+    data_.insertEmail(row);
+  }
+
+  // Runs `work` in one transaction, for fixtures of many rows.
+  void inTransaction(const std::function<void()>& work) {
+    data_.database().execDML("BEGIN TRANSACTION;");
+    work();
+    data_.database().execDML("END TRANSACTION;");
   }
 
   libkestrun::ChangeSet commit() {
