@@ -22,7 +22,7 @@ TEST(FullDisk, AFailedTransactionLosesNothingCommitted) {
   kestrun_test::ScratchMount disk = kestrun_test::ScratchMount::tmpfs(dir.path(), 4 << 20);
   if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
   const std::string path = dir.file("kestrun.db");
-  DBContext::check_schema_version(path, false, kInstallKey, [] {});
+  SqlSchema::check_schema_version(path, false, kInstallKey, [] {});
 
   int committed = 0;
   int next = 0;
@@ -51,7 +51,7 @@ TEST(FullDisk, AFailedTransactionLosesNothingCommitted) {
   {
     CppSQLite3DB db;
     db.open(path.c_str());
-    DBContext::set_key(db, kInstallKey);
+    SqlSchema::set_key(db, kInstallKey);
     ASSERT_TRUE(transaction(db, 100));
     struct statvfs fs {};
     ASSERT_EQ(statvfs(dir.path().c_str(), &fs), 0);
@@ -63,7 +63,7 @@ TEST(FullDisk, AFailedTransactionLosesNothingCommitted) {
   }
   CppSQLite3DB db;
   db.open(path.c_str());
-  DBContext::set_key(db, kInstallKey);
+  SqlSchema::set_key(db, kInstallKey);
   EXPECT_EQ(db.execScalar("SELECT count(*) FROM KSITEM;"), committed);
   CppSQLite3Query check = db.execQuery("PRAGMA integrity_check;");
   EXPECT_STREQ(check.getStringField(0), "ok");
