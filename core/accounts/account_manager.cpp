@@ -13,7 +13,9 @@ void account_manager_set_instance(std::shared_ptr<AccountManager> manager) {
 }
 
 std::shared_ptr<std::vector<std::string>> account_manager_all_primary_account_ids() {
-  return instance.call(&AccountManager::allPrimaryAccountIDs);
+  // Callers walk the answer: without a manager there is no account, not no answer.
+  auto ids = instance.call(&AccountManager::allPrimaryAccountIDs);
+  return ids ? ids : std::make_shared<std::vector<std::string>>();
 }
 
 std::optional<std::string> account_manager_get_primary_account_id_for_email_address(
@@ -27,7 +29,8 @@ json_t* account_manager_account_json(const std::string& accountID) {
 
 std::shared_ptr<std::unordered_set<std::string>> account_manager_addresses_for_primary_account(
     const std::string& primaryID) {
-  return instance.call(&AccountManager::addressesForPrimaryAccount, primaryID);
+  auto addresses = instance.call(&AccountManager::addressesForPrimaryAccount, primaryID);
+  return addresses ? addresses : std::make_shared<std::unordered_set<std::string>>();
 }
 
 std::shared_ptr<KSEmailAccount> account_manager_email_account_with_id(const std::string& accountID) {

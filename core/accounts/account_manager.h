@@ -66,7 +66,8 @@ class AccountManager {
 };
 
 // The process-wide instance (see core/foundation/process_instance.h). Without one every forwarder
-// answers its neutral value: false, 0, an empty pointer or optional, an empty string, null.
+// answers its neutral value: false, 0, an empty pointer or optional, an empty string, null; the
+// account ids and the addresses, which callers walk, are empty containers rather than null.
 void account_manager_set_instance(std::shared_ptr<AccountManager> manager);
 
 std::shared_ptr<std::vector<std::string>> account_manager_all_primary_account_ids();

@@ -9,8 +9,10 @@
 // is real (creating objects, the exists and fetch operations of each table, inserting item and
 // e-mail rows, the e-mails of an item); every other operation answers empty (0, false, null).
 //
-// Threads: the store may be read and cleared from any thread under its mutex; the pending set,
-// the objects and the instance's own cache belong to the core thread.
+// Threads: every access to the store takes its mutex, which guards nothing else and is never held
+// while another lock is taken. The pending set, the objects and the instance's own cache belong to
+// the core thread, and so does clearStore, which empties a pending set too: a memory warning that
+// arrives on another thread posts it to the core thread.
 #pragma once
 
 #include <functional>
@@ -23,7 +25,7 @@ class MemoryContext : public KestrunContext {
  public:
   MemoryContext();
 
-  // Empties the shared store, then this instance's pending set.
+  // Empties the shared store, then this instance's pending set. Core thread.
   void clearStore();
   // Every item of the store, newest thread time stamp first (equal ones in no defined order).
   static KSQueryRows allItems();

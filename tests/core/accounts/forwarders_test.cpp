@@ -84,10 +84,15 @@ TEST_F(AccountForwardersTest, UserManagerForwardersAnswerTheInstancesIds) {
 }
 
 TEST_F(AccountForwardersTest, WithoutAnInstanceEveryAnswerIsNeutral) {
-  EXPECT_EQ(account_manager_all_primary_account_ids(), nullptr);
+  // The containers that callers walk are empty, never null: no manager means no account.
+  auto ids = account_manager_all_primary_account_ids();
+  ASSERT_NE(ids, nullptr);
+  EXPECT_TRUE(ids->empty());
   EXPECT_EQ(account_manager_get_primary_account_id_for_email_address("me@example.com"), std::nullopt);
   EXPECT_EQ(account_manager_account_json("A1"), nullptr);
-  EXPECT_EQ(account_manager_addresses_for_primary_account("A1"), nullptr);
+  auto addresses = account_manager_addresses_for_primary_account("A1");
+  ASSERT_NE(addresses, nullptr);
+  EXPECT_TRUE(addresses->empty());
   EXPECT_EQ(account_manager_email_account_with_id("A1"), nullptr);
   EXPECT_EQ(account_manager_get_number_of_secondary_accounts_for_primary_account("A1"), 0u);
   EXPECT_FALSE(account_manager_has_email_address("me@example.com"));
