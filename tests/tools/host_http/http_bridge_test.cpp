@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "core/foundation/thread_pool.h"
+#include "stalled_lookup.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 #include "support/test_trust_anchors.h"
@@ -280,6 +282,19 @@ TEST_F(HttpBridgeTest, StopEndsAStalledDownloadAndRefusesLaterCalls) {
   EXPECT_EQ(running.get().status, 0);
   EXPECT_EQ(get(server.url("/echo")).status, 0);
   EXPECT_EQ(server.connections(), 1u);
+  EXPECT_TRUE(entries(downloads.path()).empty());
+}
+
+TEST_F(HttpBridgeTest, StopEndsADownloadWhoseHostNameLookupStalls) {
+  std::future<KSHttp::Response> running = std::async(
+      std::launch::async, [&] { return get(std::string("https://") + kStalledHost + "/x", true); });
+  ASSERT_TRUE(wait_for_stalled_lookup());
+  bridge->stop();
+  // The transfer must not wait for the resolver; the lookup is let go only afterwards.
+  bool ended = running.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  release_stalled_lookups();
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(running.get().status, 0);
   EXPECT_TRUE(entries(downloads.path()).empty());
 }
 
