@@ -98,7 +98,7 @@ void Downloader::setProgressCallback(ProgressFunction callback) {
 void Downloader::downloadHelper(const std::string& method, const jsonette::Json& params, bool to_file) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    busy_ = true;
+    ++in_flight_;
   }
   libkestrun::thread_pool::post(
       [self = shared_from_this(), method, params, to_file] { self->run(method, params, to_file); });
@@ -122,12 +122,12 @@ void Downloader::run(const std::string& method, const jsonette::Json& params, bo
   } else if (failure_) {
     failure_(response);
   }
-  busy_ = false;
+  --in_flight_;
 }
 
 bool Downloader::isDownloading() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return busy_;
+  return in_flight_ > 0;
 }
 
 void Downloader::addSuccessListener(Listener listener) {
@@ -197,7 +197,7 @@ void Uploader::post(const jsonette::Json& params, const std::string& file_path,
                     const std::string& file_name) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    busy_ = true;
+    ++in_flight_;
   }
   libkestrun::thread_pool::post(
       [self = shared_from_this(), params, file_path, file_name] { self->run(params, file_path, file_name); });
@@ -214,12 +214,12 @@ void Uploader::run(const jsonette::Json& params, const std::string& file_path, c
   } else if (failure_) {
     failure_(response);
   }
-  busy_ = false;
+  --in_flight_;
 }
 
 bool Uploader::isUploading() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return busy_;
+  return in_flight_ > 0;
 }
 
 }  // namespace KSHttp

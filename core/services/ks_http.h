@@ -90,7 +90,8 @@ class Downloader : public std::enable_shared_from_this<Downloader> {
   // the failure callback when set, and otherwise nowhere.
   void downloadHelper(const std::string& method, const jsonette::Json& params, bool to_file);
 
-  // True from downloadHelper until the transfer's callback has returned.
+  // True from downloadHelper until the transfer's callback has returned, while any of several
+  // overlapping transfers is in flight.
   bool isDownloading();
 
   // Listener lists for an owner that lets several waiting parties share one downloader. Not
@@ -114,7 +115,8 @@ class Downloader : public std::enable_shared_from_this<Downloader> {
   const int timeout_;
   const int retries_;
   std::mutex mutex_;
-  bool busy_ = false;  // guarded by mutex_, as are the four callbacks
+  // Transfers started and not yet dispatched; guarded by mutex_, as are the four callbacks.
+  int in_flight_ = 0;
   ResponseCallback success_;
   ResponseCallback failure_;
   ResponseCallback client_error_;
@@ -142,6 +144,7 @@ class Uploader : public std::enable_shared_from_this<Uploader> {
   // 200 goes to the success callback when set; everything else to the failure callback when set.
   void post(const jsonette::Json& params, const std::string& file_path, const std::string& file_name);
 
+  // True while any upload of this object is in flight.
   bool isUploading();
 
  private:
@@ -153,7 +156,8 @@ class Uploader : public std::enable_shared_from_this<Uploader> {
   const int timeout_;
   const int retries_;
   std::mutex mutex_;
-  bool busy_ = false;  // guarded by mutex_, as are the two callbacks
+  // Uploads started and not yet dispatched; guarded by mutex_, as are the two callbacks.
+  int in_flight_ = 0;
   ResponseCallback success_;
   ResponseCallback failure_;
 };

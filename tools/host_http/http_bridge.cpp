@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 #include "brelt/uuid.h"
@@ -61,6 +63,58 @@ class DownloadFile {
   int fd_ = -1;
   bool created_ = false;
   bool kept_ = false;
+};
+
+// The file of an upload, sent as it stood when the upload began: a file that grows meanwhile (a
+// trace still being written) would otherwise send more bytes than the request declared.
+class UploadFile {
+ public:
+  UploadFile() = default;
+  ~UploadFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UploadFile(const UploadFile&) = delete;
+  UploadFile& operator=(const UploadFile&) = delete;
+
+  // Opens a regular file and takes its present size; false when it cannot be read.
+  bool open(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (fd_ < 0 || ::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    size_ = status.st_size;
+    return true;
+  }
+
+  // Makes `part` the file's first size() bytes, read as the transfer goes.
+  bool attach(curl_mimepart* part) {
+    return curl_mime_data_cb(part, size_, &UploadFile::read, &UploadFile::seek, nullptr, this) == CURLE_OK;
+  }
+
+ private:
+  static size_t read(char* buffer, size_t size, size_t count, void* self) {
+    auto* file = static_cast<UploadFile*>(self);
+    curl_off_t left = file->size_ - file->offset_;
+    if (left <= 0) return 0;
+    size_t wanted = std::min(size * count, static_cast<size_t>(left));
+    ssize_t n;
+    do {
+      n = ::pread(file->fd_, buffer, wanted, file->offset_);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return CURL_READFUNC_ABORT;  // unreadable, or shrunk below its declared size
+    file->offset_ += n;
+    return static_cast<size_t>(n);
+  }
+
+  static int seek(void* self, curl_off_t offset, int origin) {
+    auto* file = static_cast<UploadFile*>(self);
+    if (origin != SEEK_SET || offset < 0 || offset > file->size_) return CURL_SEEKFUNC_FAIL;
+    file->offset_ = offset;
+    return CURL_SEEKFUNC_OK;
+  }
+
+  int fd_ = -1;
+  curl_off_t size_ = 0;
+  curl_off_t offset_ = 0;  // of the next byte to send
 };
 
 KSHttp::Response with_body(int32_t status, std::shared_ptr<const std::string> body) {
@@ -153,7 +207,9 @@ KSHttp::Response HttpBridge::upload(const std::string& url, const std::string&, 
                                     const std::string& file_path, const std::string& file_name, int timeout,
                                     int) {
   auto body = std::make_shared<std::string>();
-  CurlMime form;  // declared before the transfer, whose handle refers to it
+  UploadFile upload_file;  // declared before the transfer, whose handle refers to them
+  CurlMime form;
+  if (!upload_file.open(file_path)) return {};
   Transfer transfer([&](const char* data, size_t size) {
     body->append(data, size);
     return true;
@@ -170,10 +226,9 @@ KSHttp::Response HttpBridge::upload(const std::string& url, const std::string&, 
     }
   }
   curl_mimepart* file = curl_mime_addpart(form.get());
-  // curl_mime_filedata fails for a file that is missing or unreadable.
-  if (!file || curl_mime_name(file, file_name.c_str()) != CURLE_OK ||
-      curl_mime_filedata(file, file_path.c_str()) != CURLE_OK ||
-      curl_mime_filename(file, file_name.c_str()) != CURLE_OK) {
+  if (!file || curl_mime_name(file, file_name.c_str()) != CURLE_OK || !upload_file.attach(file) ||
+      curl_mime_filename(file, file_name.c_str()) != CURLE_OK ||
+      curl_mime_type(file, "application/octet-stream") != CURLE_OK) {
     return {};
   }
   if (curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) != CURLE_OK ||

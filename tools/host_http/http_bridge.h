@@ -6,7 +6,7 @@
 //             new file named by a fresh UUID in the download directory, whose path is returned;
 //             it is kept only for status 200. Progress receives the body bytes so far.
 //   upload:   a multipart POST of the params as fields and the file as a part named by the file
-//             name. Status 200 only when the reply is a JSON object with "url"; the body is then
+//             name, sent as it stood when the upload began. Status 200 only when the reply is a JSON object with "url"; the body is then
 //             that reply. Another HTTP status is returned as it is, with no body.
 //
 // Every result carries the real HTTP status, or 0 when the exchange failed below HTTP: refused,

@@ -32,6 +32,10 @@ Transfer::Transfer(Sink sink) : sink_(std::move(sink)) {
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        // An ended transfer leaves a host-name lookup still in progress to finish on its own
+        // thread; otherwise removing the handle joins that thread, and a stop or time-out waits
+        // for the system resolver.
+        curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_.get()) == CURLE_OK &&
         // No CA file or directory of the system: the anchors come from use_default_trust_anchors.
         curl_easy_setopt(e, CURLOPT_CAINFO, nullptr) == CURLE_OK &&

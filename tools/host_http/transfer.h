@@ -4,7 +4,8 @@
 //
 // The easy handle comes set up for the hooks' rules: only "http" and "https", also after
 // redirects; TLS peers verified against the default context's anchors, host names checked; no
-// "Expect: 100-continue" round trip. The owner adds the request (URL, method, body) before run.
+// "Expect: 100-continue" round trip; a host-name lookup still running when the transfer ends is
+// left behind rather than waited for. The owner adds the request (URL, method, body) before run.
 //
 // Threads: one thread calls run and the setters; cancel may come from any thread while run runs.
 #pragma once

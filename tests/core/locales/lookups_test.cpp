@@ -153,6 +153,17 @@ TEST_F(LookupsTest, TimestampsInMoreLocales) {
       str_printf(LOCALIZED_STRING(kReplyHeader, "").c_str(), LOCALIZED_TIMESTAMP(HVX_DATE_STRING_DATE, march),
                  LOCALIZED_TIMESTAMP(HVX_DATE_STRING_TIME, march), "Ann"),
       "Ann schrieb am Do., 5. März 2026 um 15:07:");
+  // A deferred item's subtext names a time (later today) or a date (further ahead) in one wording.
+  use("es_ES");
+  const struct {
+    hvx_date_string_type code;
+    const char* expected;
+  } deferrals[] = {{HVX_DATE_STRING_TIME, "Aplazado hasta 15:07"},
+                   {HVX_DATE_STRING_MONTH_DAY, "Aplazado hasta 5 mar"}};
+  for (const auto& d : deferrals) {
+    EXPECT_EQ(str_printf(LOCALIZED_STRING(kDeferredUntil, "").c_str(), LOCALIZED_TIMESTAMP(d.code, march)),
+              d.expected);
+  }
   if (old_tz) {
     setenv("TZ", saved.c_str(), 1);
   } else {

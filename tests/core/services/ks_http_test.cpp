@@ -183,6 +183,41 @@ TEST_F(KSHttpTest, IsDownloadingFromTheStartUntilTheCallbackHasReturned) {
   EXPECT_FALSE(downloader->isDownloading());
 }
 
+TEST_F(KSHttpTest, IsDownloadingUntilTheLastOfTwoOverlappingTransfersHasFinished) {
+  // The hook holds each transfer until its own signal; params {"n": 0} and {"n": 1} tell them apart.
+  std::promise<void> entered[2], leave[2];
+  std::shared_future<void> may_leave[2] = {leave[0].get_future().share(), leave[1].get_future().share()};
+  Downloader::initialize(
+      [&](const std::string&, const std::string&, json_t* params, int, int, ProgressFunction, bool) {
+        auto n = static_cast<size_t>(json_integer_value(json_object_get(params, "n")));
+        entered[n].set_value();
+        may_leave[n].wait();
+        return Response{};
+      });
+  std::mutex mutex;
+  int finished = 0;
+  std::promise<void> first_finished;
+  auto downloader = std::make_shared<Downloader>("https://host/x");
+  downloader->setFailureCallback([&](Response) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (++finished == 1) first_finished.set_value();
+  });
+  downloader->get(Json::object{{"n", 0}});
+  downloader->get(Json::object{{"n", 1}});
+  entered[0].get_future().wait();
+  entered[1].get_future().wait();
+  leave[0].set_value();
+  first_finished.get_future().wait();
+  // Answered once the first transfer has let go of the downloader; the second is still held.
+  EXPECT_TRUE(downloader->isDownloading());
+  leave[1].set_value();
+  ASSERT_TRUE(wait_until([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return finished == 2;
+  }));
+  EXPECT_TRUE(wait_until([&] { return !downloader->isDownloading(); }));
+}
+
 TEST_F(KSHttpTest, ATransferWithoutAnInstalledHookFails) {
   setDownloadFunction(nullptr);
   Outcome outcome;

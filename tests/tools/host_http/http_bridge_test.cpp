@@ -2,17 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "core/foundation/thread_pool.h"
+#include "stalled_lookup.h"
 #include "support/temp_dir.h"
 #include "support/test_certificates.h"
 #include "support/test_trust_anchors.h"
@@ -191,6 +194,52 @@ TEST_F(HttpBridgeTest, UploadSendsFieldsAndTheFileAndNeedsAUrlInTheReply) {
   EXPECT_EQ(request.parts[2].content, content);
 }
 
+// A trace keeps growing while it is uploaded. The client is held on full socket buffers far
+// before the end of the file while a line is added, and must still send the declared length.
+TEST_F(HttpBridgeTest, AnUploadSendsTheFileAsItStoodWhenTheUploadBegan) {
+  const std::string content = random_bytes(32 << 20);  // far more than the socket buffers hold
+  std::ofstream(files.file("trace"), std::ios::binary) << content;
+  sync_peer::TcpListener listener;
+  const std::string url = "http://127.0.0.1:" + std::to_string(listener.port()) + "/upload";
+  std::future<KSHttp::Response> running = std::async(std::launch::async, [&] {
+    return bridge->upload(url, "POST", nullptr, files.file("trace"), "sanity", 60000, 0);
+  });
+  std::unique_ptr<sync_peer::Connection> connection = listener.accept();
+  ASSERT_TRUE(connection);
+  std::ofstream(files.file("trace"), std::ios::binary | std::ios::app) << "a line logged meanwhile\n";
+
+  std::string received;
+  auto read_until = [&](size_t size) {
+    std::vector<unsigned char> buffer(1 << 16);
+    while (received.size() < size) {
+      long n = connection->read(buffer.data(), buffer.size());
+      if (n <= 0) return false;
+      received.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
+    }
+    return true;
+  };
+  size_t head_end = std::string::npos;
+  while (head_end == std::string::npos && read_until(received.size() + 1))
+    head_end = received.find("\r\n\r\n");
+  std::optional<https_test_server::Request> request;
+  if (head_end != std::string::npos) request = https_test_server::parse_head(received.substr(0, head_end));
+  if (request && read_until(head_end + 4 + std::stoul(request->headers["content-length"]))) {
+    request->body = received.substr(head_end + 4, std::stoul(request->headers["content-length"]));
+    https_test_server::parse_fields(*request);
+  }
+  const std::string reply = "{\"url\": \"https://files.example/x\"}";
+  const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(reply.size()) +
+                             "\r\nConnection: close\r\n\r\n" + reply;
+  connection->write_all(reinterpret_cast<const unsigned char*>(answer.data()), answer.size());
+  connection->shutdown();
+  running.wait();
+
+  ASSERT_TRUE(request);
+  ASSERT_EQ(request->parts.size(), 1u);
+  EXPECT_EQ(request->parts[0].filename, "sanity");
+  EXPECT_TRUE(request->parts[0].content == content);  // not printed: 32 MiB
+}
+
 TEST_F(HttpBridgeTest, AnUploadOfAMissingFileSendsNothing) {
   EXPECT_EQ(upload(server.url("/upload"), nullptr, files.file("absent")).status, 0);
   EXPECT_EQ(server.connections(), 0u);
@@ -280,6 +329,19 @@ TEST_F(HttpBridgeTest, StopEndsAStalledDownloadAndRefusesLaterCalls) {
   EXPECT_EQ(running.get().status, 0);
   EXPECT_EQ(get(server.url("/echo")).status, 0);
   EXPECT_EQ(server.connections(), 1u);
+  EXPECT_TRUE(entries(downloads.path()).empty());
+}
+
+TEST_F(HttpBridgeTest, StopEndsADownloadWhoseHostNameLookupStalls) {
+  std::future<KSHttp::Response> running = std::async(
+      std::launch::async, [&] { return get(std::string("https://") + kStalledHost + "/x", true); });
+  ASSERT_TRUE(wait_for_stalled_lookup());
+  bridge->stop();
+  // The transfer must not wait for the resolver; the lookup is let go only afterwards.
+  bool ended = running.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  release_stalled_lookups();
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(running.get().status, 0);
   EXPECT_TRUE(entries(downloads.path()).empty());
 }
 
