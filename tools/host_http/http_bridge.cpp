@@ -184,7 +184,10 @@ KSHttp::Response HttpBridge::download(const std::string& url, const std::string&
     return {};
   }
   CURL* easy = transfer.easy();
-  if (!transfer.ok() || curl_easy_setopt(easy, CURLOPT_CURLU, target.get()) != CURLE_OK) return {};
+  if (!transfer.ok() || curl_easy_setopt(easy, CURLOPT_CURLU, target.get()) != CURLE_OK ||
+      !transfer.limit_redirects_for(url)) {
+    return {};
+  }
   if (method == "POST" &&
       (curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(fields.size())) != CURLE_OK ||
        curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, fields.c_str()) != CURLE_OK)) {
@@ -231,7 +234,7 @@ KSHttp::Response HttpBridge::upload(const std::string& url, const std::string&, 
       curl_mime_type(file, "application/octet-stream") != CURLE_OK) {
     return {};
   }
-  if (curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) != CURLE_OK ||
+  if (curl_easy_setopt(easy, CURLOPT_URL, url.c_str()) != CURLE_OK || !transfer.limit_redirects_for(url) ||
       curl_easy_setopt(easy, CURLOPT_MIMEPOST, form.get()) != CURLE_OK) {
     return {};
   }

@@ -1,5 +1,7 @@
 #include "tools/host_http/transfer.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <mutex>
 #include <utility>
@@ -48,6 +50,12 @@ Transfer::Transfer(Sink sink) : sink_(std::move(sink)) {
         curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::on_progress) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_XFERINFODATA, this) == CURLE_OK &&
         curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+}
+
+bool Transfer::limit_redirects_for(const std::string& url) {
+  const bool secure = url.size() >= 6 && strncasecmp(url.c_str(), "https:", 6) == 0;
+  return curl_easy_setopt(easy_.get(), CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : kProtocols) ==
+         CURLE_OK;
 }
 
 size_t Transfer::on_write(char* data, size_t size, size_t count, void* self) {

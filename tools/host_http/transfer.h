@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <string>
 
 #include "tools/host_http/curl_handles.h"
 
@@ -32,6 +33,10 @@ class Transfer {
   // False when libcurl could not set up the handles; run then fails at once.
   bool ok() const { return ok_; }
   CURL* easy() const { return easy_.get(); }
+  // Redirects may lead to http or https, except from an https address, whose redirects stay on
+  // https: the form fields (device secret, signatures) that a 307 or 308 sends again must never
+  // cross the network in clear. Called with the address the transfer starts from.
+  bool limit_redirects_for(const std::string& url);
 
   // Runs the exchange to its end. `idle_timeout_ms` > 0 ends it when no byte went either way for
   // that long (CURLE_OPERATION_TIMEDOUT); cancel ends it with CURLE_ABORTED_BY_CALLBACK.

@@ -296,6 +296,10 @@ TEST_F(HttpBridgeTest, OnlyHttpAndHttpsUrlsAreFetchedAlsoAfterRedirects) {
   server.script("/to-file", answer(302, "", {{"Location", file_url}}));
   server.script("/to-ftp", answer(302, "", {{"Location", ftp_url}}));
   server.script("/to-https", answer(302, "", {{"Location", server.url("/target")}}));
+  // From https, not even a redirect to the same server over plain http is followed.
+  server.script(
+      "/to-http",
+      answer(307, "", {{"Location", "http://127.0.0.1:" + std::to_string(server.port()) + "/target"}}));
   server.script("/target", answer(200, "reached"));
   const struct {
     std::string url;
@@ -305,6 +309,7 @@ TEST_F(HttpBridgeTest, OnlyHttpAndHttpsUrlsAreFetchedAlsoAfterRedirects) {
                {"gopher://127.0.0.1/x", 0},
                {server.url("/to-file"), 0},
                {server.url("/to-ftp"), 0},
+               {server.url("/to-http"), 0},
                {server.url("/to-https"), 200}};
   for (const auto& c : cases) {
     KSHttp::Response response = get(c.url);
