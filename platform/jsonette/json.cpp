@@ -1,5 +1,6 @@
 #include "jsonette/json.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -619,8 +620,14 @@ void Json::dump(std::string& out) const {
       auto result = integral_ ? std::to_chars(buf, buf + sizeof buf, integer_)
                               : std::to_chars(buf, buf + sizeof buf, number_);
       out.append(buf, result.ptr);
-      // "-0" would read back as the integer 0 and lose the sign.
-      if (!integral_ && number_ == 0 && std::signbit(number_)) out += ".0";
+      // "-0" would read back as the integer 0 and lose the sign, and whole numbers past the 64-bit
+      // range written as digits alone are integers that strict readers refuse.
+      const bool digits_only =
+          std::find_if(buf, result.ptr, [](char c) { return c == '.' || c == 'e'; }) == result.ptr;
+      if (!integral_ && digits_only &&
+          ((number_ == 0 && std::signbit(number_)) || std::fabs(number_) >= 0x1p63)) {
+        out += ".0";
+      }
       return;
     }
     case STRING:

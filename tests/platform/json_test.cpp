@@ -92,7 +92,9 @@ TEST(Json, ParsesAndRoundTripsText) {
       "0.1",
       "-2.5e-07",
       "1e+300",
-      "-0.0",  // read back as an integer 0, "-0" would lose the sign
+      "-0.0",                   // read back as an integer 0, "-0" would lose the sign
+      "9223372036854775808.0",  // 2^63 as a double: digits alone make an integer past 64 bits
+      "-18446744073709551616.0",
       "\"\"",
       "[]",
       "{}",
