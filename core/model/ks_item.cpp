@@ -72,8 +72,6 @@ std::shared_ptr<KSItem> KSItem::fetch(const std::string& itemID, KestrunContext*
   return context->fetchItem(itemID);
 }
 
-void KSItem::setFromServerKey(const std::string&, json_t*) {}
-
 void KSItem::save() {
   if (isInserted()) {
     context()->insertItem(row_);

@@ -86,8 +86,8 @@ class KSItem : public DBKestrunObject {
   void setDefaults() override;
   std::string id() const override { return row_.get_ITEMID(); }
   std::string tableName() const override { return libkestrun::internal::Item::table_name; }
-  // No key of the item document is applied here yet; finishing a document still reads its sync
-  // data and marks the item loaded.
+  // One key of the item document, only when its value has the key's JSON type
+  // (ks_item_document.cpp).
   void setFromServerKey(const std::string& key, json_t* value) override;
   // Insert when new, else update when changed, else remove when deleted.
   void save() override;
@@ -181,6 +181,30 @@ class KSItem : public DBKestrunObject {
   // An item the user acts on in search results (MASTERREV 100) becomes an ordinary one (200).
   void promoteSearchOnlyItem();
 
+  // Deferral (ks_item_deferral.cpp). The bucket is a cache of the reminder relative to today:
+  // recomputed (`nowMs` 0: the current time) whenever the deferral changes, and stored only
+  // when it differs.
+  void updateDeferralBucket(int64_t nowMs);
+  // The title of a section of the deferred list; any value above 21 reads "Never".
+  static std::string titleForDeferralSection(libkestrun::DeferralBucket section);
+  // The text under a deferred item (also its preview): the device it waits for, its reminder,
+  // its list's name, or that no reminder is scheduled.
+  std::string deferralSubtext();
+  // "Deferred until <remindTimeText>", with "tomorrow" for the Tomorrow section.
+  std::string deferralUntilText() const;
+  // The reminder as a time of day (today and tomorrow) or a date.
+  std::string remindTimeText() const;
+
+  // The item document (ks_item_document.cpp). Acknowledgement and finishing act only in a
+  // persistent context; the memory context applies the keys alone.
+  void acknowledgeServerSave(json_t* document) override;
+  void finishServerDocument(json_t* document) override;
+  json_t* toJson() override;
+  json_t* changesToJson(const std::unordered_set<std::string>& properties) override;
+  // The document of a conversation made locally (for a draft), not yet known to the server;
+  // null when `accountID` is empty.
+  static json_t* makeDocument(const std::string& id, const std::string& subject, const std::string& accountID);
+
   // Relations, each read once through the context and then kept; a null answer, or an empty id
   // to look for, is not kept, so the next call asks again.
   std::shared_ptr<std::vector<std::shared_ptr<KSEmail>>> emails();
@@ -198,6 +222,12 @@ class KSItem : public DBKestrunObject {
 
  private:
   void registerChangeListener();
+  // Finishing steps of a document (ks_item_document.cpp).
+  void readDeferralData(json_t* document);
+  void updateCountsForStateChange(bool isNew);
+  void purgeIfDeletedForGood();
+  // The "deferral_data" object of the document: "remind_at" and "snooze_type" when they apply.
+  json_t* deferralDataJson() const;
 
   libkestrun::internal::Item row_;
   std::string searchID_;

@@ -23,11 +23,11 @@ enum class ItemState : int32_t {
 // How an item is deferred.
 enum class DeferralType : int32_t {
   NotDeferred = 1,
-  UntilTime = 2,
-  BySnooze = 4,
+  UntilTime = 2,  // a time the user chose; SnoozeType::None
+  BySnooze = 4,   // a snooze choice: its time, or the next device of a kind that becomes active
 };
 
-// The snooze choice of a deferral.
+// The snooze choice of a deferral. 0, 9, 10 and values above 12 are not used and read as None.
 enum class SnoozeType : int32_t {
   None = 1,
   LaterToday = 2,
@@ -41,7 +41,8 @@ enum class SnoozeType : int32_t {
   Mobile = 12,
 };
 
-// The section of the deferred list that shows a deferred item.
+// The section of the deferred list that shows a deferred item; the sections are shown in this
+// order.
 enum class DeferralBucket : int32_t {
   Desktop = 0,
   Mobile = 1,
@@ -58,6 +59,14 @@ enum class DeferralBucket : int32_t {
   InFourMonths = 12,
   InFiveMonths = 13,
   InSixMonths = 14,
+  InSevenMonths = 15,
+  InEightMonths = 16,
+  InNineMonths = 17,
+  InTenMonths = 18,
+  InElevenMonths = 19,
+  InAYear = 20,
+  InTwoOrMoreYears = 21,
+  NoReminder = 22,  // unset, past or not deferred; the default
 };
 
 // What an auto-swipe rule matches.
