@@ -35,7 +35,10 @@ class DataCenterTest : public ::testing::Test {
     KestrunDataCenter::initialize(&thread_, center_, dir_.file("kestrun.db"), std::nullopt);
     KestrunConsumerCenter::initialize(&thread_, dir_.file("kestrun.db"), std::nullopt);
   }
-  void TearDown() override { libkestrun::query_updater_set_instance(nullptr); }
+  void TearDown() override {
+    drain();  // no delivery may still reach the record while the fixture goes
+    libkestrun::query_updater_set_instance(nullptr);
+  }
 
   // Creates a new item with that id in the task's context.
   static void createItem(DBContext& context, const std::string& id) {
