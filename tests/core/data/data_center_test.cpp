@@ -282,6 +282,19 @@ TEST_F(DataCenterTest, CommitsRerunQueriesWhileReadersUseTheLockedAccessor) {
   EXPECT_EQ(seen.size(), static_cast<size_t>(kItems));
 }
 
+// The memory warning empties the search results on the core thread, after the memory task that
+// is still queued.
+TEST_F(DataCenterTest, MemoryWarningClearsTheStoreOnTheCoreThread) {
+  auto gate = holdLoop();
+  KestrunDataCenter::performMemoryDataTask(
+      [](Results&, MemoryContext& memory) { memory.createObject("KSITEM", "found"); },
+      KSDataTaskBlockPriorityNormal, nullptr, nullptr);
+  KestrunDataCenter::clearMemoryStore();
+  gate->notify();
+  drain();
+  EXPECT_EQ(MemoryContext::fetchObject<KSItem>("KSITEM", "found"), nullptr);
+}
+
 TEST_F(DataCenterTest, FailedOpenWakesTheCallerWithTheError) {
   EXPECT_ANY_THROW(
       KestrunDataCenter::initialize(&thread_, center_, dir_.file("missing/dir/kestrun.db"), std::nullopt));
