@@ -39,6 +39,14 @@ class KSItem : public DBKestrunObject {
   // The item with that id, or null when the context has none.
   static std::shared_ptr<KSItem> fetch(const std::string& itemID, KestrunContext* context);
 
+  // The orderings, change filter and section key of the item queries (item_orderings.h).
+  struct ModifiedAtDesc;
+  struct DeferralOrdering;
+  struct ChangeIsUserVisible;
+  struct GetDeferralSection;
+  using DeferralSection = libkestrun::DeferralBucket;
+  static bool modified_at_desc(const std::shared_ptr<KestrunObject>& a, const std::shared_ptr<KestrunObject>& b);
+
   // Folders and counts of the context, as the writers and the facade name them. Every one leaves
   // out search-only items and, except for itemsForAccount, itemsWithListIDOnly and countItems,
   // items without e-mails.
