@@ -98,11 +98,12 @@ class TlsFilterTest : public testing::Test {
     peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::move(listener), std::vector<unsigned char>{});
   }
 
-  // Connects as "localhost" to the peer (to `peer_port_` without one) and writes `early` before the
-  // handshake can have run.
+  // Connects as "localhost" to the peer (to `peer_port_` without one) and writes `early`, then
+  // `more`, in the same turn of the loop: before the handshake, or its deadline, can have run.
   void connect(std::vector<TlsFilter::Validator> validators, const std::string& early,
                std::chrono::milliseconds timeout = TlsFilter::kDefaultHandshakeTimeout,
-               size_t max_queued = TlsFilter::kDefaultMaxQueuedBytes) {
+               size_t max_queued = TlsFilter::kDefaultMaxQueuedBytes,
+               const std::vector<std::string>& more = {}) {
     run([&] {
       uint16_t port = peer_ ? peer_->port() : peer_port_;
       socket_ = std::make_unique<Socket>(thread_.get_loop(), "localhost", std::to_string(port));
@@ -116,6 +117,7 @@ class TlsFilterTest : public testing::Test {
       socket_->connect();
       tls_->start();
       tls_->write(to_bytes(early));
+      for (const std::string& chunk : more) tls_->write(to_bytes(chunk));
     });
   }
 
@@ -336,11 +338,8 @@ TEST_F(TlsFilterTest, RefusedConnectionIsReportedThroughTheFilterOnce) {
 TEST_F(TlsFilterTest, PlaintextPastTheQueueBoundIsRefusedAndTheQueueReportedWhenGivenUp) {
   peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
                                                     std::vector<unsigned char>{});
-  connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(100), 10);
-  run([&] {
-    tls_->write(to_bytes("four"));
-    tls_->write(to_bytes("toolong"));
-  });
+  connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(100), 10,
+          {"four", "toolong"});
   ASSERT_TRUE(wait_for_events(3));
   EXPECT_EQ(events(),
             (std::vector<std::string>{
