@@ -53,8 +53,7 @@ ApiClient::ApiClient(SSL_CTX* ctx, uv_loop_t* loop, Options options)
 
   auto read_error = [this](Error error) { fail(std::move(error), true); };
   auto write_error = [this](Error error) { fail(std::move(error), false); };
-  socket_.on_read_error = read_error;
-  socket_.on_write_error = write_error;
+  // The socket's errors come through the filter, which holds its callbacks.
   tls_.on_read_error = read_error;
   tls_.on_write_error = write_error;
   inflate_.on_read_error = read_error;

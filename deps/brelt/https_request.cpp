@@ -56,8 +56,7 @@ HttpsRequest::HttpsRequest(uv_loop_t* loop, Method method, UrlParts parts,
   parser_.on_metadata = [this](HttpMetadata&& metadata) { metadata_ = std::move(metadata); };
   body_.on_data = [this](bytes body) { complete_with_response(std::move(body)); };
   auto fail = [this](Error) { complete_with_error(); };
-  socket_.on_read_error = fail;
-  socket_.on_write_error = fail;
+  // The socket's errors come through the filter, which holds its callbacks.
   tls_.on_read_error = fail;
   tls_.on_write_error = fail;
   parser_.on_read_error = fail;

@@ -87,6 +87,8 @@ TlsFilter::TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input,
   network_out_ = BIO_new(BIO_s_mem());
   input_.on_data = [this](bytes chunk) { on_input(std::move(chunk)); };
   input_.on_end = [this] { on_input_end(); };
+  input_.on_read_error = [this](Error error) { on_error_below(std::move(error), true); };
+  output_.on_write_error = [this](Error error) { on_error_below(std::move(error), false); };
 }
 
 TlsFilter::~TlsFilter() {
@@ -94,6 +96,8 @@ TlsFilter::~TlsFilter() {
   // The connection below may outlive the filter by a moment; it must not call into it.
   input_.on_data = nullptr;
   input_.on_end = nullptr;
+  input_.on_read_error = nullptr;
+  output_.on_write_error = nullptr;
   if (ssl_) SSL_free(ssl_);  // frees the BIOs once attached
   if (!bios_attached_) {
     BIO_free(network_in_);
@@ -275,6 +279,13 @@ void TlsFilter::on_input_end() {
   deadline_.stop();
   _notify_end();
   drop_queue("the connection ended before they could be sent");
+}
+
+// A connection that failed closes itself and then reports what it still held: records of the
+// filter's own, never the owner's bytes. A handshake over it could only time out later.
+void TlsFilter::on_error_below(Error&& error, bool read_side) {
+  if (finished()) return;
+  give_up(State::kFailed, std::move(error), read_side);
 }
 
 void TlsFilter::_write(bytes&& chunk) {

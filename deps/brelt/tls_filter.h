@@ -8,8 +8,8 @@
 // empty list refuses every server). Only then is `on_handshake` called and the queued plaintext
 // sent. A failed handshake or check is final for the connection: queued plaintext is dropped, later
 // writes are refused, nothing more is read or delivered, and `output` is ended, so no byte of
-// application data reaches a server that failed. So is a handshake (with the connection under it)
-// that has not completed when its deadline passes.
+// application data reaches a server that failed. So are a handshake (with the connection under
+// it) that has not completed when its deadline passes, and a failure of the connection below.
 //
 // Errors:
 //   handshake fails or times out       TlsError                                  on_write_error
@@ -25,6 +25,13 @@
 //   plaintext still queued when the    TlsError <bytes> "NOT_SENT"               on_write_error
 //     connection is given up or ended    (after the error or end that caused it)
 // The messages of TlsErrors from OpenSSL calls come from OpenSSL's error queue.
+//
+// The filter takes the error callbacks of the connection below. Its first error is passed on, on
+// the same side, and is final for the filter as for the connection (the queued plaintext is
+// reported as above). Errors from below after the filter has failed are dropped: the owner has
+// heard of the failure and of its own plaintext, and what the connection below still held are
+// the filter's own records (a connection not yet made holds the client's hello), which the owner
+// never wrote.
 //
 // Every call, callback and the destruction happen on the event-loop thread of `loop`.
 #pragma once
@@ -52,7 +59,7 @@ class TlsFilter : public WritableStream<bytes, Error>, public ReadableStream<byt
     kNew = 0,
     kHandshaking = 1,
     kEstablished = 2,  // handshake complete and every check passed
-    kFailed = 3,       // the handshake failed or timed out
+    kFailed = 3,       // the handshake failed or timed out, or the connection below failed
     kRejected = 4,     // the handshake completed but a check failed
   };
 
@@ -64,9 +71,9 @@ class TlsFilter : public WritableStream<bytes, Error>, public ReadableStream<byt
   static const std::vector<unsigned char> root_bundle_pem;
 
   // `input` and `output` are the readable and writable sides of the connection below (normally one
-  // Socket); they must outlive the filter. `server_name` is sent as SNI unless it is empty or an
-  // IP address. The deadline runs from start() until the checks pass; there is none without a
-  // loop or with a zero timeout. A null `context` means the default context. At most
+  // Socket); they must outlive the filter, which takes their data, end and error callbacks. `server_name` is
+  // sent as SNI unless it is empty or an IP address. The deadline runs from start() until the checks pass;
+  // there is none without a loop or with a zero timeout. A null `context` means the default context. At most
   // `max_queued_bytes` of plaintext wait for the handshake.
   TlsFilter(uv_loop_t* loop, ReadableStream<bytes, Error>& input, WritableStream<bytes, Error>& output,
             const std::vector<Validator>& validators, std::string server_name,
@@ -96,6 +103,7 @@ class TlsFilter : public WritableStream<bytes, Error>, public ReadableStream<byt
  private:
   void on_input(bytes&& chunk);
   void on_input_end();
+  void on_error_below(Error&& error, bool read_side);
   void handshake_step();
   // Returns false when the checks failed; the connection has then been given up.
   bool check_server();

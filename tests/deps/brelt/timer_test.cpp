@@ -66,8 +66,12 @@ TEST(TimerHandle, DroppedHandleNeverCallsAndDestroysStateOnLoop) {
 TEST(TimerHandle, AssigningANewDeferCancelsThePrevious) {
   UvThread thread(true);
   std::atomic<int> first{0}, second{0};
-  TimerHandle member = thread.defer(20ms, [&] { ++first; });
-  member = thread.defer(1ms, [&] { ++second; });
+  TimerHandle member;
+  // Both made in one turn of the loop, so the first cannot fire before it is replaced.
+  thread.post_sync([&] {
+    member = thread.defer(20ms, [&] { ++first; });
+    member = thread.defer(1ms, [&] { ++second; });
+  });
   wait_past(thread, 40ms);
   EXPECT_EQ(second.load(), 1);
   EXPECT_EQ(first.load(), 0);
@@ -93,9 +97,14 @@ TEST(TimerHandle, CallMayDestroyItsOwnHandle) {
 
 TEST(TimerHandle, SecondsAreConverted) {
   UvThread thread(true);
-  std::atomic<bool> called{false};
-  TimerHandle handle = thread.defer(std::chrono::seconds(1), [&] { called = true; });
-  wait_past(thread, 50ms);
+  std::atomic<bool> called{false}, passed{false};
+  TimerHandle handle, sentinel;
+  // Started in one turn of the loop, from one clock reading: the shorter fires first.
+  thread.post_sync([&] {
+    handle = thread.defer(std::chrono::seconds(1), [&] { called = true; });
+    sentinel = thread.defer(50ms, [&] { passed = true; });
+  });
+  ASSERT_TRUE(kestrun_test::wait_until([&] { return passed.load(); }));
   EXPECT_FALSE(called.load());
 }
 

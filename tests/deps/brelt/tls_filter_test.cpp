@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +31,38 @@ using kestrun_test::TestCertificates;
 using kestrun_test::text;
 using kestrun_test::to_bytes;
 
+// Holds every worker of libuv's thread pool until released, so that a host lookup queued behind
+// them cannot complete: the connection is then certainly not made before a deadline passes.
+class BlockedThreadPool {
+ public:
+  explicit BlockedThreadPool(uv_loop_t* loop)
+      : works_(pool_size()), released_(release_.get_future().share()) {
+    for (uv_work_t& work : works_) {
+      work.data = this;
+      EXPECT_EQ(
+          uv_queue_work(
+              loop, &work, [](uv_work_t* w) { static_cast<BlockedThreadPool*>(w->data)->released_.wait(); },
+              [](uv_work_t*, int) {}),
+          0);
+    }
+  }
+  void release() {
+    if (!released_now_) release_.set_value();
+    released_now_ = true;
+  }
+
+ private:
+  static size_t pool_size() {
+    const char* size = std::getenv("UV_THREADPOOL_SIZE");
+    return size ? std::max(1, std::atoi(size)) : 4;
+  }
+
+  std::vector<uv_work_t> works_;
+  std::promise<void> release_;
+  std::shared_future<void> released_;
+  bool released_now_ = false;
+};
+
 // A TLS filter over a real socket on the core thread, talking to the scripted peer; everything the
 // filter reports is recorded on the loop thread.
 class TlsFilterTest : public testing::Test {
@@ -40,6 +75,7 @@ class TlsFilterTest : public testing::Test {
   }
 
   void TearDown() override {
+    if (pool_) pool_->release();
     run([&] {
       tls_.reset();
       socket_.reset();
@@ -62,16 +98,17 @@ class TlsFilterTest : public testing::Test {
     peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::move(listener), std::vector<unsigned char>{});
   }
 
-  // Connects to the peer as "localhost" and writes `early` before the handshake can have run.
+  // Connects as "localhost" to the peer (to `peer_port_` without one) and writes `early`, then
+  // `more`, in the same turn of the loop: before the handshake, or its deadline, can have run.
   void connect(std::vector<TlsFilter::Validator> validators, const std::string& early,
                std::chrono::milliseconds timeout = TlsFilter::kDefaultHandshakeTimeout,
-               size_t max_queued = TlsFilter::kDefaultMaxQueuedBytes) {
+               size_t max_queued = TlsFilter::kDefaultMaxQueuedBytes,
+               const std::vector<std::string>& more = {}) {
     run([&] {
-      socket_ = std::make_unique<Socket>(thread_.get_loop(), "localhost", std::to_string(peer_->port()));
+      uint16_t port = peer_ ? peer_->port() : peer_port_;
+      socket_ = std::make_unique<Socket>(thread_.get_loop(), "localhost", std::to_string(port));
       tls_ = std::make_unique<TlsFilter>(thread_.get_loop(), *socket_, *socket_, validators, "localhost",
                                          timeout, nullptr, max_queued);
-      socket_->on_read_error = [this](Error e) { events_.push_back("socket error " + e.to_string()); };
-      socket_->on_write_error = [this](Error e) { events_.push_back("socket error " + e.to_string()); };
       tls_->on_handshake = [this] { events_.push_back("handshake"); };
       tls_->on_data = [this](bytes b) { data_.append(b.begin(), b.end()); };
       tls_->on_end = [this] { events_.push_back("end"); };
@@ -80,6 +117,7 @@ class TlsFilterTest : public testing::Test {
       socket_->connect();
       tls_->start();
       tls_->write(to_bytes(early));
+      for (const std::string& chunk : more) tls_->write(to_bytes(chunk));
     });
   }
 
@@ -88,6 +126,11 @@ class TlsFilterTest : public testing::Test {
   }
   bool wait_for_events(size_t count) {
     return kestrun_test::wait_until([&] { return events().size() >= count; });
+  }
+  // Once the socket's close has completed, everything it had to report has been reported.
+  bool wait_for_socket_closed() {
+    return kestrun_test::wait_until(
+        [&] { return run([&] { return socket_->state() == Socket::State::kClosed; }); });
   }
   TlsFilter::State state() {
     return run([&] { return tls_->state(); });
@@ -105,9 +148,11 @@ class TlsFilterTest : public testing::Test {
     });
   }
 
+  std::unique_ptr<BlockedThreadPool> pool_;  // outlives the loop thread that ran its works
   UvThread thread_{true};
   std::unique_ptr<sync_peer::ScriptedPeer> peer_;
   std::shared_ptr<sync_peer::TlsRecord> record_;
+  uint16_t peer_port_ = 0;  // where no peer listens
   std::unique_ptr<Socket> socket_;
   std::unique_ptr<TlsFilter> tls_;
   std::vector<std::string> events_;
@@ -228,20 +273,23 @@ TEST_F(TlsFilterTest, ServerWithoutTls12FailsTheHandshake) {
   EXPECT_TRUE(peer_->received_bytes().empty());
 }
 
+const std::vector<std::string> kGivenUpAtTheDeadline{
+    "write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did not complete within 50 ms",
+    "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not sent: the TLS connection was "
+    "given up"};
+
 TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
   // A plain TCP peer accepts the connection and never answers the client's hello.
   peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
                                                     std::vector<unsigned char>{});
   connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(50));
   ASSERT_TRUE(wait_for_events(2));
-  EXPECT_EQ(events(),
-            (std::vector<std::string>{"write error TlsError::HANDSHAKE_TIMEOUT (0) the TLS handshake did "
-                                      "not complete within 50 ms",
-                                      "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not "
-                                      "sent: the TLS connection was given up"}));
+  // On a loaded machine the deadline can pass before the connection is even made; the socket then
+  // still holds the client's hello when it closes, which is not the owner's to hear of.
+  ASSERT_TRUE(wait_for_socket_closed());
+  EXPECT_EQ(events(), kGivenUpAtTheDeadline);
   EXPECT_EQ(state(), TlsFilter::State::kFailed);
-  // On a loaded machine the deadline can pass before the connection is even made; when it was
-  // made, the client must have closed it.
+  // When the connection was made, the client must have closed it.
   if (peer_->wait_for_connection(1, 500)) {
     EXPECT_TRUE(peer_->wait_for_client_close());
   }
@@ -249,16 +297,49 @@ TEST_F(TlsFilterTest, HandshakeWithoutProgressEndsAtTheDeadline) {
   EXPECT_EQ(received.find("secret"), std::string::npos);
 }
 
+// The socket still holds the client's hello when the filter gives up before the connection is
+// made; closing it reports those bytes, which the owner never wrote and must not hear of.
+TEST_F(TlsFilterTest, DeadlineBeforeTheConnectionIsMadeReportsOnlyTheOwnersLoss) {
+  peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
+                                                    std::vector<unsigned char>{});
+  run([&] { pool_ = std::make_unique<BlockedThreadPool>(thread_.get_loop()); });
+  connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(50));
+  ASSERT_TRUE(wait_for_events(2));
+  ASSERT_TRUE(wait_for_socket_closed());
+  pool_->release();
+  EXPECT_EQ(events(), kGivenUpAtTheDeadline);
+  EXPECT_EQ(peer_->received_bytes().size(), 0u);
+}
+
+// A failure of the connection below reaches the owner through the filter and is final for it: the
+// owner hears of its own unsent plaintext, not of the hello the socket still held, and no
+// handshake deadline is left to report a second failure.
+TEST_F(TlsFilterTest, RefusedConnectionIsReportedThroughTheFilterOnce) {
+  {
+    sync_peer::TcpListener listener;
+    peer_port_ = listener.port();
+  }
+  size_t timers_before = active_timers();
+  connect({HostnameValidator{"localhost"}}, "secret");
+  ASSERT_TRUE(wait_for_events(2));
+  ASSERT_TRUE(wait_for_socket_closed());
+  std::vector<std::string> seen = events();
+  ASSERT_EQ(seen.size(), 2u) << testing::PrintToString(seen);
+  EXPECT_EQ(seen[0].rfind("read error NetworkError::ECONNREFUSED", 0), 0u) << seen[0];
+  EXPECT_EQ(seen[1],
+            "write error TlsError::NOT_SENT (6) 6 bytes in 1 writes were not sent: the TLS connection was "
+            "given up");
+  EXPECT_EQ(state(), TlsFilter::State::kFailed);
+  EXPECT_EQ(active_timers(), timers_before);
+}
+
 // A server that never completes the handshake cannot make the plaintext queue grow past its bound,
 // and what was queued is reported lost when the connection is given up.
 TEST_F(TlsFilterTest, PlaintextPastTheQueueBoundIsRefusedAndTheQueueReportedWhenGivenUp) {
   peer_ = std::make_unique<sync_peer::ScriptedPeer>(std::make_unique<sync_peer::TcpListener>(),
                                                     std::vector<unsigned char>{});
-  connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(100), 10);
-  run([&] {
-    tls_->write(to_bytes("four"));
-    tls_->write(to_bytes("toolong"));
-  });
+  connect({HostnameValidator{"localhost"}}, "secret", std::chrono::milliseconds(100), 10,
+          {"four", "toolong"});
   ASSERT_TRUE(wait_for_events(3));
   EXPECT_EQ(events(),
             (std::vector<std::string>{
