@@ -18,7 +18,7 @@
 
 namespace {
 
-using libkestrun::DBContext;
+using libkestrun::SqlSchema;
 using libkestrun::internal::Item;
 using libkestrun::internal::SqliteQuery;
 
@@ -32,8 +32,8 @@ class ItemDatabase {
     char pattern[] = "/tmp/kestrun-records-bench-XXXXXX";
     dir_ = mkdtemp(pattern);
     db.open((dir_ + "/kestrun.db").c_str());
-    if (keyed) DBContext::set_key(db, std::string(32, '\x5a'));
-    DBContext::create_tables(db);
+    if (keyed) SqlSchema::set_key(db, std::string(32, '\x5a'));
+    SqlSchema::create_tables(db);
     SqliteQuery<Item> items(db);
     db.execDML("BEGIN TRANSACTION;");
     for (int i = 0; i < kRows; ++i) items.update_or_insert(sample_item(i));

@@ -13,10 +13,13 @@
 #include <vector>
 
 #include "core/model/db_kestrun_object.h"
-#include "core/store/cpp_sqlite3_query.h"
+#include "core/model/kestrun_context.h"
+#include "core/store/cpp_sqlite3.h"
 #include "core/store/draft.h"
 #include "core/store/item_record.h"
 #include "core/store/model_enums.h"
+
+class DBContext;
 
 class KSItem : public DBKestrunObject {
  public:
@@ -35,6 +38,50 @@ class KSItem : public DBKestrunObject {
   static std::string idColumn() { return "ITEMID"; }
   // The item with that id, or null when the context has none.
   static std::shared_ptr<KSItem> fetch(const std::string& itemID, KestrunContext* context);
+
+  // Folders and counts of the context, as the writers and the facade name them. Every one leaves
+  // out search-only items and, except for itemsForAccount, itemsWithListIDOnly and countItems,
+  // items without e-mails.
+  static KSObjects<KSItem> inboxItems(KestrunContext* context);
+  static KSObjects<KSItem> laterItems(KestrunContext* context);
+  static KSObjects<KSItem> trashItems(KestrunContext* context);
+  static KSObjects<KSItem> inboxItemsForAccount(const std::string& accountID, KestrunContext* context);
+  static KSObjects<KSItem> itemsForAccount(const std::string& accountID, KestrunContext* context);
+  static KSObjects<KSItem> listItemsForList(const std::string& listID, KestrunContext* context);
+  static KSObjects<KSItem> itemsWithListIDOnly(const std::string& listID, KestrunContext* context);
+  // Items deleted for good, hidden by the server, or known only from a cloud search.
+  static KSObjects<KSItem> itemsToPurge(KestrunContext* context);
+  static int countItems(KestrunContext* context);
+  static int countInboxItems(KestrunContext* context);
+  static int countLaterItems(KestrunContext* context);
+  static int countArchiveItems(KestrunContext* context);
+  static int countTrashItems(KestrunContext* context);
+  static int countInboxItemsForAccount(const std::string& accountID, KestrunContext* context);
+  static int countUnreadInboxItems(KestrunContext* context);
+  static int countListItems(const std::string& listID, KestrunContext* context);
+  static int countSentItems(KestrunContext* context);
+  static int countAutoSwipedItems(KestrunContext* context);
+  static int countItemsWithDrafts(KestrunContext* context);
+  // 0 when there is no such item.
+  static int64_t oldestInboxModifiedAtForAccount(const std::string& accountID, KestrunContext* context);
+  static int64_t newestThreadTimestamp(KestrunContext* context);
+
+  // The stored items among the ids, in the database's order; ids without a row are left out.
+  // Every id is bound to a placeholder of its own, so any text is only ever an id.
+  static KSObjects<KSItem> fetchItemsWithIDs(const std::vector<std::string>& itemIDs, DBContext* context);
+  // The items of a bound statement over KSITEM, through the context's cache.
+  static KSObjects<KSItem> fetchItemsWithStatement(CppSQLite3Statement& statement, DBContext* context);
+
+  // The MODIFIEDAT of the item at `offset` (0 the newest) of a folder ordered by MODIFIEDAT
+  // descending, or 0 when the folder is shorter: the lowest time a list view of that many rows
+  // fetches. The drafts folder keeps its draft-only items.
+  static int64_t inboxPageBoundary(int offset, DBContext* context);
+  static int64_t inboxPageBoundaryForAccount(int offset, const std::string& accountID, DBContext* context);
+  static int64_t listPageBoundary(int offset, const std::string& listID, DBContext* context);
+  static int64_t archivePageBoundary(int offset, DBContext* context);
+  static int64_t sentPageBoundary(int offset, DBContext* context);
+  static int64_t autoSwipedPageBoundary(int offset, DBContext* context);
+  static int64_t draftsPageBoundary(int offset, DBContext* context);
 
   void setDefaults() override;
   std::string id() const override { return row_.get_ITEMID(); }

@@ -191,7 +191,7 @@ std::vector<std::string> make_create_tables() {
     for (const Column& column : table.columns) sql += quoted(column.name) + " " + column.type + ", ";
     statements.push_back(sql + "PRIMARY KEY (" + joined(table.key) + ") );");
   }
-  statements.push_back("PRAGMA user_version(" + std::to_string(DBContext::schema_version) + ");");
+  statements.push_back("PRAGMA user_version(" + std::to_string(SqlSchema::schema_version) + ");");
   return statements;
 }
 
@@ -227,7 +227,7 @@ bool unreadable(int code) { return code == SQLITE_NOTADB || code == SQLITE_CORRU
 
 void open_database(CppSQLite3DB& db, const std::string& name, const std::optional<std::string>& key) {
   db.open(name.c_str());
-  if (key) DBContext::set_key(db, *key);
+  if (key) SqlSchema::set_key(db, *key);
 }
 
 // The version, read with the schema, so that a damaged schema fails here rather than at every
@@ -258,34 +258,34 @@ void move_aside(const std::string& name) {
 
 }  // namespace
 
-const std::vector<std::string> DBContext::create_table_statements = make_create_tables();
-const std::vector<std::string> DBContext::create_index_statements = make_create_indexes();
-const std::vector<std::string> DBContext::drop_table_statements = make_drop_tables();
-const std::vector<std::string> DBContext::drop_index_statements = make_drop_indexes();
+const std::vector<std::string> SqlSchema::create_table_statements = make_create_tables();
+const std::vector<std::string> SqlSchema::create_index_statements = make_create_indexes();
+const std::vector<std::string> SqlSchema::drop_table_statements = make_drop_tables();
+const std::vector<std::string> SqlSchema::drop_index_statements = make_drop_indexes();
 
-std::string DBContext::database_name(const std::string& directory, const std::string& file_name,
+std::string SqlSchema::database_name(const std::string& directory, const std::string& file_name,
                                      bool in_memory) {
   if (in_memory) return "file:" + file_name + "?mode=memory&cache=shared";
   return FileUtility().join(directory, file_name);
 }
 
-void DBContext::set_key(CppSQLite3DB& db, const std::string& install_key) {
+void SqlSchema::set_key(CppSQLite3DB& db, const std::string& install_key) {
   if (install_key.empty()) return;
   const std::string key = "aes128:" + install_key.substr(0, 16);
   db.setKey(key.data(), static_cast<int>(key.size()));
 }
 
-void DBContext::create_tables(CppSQLite3DB& db) {
+void SqlSchema::create_tables(CppSQLite3DB& db) {
   for (const std::string& sql : create_table_statements) db.execDML(sql.c_str());
   for (const std::string& sql : create_index_statements) db.execDML(sql.c_str());
 }
 
-void DBContext::drop_tables(CppSQLite3DB& db) {
+void SqlSchema::drop_tables(CppSQLite3DB& db) {
   for (const std::string& sql : drop_table_statements) db.execDML(sql.c_str());
   for (const std::string& sql : drop_index_statements) db.execDML(sql.c_str());
 }
 
-void DBContext::check_schema_version(const std::string& name, bool in_memory,
+void SqlSchema::check_schema_version(const std::string& name, bool in_memory,
                                      const std::optional<std::string>& key,
                                      const std::function<void()>& reset) {
   if (in_memory) {

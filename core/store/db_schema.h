@@ -12,7 +12,7 @@ class CppSQLite3DB;
 
 namespace libkestrun {
 
-class DBContext {
+class SqlSchema {
  public:
   static constexpr int schema_version = 1408047191;
 

@@ -76,7 +76,7 @@ std::string key_value_store(libkestrun::Defaults& defaults, int& run) {
 void fill_and_show_inbox(const std::string& name, const std::string& key, bool first_run) {
   CppSQLite3DB db;
   db.open(name.c_str());
-  libkestrun::DBContext::set_key(db, key);
+  libkestrun::SqlSchema::set_key(db, key);
   const long long now = libkestrun::Utility::now_ms();
   if (first_run) {
     libkestrun::internal::SqliteQuery<Item> items(db);
@@ -124,12 +124,12 @@ int run(const std::string& caches) {
   int run_number = 0;
   const std::string key = key_value_store(defaults, run_number);
 
-  const std::string name = libkestrun::DBContext::database_name(caches, "kestrun.db", false);
+  const std::string name = libkestrun::SqlSchema::database_name(caches, "kestrun.db", false);
   bool rebuilt = false;
-  libkestrun::DBContext::check_schema_version(name, false, key, [&] { rebuilt = true; });
+  libkestrun::SqlSchema::check_schema_version(name, false, key, [&] { rebuilt = true; });
   const bool first_run = rebuilt || run_number == 1;
   std::printf("database \"kestrun.db\": schema version %d, pages encrypted, %s\n",
-              libkestrun::DBContext::schema_version, first_run ? "created" : "kept from the last run");
+              libkestrun::SqlSchema::schema_version, first_run ? "created" : "kept from the last run");
   fill_and_show_inbox(name, key, first_run);
 
   std::printf(

@@ -24,9 +24,9 @@ namespace {
 // record's columns, in tuple order, with the SQL type of each column's C++ type.
 TEST(QueryStatements, RecordsAgreeWithTheSchema) {
   const std::vector<std::string> implied = kestrun_test::implied_create_tables();
-  ASSERT_EQ(libkestrun::DBContext::create_table_statements.size(), implied.size() + 1);
+  ASSERT_EQ(libkestrun::SqlSchema::create_table_statements.size(), implied.size() + 1);
   for (size_t i = 0; i < implied.size(); ++i)
-    EXPECT_EQ(libkestrun::DBContext::create_table_statements[i], implied[i]);
+    EXPECT_EQ(libkestrun::SqlSchema::create_table_statements[i], implied[i]);
   EXPECT_EQ(implied[1],
             "CREATE TABLE IF NOT EXISTS `KSLIST` ( `LISTID` TEXT, `NAME` TEXT, `LISTCOUNT` INTEGER, "
             "`ORDERKEY` INTEGER, "

@@ -103,12 +103,12 @@ class RecordDatabase {
  public:
   explicit RecordDatabase(bool keyed = false) : keyed_(keyed) {
     open_another(db);
-    libkestrun::DBContext::create_tables(db);
+    libkestrun::SqlSchema::create_tables(db);
   }
 
   void open_another(CppSQLite3DB& other) const {
     other.open(path().c_str());
-    if (keyed_) libkestrun::DBContext::set_key(other, key());
+    if (keyed_) libkestrun::SqlSchema::set_key(other, key());
   }
 
   std::string path() const { return dir_.file("kestrun.db"); }

@@ -28,12 +28,12 @@ class SchemaTest : public ::testing::Test {
  public:
   // Runs the check as the core's set-up does and counts the resets.
   void check(const std::optional<std::string>& key = kInstallKey) {
-    DBContext::check_schema_version(path_, false, key, [this] { ++resets_; });
+    SqlSchema::check_schema_version(path_, false, key, [this] { ++resets_; });
   }
 
   void open(CppSQLite3DB& db, const std::optional<std::string>& key = kInstallKey) {
     db.open(path_.c_str());
-    if (key) DBContext::set_key(db, *key);
+    if (key) SqlSchema::set_key(db, *key);
   }
 
   int count(const char* sql, const std::optional<std::string>& key = kInstallKey) {
@@ -49,35 +49,35 @@ class SchemaTest : public ::testing::Test {
   }
 
   kestrun_test::TempDir dir_;
-  std::string path_ = DBContext::database_name(dir_.path(), "kestrun.db", false);
+  std::string path_ = SqlSchema::database_name(dir_.path(), "kestrun.db", false);
   int resets_ = 0;
 };
 
-TEST(DBContextStatements, HaveTheExactTextAndOrder) {
-  ASSERT_EQ(DBContext::create_table_statements.size(), 11u);
-  ASSERT_EQ(DBContext::create_index_statements.size(), 23u);
-  ASSERT_EQ(DBContext::drop_table_statements.size(), 10u);
-  ASSERT_EQ(DBContext::drop_index_statements.size(), 23u);
+TEST(SchemaStatements, HaveTheExactTextAndOrder) {
+  ASSERT_EQ(SqlSchema::create_table_statements.size(), 11u);
+  ASSERT_EQ(SqlSchema::create_index_statements.size(), 23u);
+  ASSERT_EQ(SqlSchema::drop_table_statements.size(), 10u);
+  ASSERT_EQ(SqlSchema::drop_index_statements.size(), 23u);
   EXPECT_EQ(
-      DBContext::create_table_statements[1],
+      SqlSchema::create_table_statements[1],
       "CREATE TABLE IF NOT EXISTS `KSLIST` ( `LISTID` TEXT, `NAME` TEXT, `LISTCOUNT` INTEGER, `ORDERKEY` "
       "INTEGER, PRIMARY KEY (LISTID) );");
   EXPECT_EQ(
-      DBContext::create_table_statements[6],
+      SqlSchema::create_table_statements[6],
       "CREATE TABLE IF NOT EXISTS `BCCEMAILS` ( `CONTACTID` TEXT, `EMAILID` TEXT, PRIMARY KEY (CONTACTID, "
       "EMAILID) );");
-  EXPECT_EQ(DBContext::create_table_statements[10], "PRAGMA user_version(1408047191);");
-  EXPECT_EQ(DBContext::create_index_statements[0],
+  EXPECT_EQ(SqlSchema::create_table_statements[10], "PRAGMA user_version(1408047191);");
+  EXPECT_EQ(SqlSchema::create_index_statements[0],
             "CREATE INDEX IF NOT EXISTS `KSACCOUNTLIST_ACCOUNT_ID_INDEX` ON `KSACCOUNTLIST` (ACCOUNTID);");
   EXPECT_EQ(
-      DBContext::create_index_statements[9],
+      SqlSchema::create_index_statements[9],
       "CREATE INDEX IF NOT EXISTS `KSITEM_LISTINBOX_INDEX` ON `KSITEM` (ACCOUNTID, STATE, MODIFIEDAT desc);");
-  EXPECT_EQ(DBContext::create_index_statements[22],
+  EXPECT_EQ(SqlSchema::create_index_statements[22],
             "CREATE INDEX IF NOT EXISTS `draft_item_id_index` ON `Draft` (item_id);");
-  EXPECT_EQ(DBContext::drop_table_statements[9], "DROP TABLE IF EXISTS `Draft`;");
-  EXPECT_EQ(DBContext::drop_index_statements[21], "DROP INDEX IF EXISTS `draft_modified_at_index`;");
-  EXPECT_EQ(DBContext::database_name("/caches", "kestrun.db", false), "/caches/kestrun.db");
-  EXPECT_EQ(DBContext::database_name("/caches", "kestrun.db", true),
+  EXPECT_EQ(SqlSchema::drop_table_statements[9], "DROP TABLE IF EXISTS `Draft`;");
+  EXPECT_EQ(SqlSchema::drop_index_statements[21], "DROP INDEX IF EXISTS `draft_modified_at_index`;");
+  EXPECT_EQ(SqlSchema::database_name("/caches", "kestrun.db", false), "/caches/kestrun.db");
+  EXPECT_EQ(SqlSchema::database_name("/caches", "kestrun.db", true),
             "file:kestrun.db?mode=memory&cache=shared");
 }
 
@@ -120,7 +120,7 @@ TEST_F(SchemaTest, FirstStartBuildsEveryTableAndIndexUnderTheKey) {
   }
   CppSQLite3Query indexes =
       db.execQuery("SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL ORDER BY rowid;");
-  for (const std::string& statement : DBContext::create_index_statements) {
+  for (const std::string& statement : SqlSchema::create_index_statements) {
     ASSERT_FALSE(indexes.eof());
     EXPECT_NE(statement.find("`" + std::string(indexes.getStringField(0)) + "`"), std::string::npos);
     indexes.nextRow();
@@ -334,21 +334,21 @@ TEST_F(SchemaTest, RecreateEmptiesEveryTableAndKeepsTheVersion) {
   insert_item();
   CppSQLite3DB db;
   open(db);
-  DBContext::drop_tables(db);
+  SqlSchema::drop_tables(db);
   EXPECT_EQ(db.execScalar("SELECT count(*) FROM sqlite_master;"), 0);
-  DBContext::create_tables(db);
+  SqlSchema::create_tables(db);
   EXPECT_EQ(db.execScalar("SELECT count(*) FROM KSITEM;"), 0);
   EXPECT_EQ(db.execScalar("PRAGMA user_version;"), 1408047191);
 }
 
 TEST(SchemaInMemory, IsCreatedAndNeverReset) {
-  const std::string name = DBContext::database_name("", "schema_test_memory", true);
+  const std::string name = SqlSchema::database_name("", "schema_test_memory", true);
   CppSQLite3DB keeper;  // holds the shared database between the checks
   keeper.open(name.c_str());
-  DBContext::set_key(keeper, kInstallKey);
+  SqlSchema::set_key(keeper, kInstallKey);
   int resets = 0;
   for (int start = 0; start < 2; ++start) {
-    DBContext::check_schema_version(name, true, kInstallKey, [&] { ++resets; });
+    SqlSchema::check_schema_version(name, true, kInstallKey, [&] { ++resets; });
     if (start == 0) keeper.execDML("INSERT INTO KSLIST (LISTID) VALUES ('l');");
   }
   EXPECT_EQ(resets, 0);
