@@ -206,8 +206,9 @@ jsonette::Json KSItem::participantJson(const libkestrun::internal::EmailName& na
 void KSItem::addDraft(const Draft& draft) {
   const std::string& draftID = draft.get_draft_id();
   if (draftID.empty()) return;
-  const bool first = isFirstMessage();
+  // A draft saved again is still the first message when it was the first.
   std::set<std::string> ids = row_.get_DRAFTIDS();
+  const bool first = !threadHasEmails() && (ids.empty() || (ids.size() == 1 && ids.count(draftID) != 0));
   if (ids.count(draftID) == 0) {
     draftCache().push_back(draft);
     ids.insert(draftID);

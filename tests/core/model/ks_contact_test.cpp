@@ -29,20 +29,20 @@ TEST_F(ContactTest, FindOrCreateKeysByLoweredAddressAndName) {
     std::string fullName;
   };
   const Case cases[] = {
-      {"{'address': 'bob@x.example', 'name': 'Bob Stone'}", "bob@x.example/Bob Stone", "bob@x.example", "Bob Stone",
-       "Bob", "Bob Stone"},
-      {"{'address': 'bob@x.example', 'name': 'Robert'}", "bob@x.example/Robert", "bob@x.example", "Robert", "Robert",
-       "Robert"},
+      {"{'address': 'bob@x.example', 'name': 'Bob Stone'}", "bob@x.example/Bob Stone", "bob@x.example",
+       "Bob Stone", "Bob", "Bob Stone"},
+      {"{'address': 'bob@x.example', 'name': 'Robert'}", "bob@x.example/Robert", "bob@x.example", "Robert",
+       "Robert", "Robert"},
       {"{'address': 'Bob@X.example'}", "bob@x.example/Bob@X.example", "bob@x.example", "Bob@X.example",
        "Bob@X.example", "Bob@X.example"},
       {"{'address': 'ann@x.example', 'name': ' '}", "ann@x.example/ ", "ann@x.example", " ", "ann@x.example",
        "ann@x.example"},
-      {"{'address': 'cy@x.example', 'name': '\\\"Cy\\tB\\\"'}", "cy@x.example/CyB", "cy@x.example", "CyB", "CyB",
-       "CyB"},
-      {"{'address': 'doe@x.example', 'name': 'Doe, John'}", "doe@x.example/Doe, John", "doe@x.example", "Doe, John",
-       "John", "John Doe"},
-      {"{'address': 'ab@x.example', 'name': 'A, B, C'}", "ab@x.example/A, B, C", "ab@x.example", "A, B, C", "A,",
-       "A, B, C"},
+      {"{'address': 'cy@x.example', 'name': '\\\"Cy\\tB\\\"'}", "cy@x.example/CyB", "cy@x.example", "CyB",
+       "CyB", "CyB"},
+      {"{'address': 'doe@x.example', 'name': 'Doe, John'}", "doe@x.example/Doe, John", "doe@x.example",
+       "Doe, John", "John", "John Doe"},
+      {"{'address': 'ab@x.example', 'name': 'A, B, C'}", "ab@x.example/A, B, C", "ab@x.example", "A, B, C",
+       "A,", "A, B, C"},
       {"{'address': 'not an address', 'name': 'N'}", "", "", "", "", ""},
       {"{'address': 7, 'name': 'N'}", "", "", "", "", ""},
       {"{'name': 'N'}", "", "", "", "", ""},
@@ -75,9 +75,10 @@ TEST_F(ContactTest, ParticipantEntryOfTheUsersOwnAddress) {
   EXPECT_EQ(dump(own->generateShortenedFromRepresentation(0, true)),
             R"({"me@home.example":{"full_display_name":"Note to self","is_current_user":true,)"
             R"("is_original_participant":true,"name":"Me Myself","short_display_name":"Me"}})");
-  EXPECT_EQ(dump(other->generateShortenedFromRepresentation(42, false)),
-            R"({"bob@x.example":{"full_display_name":"Bob Stone","is_current_user":false,)"
-            R"("is_original_participant":false,"name":"Bob Stone","sent_at":42,"short_display_name":"Bob"}})");
+  EXPECT_EQ(
+      dump(other->generateShortenedFromRepresentation(42, false)),
+      R"({"bob@x.example":{"full_display_name":"Bob Stone","is_current_user":false,)"
+      R"("is_original_participant":false,"name":"Bob Stone","sent_at":42,"short_display_name":"Bob"}})");
 }
 
 TEST_F(ContactTest, DocumentsAndChangeReporting) {
@@ -90,7 +91,8 @@ TEST_F(ContactTest, DocumentsAndChangeReporting) {
   EXPECT_EQ(contact->changedColumnCount(), 0u);
   EXPECT_TRUE(commit().empty());
   contact->addToScore(3);
-  EXPECT_EQ(commit()["KSCONTACT"][libkestrun::ConsumerChangeType::Update], std::unordered_set<std::string>{"bob@x.example/Bob"});
+  EXPECT_EQ(commit()["KSCONTACT"][libkestrun::ConsumerChangeType::Update],
+            std::unordered_set<std::string>{"bob@x.example/Bob"});
   EXPECT_EQ(KSContact::fetch("bob@x.example/Bob", &reader_)->score(), 3);
 }
 

@@ -17,7 +17,9 @@ using libkestrun::EmailSendState;
 class EmailTest : public MailTest {
  protected:
   // The contact ids of an e-mail's TO links as stored.
-  std::vector<std::string> storedTo(const std::string& emailID) { return ids(reader_.toContactsForEmail(emailID)); }
+  std::vector<std::string> storedTo(const std::string& emailID) {
+    return ids(reader_.toContactsForEmail(emailID));
+  }
 };
 
 TEST_F(EmailTest, NewEmailHasTheDefaultsOfAReceivedMessageAndNoChange) {
@@ -58,27 +60,32 @@ TEST_F(EmailTest, SendStateFollowsTheServersAnswer) {
 
 TEST_F(EmailTest, RecipientsAreLinkedFromTheFirstDocumentOnlyAndScoredBySender) {
   const std::string people =
-      "'from': {'address': 'me@home.example', 'name': 'Me'}, 'to': [{'address': 'bob@x.example', 'name': 'Bob'}, 3],"
-      "'cc': [{'address': 'carol@x.example'}, {'address': 'not an address'}], 'bcc': [{'address': 'dan@x.example'}]";
+      "'from': {'address': 'me@home.example', 'name': 'Me'}, 'to': [{'address': 'bob@x.example', 'name': "
+      "'Bob'}, 3],"
+      "'cc': [{'address': 'carol@x.example'}, {'address': 'not an address'}], 'bcc': [{'address': "
+      "'dan@x.example'}]";
   auto sent = applyEmail("{'_id': 'S', 'acct_id': 'A', 'sent': true, " + people + "}", &data_);
   auto received = applyEmail("{'_id': 'R', 'acct_id': 'A', " + people + "}", &data_);
   ASSERT_TRUE(sent && received);
   commit();
 
   // Two e-mails of the same people: one sent (10 each) and one received (1 each).
-  for (const char* id : {"bob@x.example/Bob", "carol@x.example/carol@x.example", "dan@x.example/dan@x.example"}) {
+  for (const char* id :
+       {"bob@x.example/Bob", "carol@x.example/carol@x.example", "dan@x.example/dan@x.example"}) {
     auto contact = KSContact::fetch(id, &reader_);
     ASSERT_TRUE(contact) << id;
     EXPECT_EQ(contact->score(), 11) << id;
   }
   EXPECT_EQ(storedTo("S"), std::vector<std::string>{"bob@x.example/Bob"});
-  EXPECT_EQ(ids(reader_.ccContactsForEmail("S")), std::vector<std::string>{"carol@x.example/carol@x.example"});
+  EXPECT_EQ(ids(reader_.ccContactsForEmail("S")),
+            std::vector<std::string>{"carol@x.example/carol@x.example"});
   EXPECT_EQ(ids(reader_.bccContactsForEmail("S")), std::vector<std::string>{"dan@x.example/dan@x.example"});
   EXPECT_EQ(reader_.fetchEmail("S")->get_MFROMID(), "me@home.example/Me");
 
   // A second document with other people changes no link and no score.
   auto again = applyEmail(
-      "{'_id': 'S', 'acct_id': 'A', 'saved_at': 9, 'subject': 'Re', 'to': [{'address': 'eve@x.example'}]}", &data_);
+      "{'_id': 'S', 'acct_id': 'A', 'saved_at': 9, 'subject': 'Re', 'to': [{'address': 'eve@x.example'}]}",
+      &data_);
   ASSERT_EQ(again, sent);
   commit();
   reader_.reset();  // as the consumer center does after every commit
@@ -98,35 +105,42 @@ TEST_F(EmailTest, DeletingAnEmailRemovesItsLinks) {
 }
 
 TEST_F(EmailTest, ToJsonWritesFlagsAsNumbersAndRecipientsOnlyWhenThere) {
-  auto plain = applyEmail("{'_id': 'E', 'acct_id': 'A', 'read': true, 'p_id': 'I', 'subject': 'Hi'}", &memory_);
+  auto plain =
+      applyEmail("{'_id': 'E', 'acct_id': 'A', 'read': true, 'p_id': 'I', 'subject': 'Hi'}", &memory_);
   ASSERT_TRUE(plain);
-  EXPECT_EQ(dump(plain->toJson()),
-            R"({"_id":"E","acct_id":"A","conversation":"","created_at":0,"full_body":"","full_conversation":"",)"
-            R"("is_html":1,"p_id":"I","preview":"This message has no content.","read":1,"sent":0,"starred":0,)"
-            R"("subject":"Hi"})");
+  EXPECT_EQ(
+      dump(plain->toJson()),
+      R"({"_id":"E","acct_id":"A","conversation":"","created_at":0,"full_body":"","full_conversation":"",)"
+      R"("is_html":1,"p_id":"I","preview":"This message has no content.","read":1,"sent":0,"starred":0,)"
+      R"("subject":"Hi"})");
 
   auto withPeople = applyEmail(
       "{'_id': 'F', 'acct_id': 'A', 'from': {'address': 'Bob@X.example', 'name': 'Bob'},"
       " 'cc': [{'address': 'carol@x.example', 'name': 'Carol'}]}",
       &memory_);
   json_t* document = withPeople->toJson();
-  EXPECT_EQ(dump(json_incref(json_object_get(document, "from"))), R"({"address":"bob@x.example","name":"Bob"})");
-  EXPECT_EQ(dump(json_incref(json_object_get(document, "cc"))), R"([{"address":"carol@x.example","name":"Carol"}])");
+  EXPECT_EQ(dump(json_incref(json_object_get(document, "from"))),
+            R"({"address":"bob@x.example","name":"Bob"})");
+  EXPECT_EQ(dump(json_incref(json_object_get(document, "cc"))),
+            R"([{"address":"carol@x.example","name":"Carol"}])");
   EXPECT_EQ(json_object_get(document, "to"), nullptr);
   EXPECT_EQ(json_integer_value(json_object_get(document, "read")), 0);
   json_decref(document);
 }
 
 TEST_F(EmailTest, ChangesToJsonAlwaysNamesTheItem) {
-  auto email = applyEmail("{'_id': 'E', 'acct_id': 'A', 'p_id': 'I', 'starred': true, 'subject': 'S'}", &memory_);
+  auto email =
+      applyEmail("{'_id': 'E', 'acct_id': 'A', 'p_id': 'I', 'starred': true, 'subject': 'S'}", &memory_);
   EXPECT_EQ(dump(email->changesToJson({})), R"({"_id":"E","acct_id":"A","p_id":"I"})");
   EXPECT_EQ(dump(email->changesToJson({"starred", "read", "unknown"})),
             R"({"_id":"E","acct_id":"A","p_id":"I","read":0,"starred":1})");
 }
 
 TEST_F(EmailTest, AttachmentMarkersSetTheFlagForGood) {
-  for (const char* marker : {"<kestrun-attach id=1>", "<kestrun-img src=x>", "<a class=\\\"ks-hv-attachment-link\\\">"}) {
-    auto email = applyEmail(std::string("{'_id': 'E', 'acct_id': 'A', 'conversation': 'see ") + marker + "'}", &memory_);
+  for (const char* marker :
+       {"<kestrun-attach id=1>", "<kestrun-img src=x>", "<a class=\\\"ks-hv-attachment-link\\\">"}) {
+    auto email = applyEmail(std::string("{'_id': 'E', 'acct_id': 'A', 'conversation': 'see ") + marker + "'}",
+                            &memory_);
     ASSERT_TRUE(email) << marker;
     EXPECT_TRUE(email->get_HASATTACHMENTS()) << marker;
     json_t* later = doc("{'_id': 'E', 'conversation': 'no marker'}");
@@ -135,7 +149,8 @@ TEST_F(EmailTest, AttachmentMarkersSetTheFlagForGood) {
     EXPECT_TRUE(email->get_HASATTACHMENTS()) << marker;
     memory_.clearStore();
   }
-  auto plain = applyEmail("{'_id': 'E', 'acct_id': 'A', 'conversation': 'class=ks-hv-attachment-link'}", &memory_);
+  auto plain =
+      applyEmail("{'_id': 'E', 'acct_id': 'A', 'conversation': 'class=ks-hv-attachment-link'}", &memory_);
   EXPECT_FALSE(plain->get_HASATTACHMENTS());
 }
 
@@ -174,9 +189,10 @@ TEST_F(EmailTest, NewIncomingInboxEmail) {
       auto item = std::static_pointer_cast<KSItem>(memory_.createObject("KSITEM", "I"));
       item->setState(c.itemState);
     }
-    auto email = applyEmail(std::string("{'_id': 'E', 'acct_id': 'A', 'p_id': 'I', 'created_at': 7, 'sent': ") +
-                                (c.sent ? "true" : "false") + "}",
-                            &memory_);
+    auto email =
+        applyEmail(std::string("{'_id': 'E', 'acct_id': 'A', 'p_id': 'I', 'created_at': 7, 'sent': ") +
+                       (c.sent ? "true" : "false") + "}",
+                   &memory_);
     EXPECT_EQ(email->isNewIncomingInboxEmail(), c.expected) << c.name;
   }
   // An e-mail that is not new is never a new incoming one.
@@ -189,8 +205,8 @@ TEST_F(EmailTest, NewIncomingInboxEmail) {
 TEST_F(EmailTest, SendDocumentPreviewEndsOnACharacterWithinTheLimit) {
   // 99 ASCII bytes, then a three-byte character across the 100-byte limit.
   const std::string text = std::string(99, 'a') + "\xE2\x82\xAC tail";
-  json_t* document = KSEmail::makeSendDocument("E", "Subject", text, "", nullptr, nullptr, nullptr, nullptr, "A",
-                                               "<sig>", "I", libkestrun::EmailSendType::NewMessage);
+  json_t* document = KSEmail::makeSendDocument("E", "Subject", text, "", nullptr, nullptr, nullptr, nullptr,
+                                               "A", "<sig>", "I", libkestrun::EmailSendType::NewMessage);
   json_t* preview = json_object_get(document, "preview");
   ASSERT_TRUE(json_is_string(preview));
   EXPECT_EQ(std::string(json_string_value(preview)), std::string(99, 'a'));
@@ -216,8 +232,8 @@ TEST_F(EmailTest, SendDocumentPreviewWhenThereIsNoText) {
       {"", "<p>body</p>", EmailSendType::Reply, "body"},
   };
   for (const Case& c : cases) {
-    json_t* document = KSEmail::makeSendDocument("E", "S", c.conversation, c.fullBody, nullptr, nullptr, nullptr,
-                                                 nullptr, "A", "", "I", c.type);
+    json_t* document = KSEmail::makeSendDocument("E", "S", c.conversation, c.fullBody, nullptr, nullptr,
+                                                 nullptr, nullptr, "A", "", "I", c.type);
     EXPECT_EQ(std::string(json_string_value(json_object_get(document, "preview"))), c.preview)
         << c.conversation << "|" << c.fullBody;
     json_decref(document);
@@ -226,12 +242,13 @@ TEST_F(EmailTest, SendDocumentPreviewWhenThereIsNoText) {
 
 TEST_F(EmailTest, AppliedSendDocumentMakesASendingEmailWithItsRecipients) {
   json_t* sender = doc("{'address': 'me@home.example', 'name': 'Me'}");
-  json_t* document = KSEmail::makeSendDocument("E", "Subject", "<p>Hello</p>", "", sender,
-                                               doc("[{'address': 'bob@x.example', 'name': 'Bob'}]"), json_array(),
-                                               nullptr, "A", "", "I", libkestrun::EmailSendType::NewMessage);
+  json_t* document = KSEmail::makeSendDocument(
+      "E", "Subject", "<p>Hello</p>", "", sender, doc("[{'address': 'bob@x.example', 'name': 'Bob'}]"),
+      json_array(), nullptr, "A", "", "I", libkestrun::EmailSendType::NewMessage);
   json_decref(sender);
   EXPECT_EQ(json_object_get(document, "cc"), nullptr);
-  auto email = std::static_pointer_cast<KSEmail>(KestrunContext::applyServerDocument(document, "email", "_id", &data_));
+  auto email = std::static_pointer_cast<KSEmail>(
+      KestrunContext::applyServerDocument(document, "email", "_id", &data_));
   json_decref(document);
   ASSERT_TRUE(email);
   EXPECT_EQ(email->sendState(), EmailSendState::Sending);

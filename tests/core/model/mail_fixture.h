@@ -83,8 +83,8 @@ class MailTest : public DbContextTest {
   }
 
   static libkestrun::internal::Draft draft(const std::string& id, std::optional<std::string> itemID,
-                                           long long modifiedAt, libkestrun::internal::VectorClock::Entries version = {
-                                                                      {"D", 1}}) {
+                                           long long modifiedAt,
+                                           libkestrun::internal::VectorClock::Entries version = {{"D", 1}}) {
     libkestrun::internal::Draft d;
     d.set_draft_id(id);
     d.set_user_id("U");
