@@ -209,8 +209,17 @@ void KSItem::addDraft(const Draft& draft) {
   // A draft saved again is still the first message when it was the first.
   std::set<std::string> ids = row_.get_DRAFTIDS();
   const bool first = !threadHasEmails() && (ids.empty() || (ids.size() == 1 && ids.count(draftID) != 0));
+  // The cache may already hold the draft (read from the table, where the caller stored it): keep
+  // one copy, the given one, so that a later purge does not re-file a removed draft.
+  auto& cache = draftCache();
+  auto cached =
+      std::find_if(cache.begin(), cache.end(), [&](const Draft& d) { return d.get_draft_id() == draftID; });
+  if (cached != cache.end()) {
+    *cached = draft;
+  } else {
+    cache.push_back(draft);
+  }
   if (ids.count(draftID) == 0) {
-    draftCache().push_back(draft);
     ids.insert(draftID);
     row_.set_DRAFTIDS(std::move(ids));
     setThreadCount(threadCount() + 1);
