@@ -138,6 +138,10 @@ TEST_F(DraftsTest, NoItemWithoutAnAccountOrAStoredConversation) {
   accounts_->primary_account_id_for_address.reset();
   data_.updateItemForDraft(draft("N", std::nullopt, 1));
   data_.updateItemForDraft(draft("R", std::string("missing"), 1));
+  // An account that is not authenticated here refuses the item's document: no item either.
+  accounts_->primary_account_id_for_address = std::string("A");
+  accounts_->account_authenticated = false;
+  data_.updateItemForDraft(draft("M", std::nullopt, 1));
   commit();
   EXPECT_EQ(reader_.database().execScalar("SELECT COUNT(*) FROM KSITEM;"), 0);
 }
