@@ -54,6 +54,7 @@ class KSItemSetsTest : public kestrun_test::DbContextTest {
       storeEmail("E2", "in1", sent);
       storeEmail("E3", "deleted", sent);
       storeEmail("E4", "search", sent);
+      storeEmail("E5", "hidden", sent);
     });
   }
 };
@@ -127,8 +128,8 @@ TEST_F(KSItemSetsTest, PageBoundaries) {
       {"list", KSItem::listPageBoundary(0, "L1", c), 120},
       {"another list", KSItem::listPageBoundary(0, "L2", c), 0},
       {"archive", KSItem::archivePageBoundary(1, c), 130},
-      {"sent leaves out deleted items", KSItem::sentPageBoundary(0, c), 100},
-      {"sent past its end", KSItem::sentPageBoundary(1, c), 0},
+      {"sent leaves out state 6 (newer)", KSItem::sentPageBoundary(0, c), 100},
+      {"sent leaves out state 8 (older)", KSItem::sentPageBoundary(1, c), 0},
       {"auto-swiped", KSItem::autoSwipedPageBoundary(0, c), 130},
       {"drafts", KSItem::draftsPageBoundary(0, c), 600},
       {"drafts keep draft-only items", KSItem::draftsPageBoundary(1, c), 250},
