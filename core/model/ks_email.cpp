@@ -316,8 +316,12 @@ std::shared_ptr<KSContact> KSEmail::replyTo() {
 }
 
 std::shared_ptr<KSItem> KSEmail::parentItem() {
-  if (!parentItem_ && !get_PARENTITEMID().empty()) parentItem_ = context()->fetchItem(get_PARENTITEMID());
-  return parentItem_;
+  std::shared_ptr<KSItem> item = parentItem_.lock();
+  if (!item && !get_PARENTITEMID().empty()) {
+    item = context()->fetchItem(get_PARENTITEMID());
+    parentItem_ = item;
+  }
+  return item;
 }
 
 void KSEmail::addRecipient(Contacts list, const std::shared_ptr<KSContact>& contact) {

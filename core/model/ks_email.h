@@ -65,7 +65,8 @@ class KSEmail : public DBKestrunObject, public libkestrun::internal::Email {
   libkestrun::EmailSendState sendState() const { return get_SENDSTATE(); }
 
   // Relations. The recipient lists are read once (null while the e-mail has no id); the sender,
-  // reply-to and item are kept only once found, so a miss is asked again next time.
+  // reply-to and item are kept only once found, so a miss is asked again next time. The item is
+  // not owned: once nothing else holds it, it is fetched again.
   Contacts to();
   Contacts cc();
   Contacts bcc();
@@ -131,5 +132,6 @@ class KSEmail : public DBKestrunObject, public libkestrun::internal::Email {
   Contacts to_;
   std::shared_ptr<KSContact> from_;
   std::shared_ptr<KSContact> replyTo_;
-  std::shared_ptr<KSItem> parentItem_;
+  // Weak: the item keeps its e-mails, and a strong pointer back would keep both alive for good.
+  std::weak_ptr<KSItem> parentItem_;
 };

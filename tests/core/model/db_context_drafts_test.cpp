@@ -240,3 +240,27 @@ TEST_F(DraftsTest, TheFirstLoadFoldsInStoredEmailsAndDrafts) {
 
 }  // namespace
 }  // namespace kestrun_test
+
+namespace kestrun_test {
+namespace {
+
+TEST_F(DraftsTest, AConversationAndItsEmailsAreFreedOnceTheContextLetsGo) {
+  storeItem("I", 1);
+  storeEmail("E", "I");
+  std::weak_ptr<KSItem> item;
+  std::weak_ptr<KSEmail> email;
+  {
+    auto fetched = KSItem::fetch("I", &data_);
+    fetched->foldInEmailsOnce();
+    ASSERT_EQ(fetched->emails()->size(), 1u);
+    email = fetched->emails()->front();
+    ASSERT_EQ(email.lock()->parentItem(), fetched);
+    item = fetched;
+  }
+  data_.reset();
+  EXPECT_TRUE(item.expired());
+  EXPECT_TRUE(email.expired());
+}
+
+}  // namespace
+}  // namespace kestrun_test
