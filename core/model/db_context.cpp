@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
 #include "core/model/query_updater.h"
@@ -153,6 +154,8 @@ std::shared_ptr<KestrunObject> DBContext::objectForRow(const std::string& table,
     object = std::make_shared<KSItem>(this, query);
   } else if (table == "KSEMAIL") {
     object = std::make_shared<KSEmail>(this, query);
+  } else if (table == "KSCONTACT") {
+    object = std::make_shared<KSContact>(this, query);
   } else {
     return nullptr;
   }
@@ -217,6 +220,9 @@ template std::shared_ptr<KestrunObject> DBContext::fetchObject<KestrunObject>(co
                                                                               const std::string&);
 template KSObjects<KSItem> DBContext::fetchObjects<KSItem>(const std::string&, CppSQLite3Statement&);
 template KSObjects<KSEmail> DBContext::fetchObjects<KSEmail>(const std::string&, CppSQLite3Statement&);
+template std::shared_ptr<KSContact> DBContext::fetchObject<KSContact>(const std::string&, CppSQLite3Statement&,
+                                                                      const std::string&);
+template KSObjects<KSContact> DBContext::fetchObjects<KSContact>(const std::string&, CppSQLite3Statement&);
 template KSObjects<KestrunObject> DBContext::fetchObjects<KestrunObject>(const std::string&,
                                                                          CppSQLite3Statement&);
 template std::shared_ptr<KSItem> DBContext::fetch_through<KSItem>(const std::string&, const std::string&,

@@ -115,11 +115,32 @@ class DBContext : public KestrunContext {
   KSObjects<KSContact> contactForEmailAddress(const std::string& address) override;
   KSObjects<KSContact> contactsForEmailAddress(const std::string& address) override;
 
-  // Conversation rows and drafts: built with the draft operations, which come later; until then
-  // they answer null.
+  // --- Drafts (db_context_drafts.cpp) ---
+  // Conversation rows of an item (its drafts and e-mails) and of one stored draft, in
+  // conversation order; the drafts of an item in that order. Never null.
   std::shared_ptr<std::vector<KSConvoItem>> convoItemsForItem(const std::string& itemID) override;
   std::shared_ptr<std::vector<Draft>> draftsForItem(const std::string& itemID) override;
   std::shared_ptr<std::vector<KSConvoItem>> convoItemsForDraft(const std::string& draftID) override;
+  // The saves decide by version. A local draft is written only over an older version (or none);
+  // a server draft over anything but a newer version, so that the server's copy of a concurrent
+  // edit wins. True when written.
+  void remove(const Draft& draft) override;
+  bool save(const Draft& draft) override;
+  bool save_from_server(const Draft& draft) override;
+  // The stored row; the object cache is not consulted.
+  std::optional<Draft> fetchDraft(const std::string& draftID) override;
+  bool draftExists(const std::string& draftID);
+  // Direct writes, outside the pending set and any commit; true when a row was written or deleted.
+  bool updateOrInsertDraft(const Draft& draft);
+  bool removeDraftRow(const Draft& draft);
+  bool removeDraftsForUser(const std::string& userID);
+  // Finds the draft's conversation item (for a new message its own item "draft_item_" + draft id,
+  // made when missing in the account of the sender's address) and folds the draft into it. The
+  // caller queues the draft itself.
+  void updateItemForDraft(const Draft& draft);
+  // Queues the stored draft for deletion and takes it out of its item; a new message's own item
+  // is purged with it.
+  void removeDraft(const std::string& draftID);
 
   // KSEMAIL and the recipient links.
   bool emailExists(const std::string& id) override;

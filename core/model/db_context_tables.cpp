@@ -71,26 +71,26 @@ void DBContext::insertContact(const LocalContact& row) { write(contactQuery_.ins
 void DBContext::updateContact(const LocalContact& row) { write(contactQuery_.update_stmt, row); }
 void DBContext::removeContact(const std::string& id) { contactQuery_.remove(id); }
 std::shared_ptr<KSContact> DBContext::fetchContact(const std::string& id) {
-  return fetchClasslessObject<KSContact>("KSCONTACT", sql(DbSql::FetchContact), id);
+  return fetchObject<KSContact>("KSCONTACT", sql(DbSql::FetchContact), id);
 }
 KSObjects<KSContact> DBContext::contactForEmailAddress(const std::string& address) {
-  return fetchClassless<KSContact>("KSCONTACT", bind_values(sql(DbSql::ContactForEmailAddress), address));
+  return fetchObjects<KSContact>("KSCONTACT", bind_values(sql(DbSql::ContactForEmailAddress), address));
 }
 KSObjects<KSContact> DBContext::contactsForEmailAddress(const std::string& address) {
-  return fetchClassless<KSContact>("KSCONTACT", bind_values(sql(DbSql::ContactsForEmailAddress), address));
+  return fetchObjects<KSContact>("KSCONTACT", bind_values(sql(DbSql::ContactsForEmailAddress), address));
 }
 KSObjects<KSContact> DBContext::priorityContacts() {
-  return fetchClassless<KSContact>("KSCONTACT", sql(DbSql::PriorityContacts));
+  return fetchObjects<KSContact>("KSCONTACT", sql(DbSql::PriorityContacts));
 }
 KSObjects<KSContact> DBContext::nonPriorityContactsMatching(const std::string& text) {
   const std::string pattern = like_pattern(text);
-  return fetchClassless<KSContact>("KSCONTACT",
+  return fetchObjects<KSContact>("KSCONTACT",
                                    bind_values(sql(DbSql::NonPriorityContactsMatching), pattern, pattern));
 }
 KSObjects<KSContact> DBContext::contactsMatching(const std::string& text) {
   const std::string pattern = like_pattern(text);
   std::lock_guard<std::mutex> lock(mutex_);
-  return fetchClassless<KSContact>("KSCONTACT", bind_values(sql(DbSql::ContactsMatching), pattern, pattern));
+  return fetchObjects<KSContact>("KSCONTACT", bind_values(sql(DbSql::ContactsMatching), pattern, pattern));
 }
 KSQueryRows DBContext::contactsMatchingQuery(const std::string& text) {
   const std::string pattern = like_pattern(text);
@@ -98,22 +98,22 @@ KSQueryRows DBContext::contactsMatchingQuery(const std::string& text) {
                                      bind_values(sql(DbSql::ContactsMatching), pattern, pattern));
 }
 KSObjects<KSContact> DBContext::contactsByScore() {
-  return fetchClassless<KSContact>("KSCONTACT", sql(DbSql::ContactsByScore));
+  return fetchObjects<KSContact>("KSCONTACT", sql(DbSql::ContactsByScore));
 }
 KSQueryRows DBContext::contactsByScoreQuery() {
   return fetchObjects<KestrunObject>("KSCONTACT", sql(DbSql::ContactsByScore));
 }
 KSObjects<KSContact> DBContext::toContactsForEmail(const std::string& emailID) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return fetchClassless<KSContact>("KSCONTACT", bind_values(sql(DbSql::ToContactsForEmail), emailID));
+  return fetchObjects<KSContact>("KSCONTACT", bind_values(sql(DbSql::ToContactsForEmail), emailID));
 }
 KSObjects<KSContact> DBContext::ccContactsForEmail(const std::string& emailID) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return fetchClassless<KSContact>("KSCONTACT", bind_values(sql(DbSql::CcContactsForEmail), emailID));
+  return fetchObjects<KSContact>("KSCONTACT", bind_values(sql(DbSql::CcContactsForEmail), emailID));
 }
 KSObjects<KSContact> DBContext::bccContactsForEmail(const std::string& emailID) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return fetchClassless<KSContact>("KSCONTACT", bind_values(sql(DbSql::BccContactsForEmail), emailID));
+  return fetchObjects<KSContact>("KSCONTACT", bind_values(sql(DbSql::BccContactsForEmail), emailID));
 }
 
 KSObjects<KSEmail> DBContext::emailsWithBccContact(const std::string& contactID) {
@@ -132,13 +132,6 @@ KSObjects<KSEmail> DBContext::emailsWithReplyToContact(const std::string& contac
   return fetchObjects<KSEmail>("KSEMAIL", bind_values(sql(DbSql::EmailsWithReplyToContact), contactID));
 }
 
-std::shared_ptr<std::vector<KSConvoItem>> DBContext::convoItemsForItem(const std::string&) { return nullptr; }
-std::shared_ptr<std::vector<KestrunContext::Draft>> DBContext::draftsForItem(const std::string&) {
-  return nullptr;
-}
-std::shared_ptr<std::vector<KSConvoItem>> DBContext::convoItemsForDraft(const std::string&) {
-  return nullptr;
-}
 
 void DBContext::insertEmail(const Email& row) { write(emailQuery_.insert_stmt, row); }
 void DBContext::updateEmail(const Email& row) { write(emailQuery_.update_stmt, row); }

@@ -18,6 +18,7 @@
 #include "core/store/draft.h"
 #include "core/store/item_record.h"
 #include "core/store/model_enums.h"
+#include "jsonette/json.h"
 
 class DBContext;
 
@@ -228,6 +229,53 @@ class KSItem : public DBKestrunObject {
   // `withEmails` the e-mails are copied too and become the copy's e-mails, in order.
   std::shared_ptr<KSItem> copyToContext(const std::string& searchID, KestrunContext* target, bool withEmails);
 
+  // --- Conversation summary (ks_item_summary.cpp) ---
+  // The thread columns follow the e-mails and drafts folded in: counts, read and starred state,
+  // attachment and unsent markers, preview, participants (THREADSENDERS and THREADRECEIVERS, JSON
+  // objects keyed by address) and AGGREGATECONVO. Byte cuts end on a character boundary; the
+  // unread and starred counts never go below 0 and THREADREAD and THREADSTARRED follow them.
+  // "is_original_participant" marks the people of the conversation's first e-mail or draft.
+  void addEmail(const std::shared_ptr<KSEmail>& email);
+  // After the e-mail's read, starred or send state changed (read from its changed flags).
+  void updateThreadFromEmail(const KSEmail& email);
+  void addDraft(const libkestrun::internal::Draft& draft);
+  // Nothing unless the draft cache holds the draft.
+  void removeDraft(const std::string& draftID);
+  // The first application of the item's document folds in what is stored of the conversation.
+  void foldInEmailsOnce();
+  void foldInDraftsOnce();
+
+  std::string threadSubject() const;
+  std::string previewText() const;
+  bool shouldShowBanner() const;
+  // {"name", "address"} of the first message's sender, or null; a new reference.
+  json_t* originalSender() const;
+  // The first message's receivers as an array of {"name", "address"}; a new reference.
+  json_t* originalRecipients() const;
+  // Senders, then receivers (a receiver replaces a sender of the same address); a new reference.
+  json_t* allParticipants() const;
+  // THREADSENDERS and THREADRECEIVERS parsed; null when empty or not a JSON object.
+  json_t* threadSendersJson() const;
+  json_t* threadReceiversJson() const;
+  // {address: participant} of a draft's address.
+  static jsonette::Json participantJson(const libkestrun::internal::EmailName& name, int64_t sentAt, bool first);
+
+  // Local search: the searched text, and a score of the terms' occurrences and the recency.
+  void populateSearchContentsInMemoryProperties();
+  void scoreItemForSearchTerms(const std::vector<std::string>& terms);
+  const std::string& searchContents() const { return searchContents_; }
+  int32_t searchMatchScore() const { return searchMatchScore_; }
+  // Non-overlapping, case-sensitive occurrences of `term` in `text`.
+  static int countOccurrences(const std::string& text, const std::string& term);
+
+  // The item of an e-mail from a cloud search: found, or built as a search-only item, with the
+  // e-mail folded in.
+  static std::shared_ptr<KSItem> itemForSearchEmail(const std::shared_ptr<KSEmail>& email,
+                                                    const std::string& searchID, KestrunContext* context);
+  // Deletes the item and its e-mails (with their attachment files). Unless `keepDrafts`, each
+  // draft survives as a new message under its own draft-only item and is sent to the server.
+  static void purge(const std::shared_ptr<KSItem>& item, KestrunContext* context, bool keepDrafts);
+
  private:
   void registerChangeListener();
   // Finishing steps of a document (ks_item_document.cpp).
@@ -244,4 +292,19 @@ class KSItem : public DBKestrunObject {
   std::shared_ptr<KSAccountList> accountList_;
   std::shared_ptr<KSList> list_;
   std::shared_ptr<KSAutoSwipe> autoSwipe_;
+  // Summary state (ks_item_summary.cpp).
+  void updatePreviewFromEmail(const KSEmail& email);
+  void updatePreviewFromDraft(const libkestrun::internal::Draft& draft);
+  void updateParticipantsFromEmail(KSEmail& email, bool first);
+  void updateParticipantsFromDraft(const libkestrun::internal::Draft& draft, bool first);
+  bool isFirstMessage() const { return !threadHasEmails() && row_.get_DRAFTIDS().empty(); }
+  std::vector<std::shared_ptr<KSEmail>>& emailCache();
+  std::vector<libkestrun::internal::Draft>& draftCache();
+
+  std::string searchContents_;
+  int32_t searchMatchScore_ = 0;
+  std::string searchSubject_;
+  std::string searchAggregate_;
+  std::string searchSenders_;
+  std::string searchReceivers_;
 };

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
 #include "core/model/query_updater.h"
@@ -90,6 +91,10 @@ std::shared_ptr<KestrunObject> MemoryContext::createObject(const std::string& ta
     auto email = std::make_shared<KSEmail>(this);
     email->set_EMAILID(id);
     object = email;
+  } else if (table == "KSCONTACT") {
+    auto contact = std::make_shared<KSContact>(this);
+    contact->setContactID(id);
+    object = contact;
   } else {
     return nullptr;
   }
@@ -104,10 +109,12 @@ bool MemoryContext::itemExists(const std::string& id) { return stored("KSITEM", 
 bool MemoryContext::listExists(const std::string& id) { return stored("KSLIST", id); }
 bool MemoryContext::autoSwipeExists(const std::string& id) { return stored("KSAUTOSWIPE", id); }
 
-// No object of the list, account-list, contact or auto-swipe tables can be created here yet, so
-// their fetches find nothing.
+// No object of the list, account-list or auto-swipe tables can be created here yet, so their
+// fetches find nothing.
 std::shared_ptr<KSAccountList> MemoryContext::fetchAccountList(const std::string&) { return nullptr; }
-std::shared_ptr<KSContact> MemoryContext::fetchContact(const std::string&) { return nullptr; }
+std::shared_ptr<KSContact> MemoryContext::fetchContact(const std::string& id) {
+  return fetchObject<KSContact>("KSCONTACT", id);
+}
 std::shared_ptr<KSEmail> MemoryContext::fetchEmail(const std::string& id) {
   return fetchObject<KSEmail>("KSEMAIL", id);
 }
