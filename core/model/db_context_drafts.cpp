@@ -17,26 +17,6 @@ using libkestrun::internal::DraftAttr;
 
 const char kDraftItemPrefix[] = "draft_item_";
 
-// The "item" document of a new message's own item: archived, so that it shows only among the
-// drafts. Null without an account.
-json_t* draft_item_document(const std::string& itemID, const std::string& subject,
-                            const std::string& accountID) {
-  if (accountID.empty()) return nullptr;
-  const int64_t now = libkestrun::Utility::now_ms();
-  json_t* document = json_object();
-  json_object_set_new(document, "_id", json_stringn(itemID.data(), itemID.size()));
-  json_object_set_new(document, "created_at", json_integer(now));
-  if (json_t* text = json_stringn(subject.data(), subject.size()))
-    json_object_set_new(document, "subject", text);
-  json_object_set_new(document, "acct_id", json_stringn(accountID.data(), accountID.size()));
-  json_object_set_new(document, "state",
-                      json_integer(static_cast<json_int_t>(libkestrun::ItemState::Archive)));
-  json_object_set_new(document, "type", json_integer(static_cast<json_int_t>(libkestrun::ItemType::Default)));
-  json_object_set_new(document, "modified_at", json_integer(now));
-  json_object_set_new(document, "loadedOnce", json_true());
-  return document;
-}
-
 }  // namespace
 
 std::shared_ptr<std::vector<Draft>> DBContext::draftsForItem(const std::string& itemID) {
@@ -107,13 +87,12 @@ void DBContext::updateItemForDraft(const Draft& draft) {
     if (!accountID) return;
     item = fetch_through<KSItem>("KSITEM", key, itemQuery_);
     if (!item) {
-      json_t* document = draft_item_document(key, draft.get_subject(), *accountID);
+      json_t* document = KSItem::makeDocument(key, draft.get_subject(), *accountID);
       item = std::static_pointer_cast<KSItem>(applyServerDocument(document, "item", "_id", this));
       if (document != nullptr) json_decref(document);
       // No item to fold the draft into (no account, or a refused document): the draft is still
       // saved by the commit, it only shows under no item.
       if (!item) return;
-      item->setItemID(key);
     }
     item->setAccountID(*accountID);
     item->setSubject(draft.get_subject());

@@ -6,7 +6,6 @@
 #include "core/model/kestrun_context.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
-#include "core/services/attachment_manager.h"
 #include "core/services/counts_manager.h"
 #include "core/services/offline_manager.h"
 
@@ -118,19 +117,13 @@ void KSItem::updateCountsForStateChange(bool isNew) {
 
 void KSItem::purgeIfDeletedForGood() {
   std::shared_ptr<KestrunObject> self = weak_from_this().lock();
-  if (!self) return;
-  if (auto mails = emails()) {
-    for (const auto& email : *mails) {
-      libkestrun::attachment_manager_remove_attachments_for_email(email->id(), email->accountID());
-      context()->deleteObject(email);
-    }
-  }
-  context()->deleteObject(self);
+  if (self) purge(std::static_pointer_cast<KSItem>(self), context(), false);
 }
 
 void KSItem::finishServerDocument(json_t* document) {
   if (!isPersistent(context())) return;
   const bool isNew = isInserted();
+  foldInEmailsOnce();
   readDeferralData(document);
   updateCountsForStateChange(isNew);
   readSyncData(document);
@@ -140,6 +133,7 @@ void KSItem::finishServerDocument(json_t* document) {
     purgeIfDeletedForGood();
     return;
   }
+  foldInDraftsOnce();
   if (!loadedOnce()) setLoadedOnce(true);
 }
 
