@@ -14,8 +14,6 @@ namespace {
 
 ProcessInstance<SnoozeTimeCalculator> instance;
 
-constexpr int64_t kDay = 86400;
-constexpr int64_t kTwentyEightDays = 28 * kDay;
 constexpr int64_t kLastSecondBeforeAYear = 31535999;
 constexpr int64_t kLastSecondBeforeTwoYears = 63071999;
 
@@ -39,8 +37,8 @@ int64_t localDay(const std::tm& local) {
 }
 
 // The weekday `target` lies after `weekday`, 1 to 7 days ahead (a week ahead on the day itself).
-int64_t daysUntilWeekday(int target, int weekday) {
-  const int64_t days = ((target - weekday) % 7 + 7) % 7;
+int daysUntilWeekday(int target, int weekday) {
+  const int days = ((target - weekday) % 7 + 7) % 7;
   return days == 0 ? 7 : days;
 }
 
@@ -60,8 +58,11 @@ int64_t SnoozeTimeCalculator::atTimeOfDay(std::tm local, const std::tm& at) {
   return seconds == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(seconds);
 }
 
-int64_t SnoozeTimeCalculator::daysLaterAt(int64_t seconds, int64_t days, const std::tm& at) {
-  return atTimeOfDay(localTime(seconds + days * kDay), at);
+int64_t SnoozeTimeCalculator::daysLaterAt(std::tm local, int days, const std::tm& at) {
+  // Counted on the calendar, not as 86,400 seconds: near midnight a day of 23 or 25 hours would
+  // otherwise skip the target day or land on the day before it. mktime carries the day over.
+  local.tm_mday += days;
+  return atTimeOfDay(local, at);
 }
 
 bool SnoozeTimeCalculator::isWeekendDay(int weekday) const {
@@ -88,19 +89,19 @@ int64_t SnoozeTimeCalculator::remindTimeSecondsForSnoozeType(SnoozeType type, in
       return now + 3600LL * prefs_->getHoursForLaterToday();
     case SnoozeType::ThisEvening: {
       const std::tm end = prefs_->getWorkdayEnd();
-      return notPast(today, end) ? atTimeOfDay(today, end) : daysLaterAt(now, 1, end);
+      return notPast(today, end) ? atTimeOfDay(today, end) : daysLaterAt(today, 1, end);
     }
     case SnoozeType::Tomorrow: {
       // Before 03:00 the night still belongs to the previous day, so "tomorrow" is today.
-      const std::tm day = localTime(today.tm_hour >= 3 ? now + kDay : now);
-      return atTimeOfDay(day,
-                         isWeekendDay(day.tm_wday) ? prefs_->getWeekendStart() : prefs_->getWeekdayStart());
+      const int days = today.tm_hour >= 3 ? 1 : 0;
+      const bool weekend = isWeekendDay((today.tm_wday + days) % 7);
+      return daysLaterAt(today, days, weekend ? prefs_->getWeekendStart() : prefs_->getWeekdayStart());
     }
     case SnoozeType::ThisWeekend:
-      return daysLaterAt(now, daysUntilWeekday(prefs_->getWeekendStartDay(), today.tm_wday),
+      return daysLaterAt(today, daysUntilWeekday(prefs_->getWeekendStartDay(), today.tm_wday),
                          prefs_->getWeekendStart());
     case SnoozeType::NextWeek:
-      return daysLaterAt(now, daysUntilWeekday(prefs_->getWorkWeekStartDay(), today.tm_wday),
+      return daysLaterAt(today, daysUntilWeekday(prefs_->getWorkWeekStartDay(), today.tm_wday),
                          prefs_->getWeekdayStart());
     case SnoozeType::InAMonth:
       return monthsLater(today, 1);

@@ -57,8 +57,8 @@ class SnoozeTimeCalculator {
   bool isWeekendDay(int weekday) const;
   // The local calendar time `local` at the hour and minute of `at`, or 0 when it has none.
   static int64_t atTimeOfDay(std::tm local, const std::tm& at);
-  // Local time of the instant `days` whole days after `seconds`, at the hour and minute of `at`.
-  static int64_t daysLaterAt(int64_t seconds, int64_t days, const std::tm& at);
+  // The calendar day `days` after `local`'s, at the hour and minute of `at`.
+  static int64_t daysLaterAt(std::tm local, int days, const std::tm& at);
   // The same calendar time `months` later, at the weekend start time when `local` is a weekend
   // day, else at the work day start time.
   int64_t monthsLater(std::tm local, int months) const;

@@ -318,9 +318,14 @@ int CountsManager::totalAutoSwipeCount() {
 int CountsManager::roundToSignificantDigits(int value, int digits) {
   if (value == 0) return 0;
   const int exponent = static_cast<int>(std::ceil(std::log10(std::fabs(static_cast<double>(value)))));
-  const double factor = std::pow(10.0, digits - exponent);
-  const double rounded = std::round(value * factor);  // halves away from zero
-  return static_cast<int>(rounded / factor);
+  if (exponent <= digits) return value;
+  // The dropped digits are rounded off in integers: dividing by an inexact negative power of ten
+  // and truncating turns 1,000,001 into 999,999.
+  int64_t unit = 1;
+  for (int i = digits; i < exponent; ++i) unit *= 10;
+  const int64_t magnitude = std::llabs(static_cast<int64_t>(value));
+  const int64_t rounded = (magnitude + unit / 2) / unit * unit;  // halves away from zero
+  return static_cast<int>(value < 0 ? -rounded : rounded);
 }
 
 namespace {

@@ -103,6 +103,27 @@ TEST_F(SnoozeTimeCalculatorTest, RemindTimesFollowTheDefaultWorkingHours) {
        SnoozeType::ThisEvening,
        {2023, 3, 12, 1, 30, 0},
        {2023, 3, 12, 18, 0, 0}},
+      // Near midnight a day of 23 or 25 hours must not skip or repeat a calendar day.
+      {"tomorrow late on the eve of the spring change",
+       kNewYork,
+       SnoozeType::Tomorrow,
+       {2023, 3, 11, 23, 30, 0},
+       {2023, 3, 12, 10, 0, 0}},
+      {"this weekend late on the Saturday before the change",
+       kNewYork,
+       SnoozeType::ThisWeekend,
+       {2023, 3, 11, 23, 30, 0},
+       {2023, 3, 18, 10, 0, 0}},
+      {"this evening late on the eve of the spring change",
+       kNewYork,
+       SnoozeType::ThisEvening,
+       {2023, 3, 11, 23, 30, 0},
+       {2023, 3, 12, 18, 0, 0}},
+      {"next week early on the day of the autumn change",
+       kNewYork,
+       SnoozeType::NextWeek,
+       {2023, 11, 5, 0, 30, 0},
+       {2023, 11, 6, 8, 0, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

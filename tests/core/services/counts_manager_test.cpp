@@ -40,6 +40,12 @@ TEST(CountsRounding, TwoSignificantDigitsHalvesAwayFromZero) {
       {1234, 1200}, {1250, 1300}, {-1234, -1200}, {-1250, -1300}, {7, 7},     {15, 15}};
   for (auto [value, rounded] : cases)
     EXPECT_EQ(CountsManager::roundToSignificantDigits(value, 2), rounded) << value;
+
+  // Past a million the rounded count must not fall below the power of ten it starts from.
+  const std::pair<int, int> large[] = {
+      {1000001, 1000000}, {1049999, 1000000}, {-1000001, -1000000}, {2147483647, 2100000000}};
+  for (auto [value, rounded] : large)
+    EXPECT_EQ(CountsManager::roundToSignificantDigits(value, 2), rounded) << value;
 }
 
 TEST_F(CountsManagerTest, AStatusDocumentSetsTheCountsItCarries) {
