@@ -1,9 +1,14 @@
 // The database context's view fetchers, item searches and saved-time lists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/model/item_orderings.h"
 #include "db_fixture.h"
 
 namespace {
@@ -90,6 +95,86 @@ TEST_F(DbContextQueriesTest, SentItemsComeOnceHoweverManyOfTheirEmailsWereSent) 
   });
   EXPECT_EQ(ids(data_.sentItemsSinceQuery(0)), Ids{"I1"});
   EXPECT_EQ(ids(data_.emailsForItemByDateQuery("I1")).size(), 3u);
+}
+
+// A live query walks the old and the new rows with its ordering, so each fetch must return its
+// rows in exactly that order, ties included: otherwise rows that kept their place come back as
+// moves. Each place holds two pairs of items with equal sort keys, one pair stored in id order
+// and one against it, and thread times that run against the modification times.
+TEST_F(DbContextQueriesTest, ViewFetchersReturnRowsInTheirQueryOrdering) {
+  using Rows = KSQueryRows;
+  using Ordering =
+      std::function<bool(const std::shared_ptr<KestrunObject>&, const std::shared_ptr<KestrunObject>&)>;
+  struct Case {
+    const char* place;
+    std::function<void(Item&)> set;
+    std::function<Rows(DBContext&)> fetch;
+    Ordering ordering;
+  };
+  const Ordering byTime = KSItem::ModifiedAtDesc();
+  const std::vector<Case> cases = {
+      {"inbox", [](Item&) {}, [](DBContext& c) { return c.inboxItemsSinceQuery(0); }, byTime},
+      {"account", [](Item& r) { r.set_ACCOUNTID("B"); },
+       [](DBContext& c) { return c.inboxItemsSinceForAccountQuery(0, "B"); }, byTime},
+      {"archive", [](Item& r) { r.set_STATE(ItemState::Archive); },
+       [](DBContext& c) { return c.archiveItemsSinceQuery(0); }, byTime},
+      {"list",
+       [](Item& r) {
+         r.set_STATE(ItemState::List);
+         r.set_MLISTID("L1");
+       },
+       [](DBContext& c) { return c.listItemsSinceQuery(0, "L1"); }, byTime},
+      {"lists", [](Item& r) { r.set_STATE(ItemState::List); },
+       [](DBContext& c) { return c.listItemsSinceQuery(0, ""); }, byTime},
+      {"sent", [](Item& r) { r.set_STATE(ItemState::Archive); },
+       [](DBContext& c) { return c.sentItemsSinceQuery(0); }, byTime},
+      {"swiped",
+       [](Item& r) {
+         r.set_AUTOSWIPESTATE(libkestrun::AutoSwipeRuleState::Active);
+         r.set_EMAILCOUNT(1);
+       },
+       [](DBContext& c) { return c.autoSwipedItemsSinceQuery(0); }, byTime},
+      {"drafts", [](Item& r) { r.set_DRAFTIDS({"D"}); },
+       [](DBContext& c) { return c.itemsWithDraftsSinceQuery(0); }, byTime},
+      {"trash",
+       [](Item& r) {
+         r.set_STATE(ItemState::Trash);
+         r.set_EMAILCOUNT(1);
+       },
+       [](DBContext& c) { return c.trashItemsQuery(); }, byTime},
+      {"spam",
+       [](Item& r) {
+         r.set_STATE(ItemState::Spam);
+         r.set_EMAILCOUNT(1);
+       },
+       [](DBContext& c) { return c.spamItemsQuery(); }, byTime},
+      {"later", [](Item& r) { r.set_STATE(ItemState::Later); },
+       [](DBContext& c) { return c.laterItemsQuery(); }, KSItem::DeferralOrdering()},
+  };
+  inTransaction([&] {
+    for (const Case& test : cases) {
+      const std::string place = test.place;
+      // Stored b before a (against id order) and c before d (in id order), so that a scan that
+      // keeps either storage order on ties breaks one of the pairs.
+      for (const auto& [suffix, time] :
+           std::vector<std::pair<std::string, int64_t>>{{"b", 20}, {"a", 20}, {"c", 10}, {"d", 10}}) {
+        const std::string id = place + "-" + suffix;
+        storeItem(id, time, [&, time = time](Item& r) {
+          r.set_THREADTIMESTAMP(100 - time);
+          r.set_REMINDAT(time);
+          test.set(r);
+        });
+        if (place == "sent") storeEmail(id + "-e", id, [](Email& e) { e.set_SENT(true); });
+      }
+    }
+  });
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.place);
+    const Rows rows = test.fetch(data_);
+    ASSERT_GE(rows->size(), 4u);
+    EXPECT_TRUE(std::is_sorted(rows->begin(), rows->end(), test.ordering))
+        << testing::PrintToString(ids(rows));
+  }
 }
 
 TEST_F(DbContextQueriesTest, SavedTimeListsStopAtTheirLimit) {
