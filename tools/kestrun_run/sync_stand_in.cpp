@@ -61,7 +61,13 @@ SyncStandIn::SyncStandIn(const std::string& address, std::chrono::milliseconds d
     client_->on_write_error = [closed](brelt::Error) { closed(); };
     client_->connect();
   });
-  wait([this] { return connected_; }, "the TLS handshake with " + address);
+  try {
+    wait([this] { return connected_; }, "the TLS handshake with " + address);
+  } catch (...) {
+    // No destructor runs for a constructor that throws; the client must still go on its thread.
+    thread_.post_sync([&] { client_.reset(); });
+    throw;
+  }
 }
 
 SyncStandIn::~SyncStandIn() {
