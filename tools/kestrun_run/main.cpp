@@ -1,50 +1,64 @@
 // `make run`: runs, end to end, as much of the core as has been built so far, and says plainly
 // what cannot run yet. State lives in the directory given as the first argument, so a second
 // run shows what the first one left behind; the second argument is the address of the local sync
-// server that scripts/run started, when there is one.
+// server that scripts/run started, when there is one. Without a server (or when it cannot be
+// reached) the program writes a few sample conversations through the model instead.
+//
+// Every wait is bounded; a server that stops answering ends the program with an error and a
+// non-zero exit status.
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "brelt/semaphore.h"
 #include "brelt/uv_thread.h"
+#include "core/data/consumer_center.h"
+#include "core/data/data_center.h"
 #include "core/foundation/defaults.h"
+#include "core/foundation/notification_center.h"
 #include "core/foundation/posix_file_utility.h"
 #include "core/foundation/utility.h"
-#include "core/store/db_schema.h"
-#include "core/store/item_record.h"
-#include "core/store/query_builder.h"
-#include "core/store/sqlite_query.h"
+#include "core/locales/texts.h"
+#include "core/model/db_context.h"
+#include "core/model/item_orderings.h"
+#include "core/model/ks_item.h"
+#include "core/model/query_observer.h"
+#include "core/model/query_updater.h"
+#include "platform/localization/localization.h"
+#include "sync_run.h"
 
 namespace {
 
 using libkestrun::ItemState;
-using libkestrun::internal::Item;
-using libkestrun::internal::ItemAttr;
+using Object = std::shared_ptr<KestrunObject>;
+using Results = std::vector<std::string>;
 
 const char kRunCountKey[] = "kestrun.run.count";
+const std::chrono::seconds kDeadline(10);
+const size_t kRowsShown = 8;
 
 struct Sample {
   const char* id;
   const char* subject;
   const char* preview;
-  const char* senders;
   ItemState state;
   int minutes_ago;
   bool read;
 };
 
 const Sample kSamples[] = {
-    {"S1", "Quarterly planning", "Agenda attached for Thursday's review", "Ada Byron", ItemState::Inbox, 12,
-     false},
-    {"S2", "Your flight on Friday", "Check-in opens 24 hours before departure", "Skyways", ItemState::Inbox,
-     95, true},
-    {"S3", "Re: lunch?", "Sounds good, see you at noon", "Grace, Alan", ItemState::Inbox, 240, false},
-    {"S4", "Receipt #4411", "Thanks for your order", "Shop", ItemState::Archive, 600, true},
-    {"S5", "Newsletter", "This week in gardening", "Garden Club", ItemState::Trash, 900, true},
+    {"S1", "Quarterly planning", "Agenda attached for Thursday's review", ItemState::Inbox, 12, false},
+    {"S2", "Your flight on Friday", "Check-in opens 24 hours before departure", ItemState::Inbox, 95, true},
+    {"S3", "Re: lunch?", "Sounds good, see you at noon", ItemState::Inbox, 240, false},
+    {"S4", "Receipt #4411", "Thanks for your order", ItemState::Archive, 600, true},
+    {"S5", "Newsletter", "This week in gardening", ItemState::Trash, 900, true},
 };
 
 void show_core_thread(brelt::UvThread& core) {
@@ -74,43 +88,127 @@ std::string key_value_store(libkestrun::Defaults& defaults, int& run) {
   return key;
 }
 
-void fill_and_show_inbox(const std::string& name, const std::string& key, bool first_run) {
-  CppSQLite3DB db;
-  db.open(name.c_str());
-  libkestrun::SqlSchema::set_key(db, key);
-  const long long now = libkestrun::Utility::now_ms();
-  if (first_run) {
-    libkestrun::internal::SqliteQuery<Item> items(db);
-    db.execDML("BEGIN;");
+void show_locale() {
+  namespace text = libkestrun::text;
+  Localization& l10n = Localization::instance();
+  std::printf("locale: table \"%s\" of %zu; folders:", l10n.get_current_locale().c_str(),
+              l10n.locales().size());
+  for (const char* folder : {text::kInbox, text::kLater, text::kArchive, text::kTrash}) {
+    std::printf(" \"%s\"", LOCALIZED_STRING(folder, "A folder name").c_str());
+  }
+  std::printf("; plural:");
+  for (int count : {1, 3}) {
+    const std::string form = PLURALIZED_STRING(text::kUnsentMessage, text::kUnsentMessages,
+                                               "Unsent e-mails of a conversation", count);
+    std::vector<char> line(form.size() + 16);
+    std::snprintf(line.data(), line.size(), form.c_str(), count);
+    std::printf(" \"%s\"", line.data());
+  }
+  std::printf("\n");
+}
+
+// Writes the sample conversations through the model, once per database.
+void write_samples() {
+  KestrunDataCenter::performSyncDataTask([](Results&, DBContext& context) {
+    if (context.itemExists(kSamples[0].id)) return;
+    const int64_t now = libkestrun::Utility::now_ms();
     for (const Sample& s : kSamples) {
-      Item item;
-      item.set_ITEMID(s.id);
-      item.set_ACCOUNTID("sample-account");
-      item.set_SUBJECT(s.subject);
-      item.set_THREADPREVIEW(s.preview);
-      item.set_THREADSENDERS(s.senders);
-      item.set_STATE(s.state);
-      item.set_THREADREAD(s.read);
-      item.set_EMAILCOUNT(1);
-      item.set_MODIFIEDAT(now - s.minutes_ago * 60000LL);
-      item.set_THREADTIMESTAMP(now - s.minutes_ago * 60000LL);
-      items.update_or_insert(item);
+      auto item = std::static_pointer_cast<KSItem>(context.createObject("KSITEM", s.id));
+      item->setItemID(s.id);
+      item->setAccountID("sample-account");
+      item->setSubject(s.subject);
+      item->setThreadPreview(s.preview);
+      item->setState(s.state);
+      item->setThreadRead(s.read);
+      item->setThreadHasEmails(true);
+      item->setThreadCount(1);
+      item->setModifiedAt(now - s.minutes_ago * 60000LL);
+      item->setThreadTimestamp(now - s.minutes_ago * 60000LL);
     }
-    db.execDML("COMMIT;");
-    std::printf("sample data: %zu conversations saved to the encrypted database\n", std::size(kSamples));
+    std::printf("sample data: %zu conversations written through the model in one data task\n",
+                std::size(kSamples));
+  });
+}
+
+std::string row_text(const Object& row) {
+  const auto& item = static_cast<const KSItem&>(*row);
+  std::string line = std::string(item.threadRead() ? "   " : " * ") + item.subject();
+  if (!item.threadPreview().empty()) line += "  -- " + item.threadPreview().substr(0, 40);
+  return line;
+}
+
+// What the inbox view will see: the first rows, then every change the live query reports.
+// The consumer center calls it under its mutex (first pass on the main thread, later passes on
+// the core thread); `mutex` guards `changes_seen` for the main thread's wait.
+class InboxPrinter {
+ public:
+  std::shared_ptr<libkestrun::FnDataQueryObserver> observer() {
+    return std::make_shared<libkestrun::FnDataQueryObserver>(
+        [this](const std::string&, const std::vector<Object>& rows) { rows_ = rows.size(); },
+        [](const std::string& name) { std::printf("live query \"%s\" reports:\n", name.c_str()); },
+        [this](const std::string&, Object row, libkestrun::ConsumerChangeType type, int from, int to) {
+          std::printf("  %-8s %s (row %d -> %d)\n", change_name(type), row_text(row).c_str(), from, to);
+        },
+        [this](const std::string&) {
+          std::printf("  inbox now holds %zu conversations\n", rows_);
+          std::lock_guard<std::mutex> lock(mutex_);
+          ++changes_seen_;
+          changed_.notify_all();
+        });
   }
-  auto by_state =
-      libkestrun::internal::QueryBuilder<Item>().select_all().where(ItemAttr::STATE).build_stmt(db);
-  std::vector<Item> inbox = by_state.fetch_all(ItemAttr::STATE, ItemState::Inbox);
-  std::sort(inbox.begin(), inbox.end(),
-            [](const Item& a, const Item& b) { return a.get_MODIFIEDAT() > b.get_MODIFIEDAT(); });
-  std::printf("\nInbox (%zu)\n", inbox.size());
-  for (const Item& item : inbox) {
-    std::printf("  %s %-24s %-16s %s\n", item.get_THREADREAD() ? " " : "*", item.get_SUBJECT().c_str(),
-                item.get_THREADSENDERS().c_str(), item.get_THREADPREVIEW().c_str());
+
+  static void print(const std::vector<Object>& rows) {
+    std::printf("\n%s (%zu), newest first, * unread\n",
+                LOCALIZED_STRING(libkestrun::text::kInbox, "").c_str(), rows.size());
+    for (size_t i = 0; i < rows.size() && i < kRowsShown; ++i) std::printf("%s\n", row_text(rows[i]).c_str());
+    if (rows.size() > kRowsShown) std::printf("   ... and %zu more\n", rows.size() - kRowsShown);
   }
-  std::printf("Archive (%zu), Trash (%zu)\n", by_state.fetch_all(ItemAttr::STATE, ItemState::Archive).size(),
-              by_state.fetch_all(ItemAttr::STATE, ItemState::Trash).size());
+
+  // Waits until the query has reported `count` batches of changes.
+  void wait_for_changes(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!changed_.wait_for(lock, kDeadline, [&] { return changes_seen_ >= count; })) {
+      throw std::runtime_error("the inbox query reported no change within 10 s");
+    }
+  }
+
+ private:
+  static const char* change_name(libkestrun::ConsumerChangeType type) {
+    switch (type) {
+      case libkestrun::ConsumerChangeType::Insert:
+        return "inserted";
+      case libkestrun::ConsumerChangeType::Delete:
+        return "removed";
+      case libkestrun::ConsumerChangeType::Update:
+        return "updated";
+      case libkestrun::ConsumerChangeType::MovedIn:
+        return "moved in";
+      case libkestrun::ConsumerChangeType::MovedOut:
+        return "moved out";
+    }
+    return "changed";
+  }
+
+  size_t rows_ = 0;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int changes_seen_ = 0;
+};
+
+// Archives the newest inbox conversation, as the archive gesture will; false on an empty inbox.
+bool archive_newest() {
+  bool archived = false;
+  KestrunDataCenter::performSyncDataTask([&](Results&, DBContext& context) {
+    auto inbox = context.inboxItemsSinceQuery(0);
+    if (inbox->empty()) return;
+    auto newest = *std::min_element(inbox->begin(), inbox->end(), KSItem::ModifiedAtDesc());
+    auto item = std::static_pointer_cast<KSItem>(newest);
+    std::printf("\narchiving \"%s\" in a data task\n", item->subject().c_str());
+    item->setState(ItemState::Archive);
+    item->setModifiedAt(libkestrun::Utility::now_ms());
+    archived = true;
+  });
+  return archived;
 }
 
 int run(const std::string& caches, const std::string& server) {
@@ -124,24 +222,49 @@ int run(const std::string& caches, const std::string& server) {
   libkestrun::Defaults defaults(caches);
   int run_number = 0;
   const std::string key = key_value_store(defaults, run_number);
+  show_locale();
 
-  const std::string name = libkestrun::SqlSchema::database_name(caches, "kestrun.db", false);
+  // The database as the core opens it: the schema check first, then both centres on the core
+  // thread with the per-install key.
+  const std::string name = DBContext::database_name(caches, "kestrun.db", false);
   bool rebuilt = false;
-  libkestrun::SqlSchema::check_schema_version(name, false, key, [&] { rebuilt = true; });
-  const bool first_run = rebuilt || run_number == 1;
-  std::printf("database \"kestrun.db\": schema version %d, pages encrypted, %s\n",
-              libkestrun::SqlSchema::schema_version, first_run ? "created" : "kept from the last run");
-  fill_and_show_inbox(name, key, first_run);
-
-  if (!server.empty()) {
-    std::printf("\nlocal sync server: %s (its authority: %s/sync-server/authority.pem)\n", server.c_str(),
-                caches.c_str());
-  }
+  DBContext::check_schema_version(name, false, key, [&] { rebuilt = true; });
+  auto notifications = std::make_shared<libkestrun::NotificationCenter>(core);
+  KestrunDataCenter::initialize(&core, notifications, name, key);
+  KestrunConsumerCenter::initialize(&core, name, key);
   std::printf(
-      "\nNot built yet: the data model and live queries, synchronisation with a server, accounts,\n"
-      "the core facade and every window. The network library (TLS, framing, reconnecting client)\n"
-      "is built and tested by `make test`, and the local sync server serves a sample mailbox, but\n"
-      "the core has no sync client yet, so the mail above is sample data written by this program.\n");
+      "database \"kestrun.db\": schema version %d, pages encrypted, %s; data and consumer centres open\n",
+      DBContext::schema_version, rebuilt ? "created" : "kept from the last run");
+
+  bool synced = false;
+  if (!server.empty()) synced = kestrun_run::sync_sample_account(defaults, caches, server, kDeadline);
+  if (!synced) write_samples();
+
+  InboxPrinter printer;
+  KestrunConsumerCenter::addQuery(
+      "inbox", "KSITEM",
+      std::make_unique<libkestrun::FnObjectQuery>(
+          "inbox",
+          [](const std::string&, KestrunContext& context) {
+            auto rows = context.inboxItemsSinceQuery(0);
+            std::sort(rows->begin(), rows->end(), KSItem::ModifiedAtDesc());
+            return rows;
+          },
+          KSItem::ModifiedAtDesc(), KSItem::ChangeIsUserVisible(), printer.observer()),
+      false);
+  KestrunConsumerCenter::withDBContext([](DBContext& context) {
+    auto rows = context.inboxItemsSinceQuery(0);
+    std::sort(rows->begin(), rows->end(), KSItem::ModifiedAtDesc());
+    InboxPrinter::print(*rows);
+  });
+  if (archive_newest()) printer.wait_for_changes(1);
+  KestrunConsumerCenter::endQuery("inbox");
+  libkestrun::query_updater_set_instance(nullptr);
+
+  std::printf(
+      "\nNot built yet: the core's server client (this program syncs through a stand-in of its own),\n"
+      "accounts, the core facade and every window. The archive stays local: nothing sends it to\n"
+      "the server until the server client exists.\n");
   return 0;
 }
 

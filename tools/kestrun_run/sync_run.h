@@ -1,0 +1,22 @@
+// The run program's sync step: one sample account's conversations from the local sync server
+// into the local database, through the stand-in client of sync_stand_in.h. Like that client it
+// is this program's own and goes once the core's server client exists.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "core/foundation/defaults.h"
+
+namespace kestrun_run {
+
+// Registers a device on the first run (its credentials stay in `defaults`; later runs
+// authenticate with them), adds the sample account maya.lind@example.com, asks for the account's
+// snapshot since the token of the last run and applies every item document in one data task.
+// The data center must be open. Returns false, having said why, when the server at `address`
+// cannot be reached (no trust anchor under `state`/sync-server, or no connection); throws when
+// it stops answering or refuses a request.
+bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& state, const std::string& address,
+                         std::chrono::milliseconds deadline);
+
+}  // namespace kestrun_run
