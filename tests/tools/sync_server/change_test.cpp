@@ -227,6 +227,38 @@ TEST_F(ChangeTest, DraftSaveOvertakenOnAnotherDeviceDoesNotBringBackTheOlderDraf
   EXPECT_EQ(stored()["removed"], Json(true));
 }
 
+// The client keeps the user snapshot's token as it comes, so a snapshot with nothing new must not
+// hand back a smaller one.
+TEST_F(ChangeTest, UserSnapshotTokenNeverGoesBack) {
+  start();
+  two_devices();
+  auto user_snapshot = [&](const Json& since) {
+    return first_->request("USER_SNAPSHOT",
+                           Params{{"sync_state", Params{{"user_item", Params{{"since", since}}}}}})["result"];
+  };
+  auto save = [&](const std::string& id) {
+    Json reply = first_->request("USER_ITEM_SAVE", Params{{"_id", id},
+                                                          {"user_id", "user-5"},
+                                                          {"version", Params{{"A", 1}}},
+                                                          {"type", 1},
+                                                          {"data", Params{}}});
+    EXPECT_TRUE(reply["error"].is_null()) << reply.dump();
+  };
+  save("DRAFT-1");
+  const Json first = user_snapshot(0);
+  const Json token = first["sync_state"]["user_item"];
+  ASSERT_GT(token.number_value(), 0);
+
+  const Json quiet = user_snapshot(token);
+  EXPECT_TRUE(quiet["docs"]["user_item"].array_items().empty());
+  EXPECT_EQ(quiet["sync_state"]["user_item"], token);
+
+  save("DRAFT-2");
+  const Json later = user_snapshot(token);
+  ASSERT_EQ(later["docs"]["user_item"].array_items().size(), 1u);
+  EXPECT_GT(later["sync_state"]["user_item"].number_value(), token.number_value());
+}
+
 TEST_F(ChangeTest, LargeSnapshotFollowsAsDocumentsAndItsTokensCoverOnlyTheReply) {
   start(40000);
   Json state;
