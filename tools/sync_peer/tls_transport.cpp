@@ -27,8 +27,8 @@ std::vector<std::string> TlsRecord::server_names() const {
   return server_names_;
 }
 
-TlsConnection::TlsConnection(int fd, SSL* ssl, std::shared_ptr<TlsRecord> record)
-    : fd_(fd), ssl_(ssl), record_(std::move(record)) {
+TlsConnection::TlsConnection(int fd, SSL* ssl, std::shared_ptr<TlsRecord> record, int idle_timeout_ms)
+    : fd_(fd), ssl_(ssl), record_(std::move(record)), idle_timeout_ms_(idle_timeout_ms) {
   // Non-blocking, so that a read waiting for bytes does not hold the lock a write needs.
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   SSL_set_fd(ssl_, fd_);
@@ -62,9 +62,10 @@ bool TlsConnection::wait_for(int code) {
   if (code != SSL_ERROR_WANT_READ && code != SSL_ERROR_WANT_WRITE) return false;
   pollfd entry{fd_, static_cast<short>(code == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
   for (;;) {
-    int n = ::poll(&entry, 1, -1);
+    int n = ::poll(&entry, 1, idle_timeout_ms_);
     if (n < 0 && errno == EINTR) continue;
-    // A shut-down socket polls as ready; the next call then fails and ends the wait for good.
+    // A shut-down socket polls as ready; the next call then fails and ends the wait for good. A
+    // wait that outlasts the idle limit ends the connection the same way.
     return n > 0;
   }
 }
@@ -102,7 +103,8 @@ void TlsConnection::shutdown() {
   ::shutdown(fd_, SHUT_RDWR);
 }
 
-TlsListener::TlsListener(const TlsServerSettings& settings) : tcp_(settings.port) {
+TlsListener::TlsListener(const TlsServerSettings& settings)
+    : tcp_(settings.port), idle_timeout_ms_(settings.idle_timeout_ms) {
   // OpenSSL writes to the socket with write(2), which raises SIGPIPE once the client has gone; the
   // failed write is reported as such, so the signal is only in the way.
   ::signal(SIGPIPE, SIG_IGN);
@@ -155,7 +157,7 @@ std::unique_ptr<Connection> TlsListener::accept() {
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<TlsConnection>(fd, ssl, record_);
+  return std::make_unique<TlsConnection>(fd, ssl, record_, idle_timeout_ms_);
 }
 
 }  // namespace sync_peer

@@ -25,6 +25,8 @@ struct TlsServerSettings {
   // Protocol versions before TLS 1.2 need security level 0 in OpenSSL 3.
   int security_level = 1;
   uint16_t port = 0;  // 0: one the system picks
+  // A connection that neither sends nor takes bytes for this long fails; -1: never.
+  int idle_timeout_ms = -1;
 };
 
 // What the listener's connections have seen, shared with them.
@@ -42,7 +44,9 @@ class TlsRecord {
 
 class TlsConnection : public Connection {
  public:
-  TlsConnection(int fd, SSL* ssl, std::shared_ptr<TlsRecord> record);
+  // `idle_timeout_ms`: how long one wait for the socket may last before the connection fails; -1:
+  // no limit.
+  TlsConnection(int fd, SSL* ssl, std::shared_ptr<TlsRecord> record, int idle_timeout_ms = -1);
   ~TlsConnection() override;
 
   long read(unsigned char* buffer, size_t size) override;
@@ -60,6 +64,7 @@ class TlsConnection : public Connection {
   int fd_;
   SSL* ssl_;
   std::shared_ptr<TlsRecord> record_;
+  int idle_timeout_ms_;
   std::mutex mutex_;  // OpenSSL allows one call at a time on a connection
   bool handshake_done_ = false;
 };
@@ -78,6 +83,7 @@ class TlsListener : public Listener {
 
  private:
   TcpListener tcp_;
+  int idle_timeout_ms_;
   SSL_CTX* context_ = nullptr;
   std::shared_ptr<TlsRecord> record_ = std::make_shared<TlsRecord>();
 };

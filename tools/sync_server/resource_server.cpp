@@ -66,12 +66,13 @@ struct ResourceServer::Client {
 };
 
 ResourceServer::ResourceServer(SyncStore& store, std::mutex& store_mutex, std::vector<unsigned char> key,
-                               const ServerIdentity& identity, uint16_t port)
+                               const ServerIdentity& identity, uint16_t port, int idle_timeout_ms)
     : store_(store), mutex_(store_mutex), key_(std::move(key)) {
   sync_peer::TlsServerSettings settings;
   settings.certificate_pem = identity.certificate_pem;
   settings.key_pem = identity.key_pem;
   settings.port = port;
+  settings.idle_timeout_ms = idle_timeout_ms;
   listener_ = std::make_unique<sync_peer::TlsListener>(settings);
   if (listener_->port() == 0) throw std::runtime_error("cannot listen for resource requests");
   acceptor_ = std::thread([this] { accept_loop(); });

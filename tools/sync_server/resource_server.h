@@ -30,9 +30,10 @@ namespace sync_server {
 
 class ResourceServer {
  public:
-  // Throws std::runtime_error when it cannot listen.
+  // Throws std::runtime_error when it cannot listen. A connection that sends nothing for
+  // `idle_timeout_ms` is closed, so that silent clients do not hold a thread each for ever.
   ResourceServer(SyncStore& store, std::mutex& store_mutex, std::vector<unsigned char> key,
-                 const ServerIdentity& identity, uint16_t port);
+                 const ServerIdentity& identity, uint16_t port, int idle_timeout_ms);
   ~ResourceServer();
   ResourceServer(const ResourceServer&) = delete;
   ResourceServer& operator=(const ResourceServer&) = delete;

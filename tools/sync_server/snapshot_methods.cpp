@@ -2,7 +2,6 @@
 // auto-swipe rules.
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <map>
 
 #include "tools/sync_server/sync_service.h"
@@ -13,14 +12,18 @@ namespace {
 
 const char* const kAccountKinds[] = {"item", "email", "list"};
 
+// The request's "since"; 0 when it is missing or not a usable save time.
+int64_t since_of(const json_t* state) {
+  const double since = member_number(state, "since");
+  return since > 0 && since < 9.2e18 ? static_cast<int64_t>(since) : 0;
+}
+
 // The objects of `owner` and `kind` saved after the request's "since", without those the client
 // says it already holds in that version or a later one ("exclude_ids": id to saved_at).
 std::vector<StoredObject> changed_since(SyncStore& store, const std::string& owner, const std::string& kind,
                                         const json_t* state) {
-  const double since = member_number(state, "since");
   const json_t* exclude = json_object_get(state, "exclude_ids");
-  std::vector<StoredObject> objects =
-      store.objects_since(owner, kind, since > 0 && std::isfinite(since) ? static_cast<int64_t>(since) : 0);
+  std::vector<StoredObject> objects = store.objects_since(owner, kind, since_of(state));
   objects.erase(std::remove_if(objects.begin(), objects.end(),
                                [&](const StoredObject& object) {
                                  const json_t* held = json_object_get(exclude, object.id.c_str());
@@ -137,7 +140,9 @@ std::string SyncService::account_status(const std::string& account_id) {
 void SyncService::user_snapshot(SessionState& session, const json_t* params, Outcome& out) {
   const json_t* state = json_object_get(json_object_get(params, "sync_state"), "user_item");
   JsonPtr items(json_array());
-  int64_t token = 0;
+  // The client stores this token as it comes, so with nothing newer it is told the one it sent:
+  // a 0 would make its next snapshot fetch every draft again.
+  int64_t token = since_of(state);
   for (const StoredObject& object : changed_since(store_, session.user_id, "user_item", state)) {
     json_array_append_new(items.get(), json_parse(object.doc).release());
     token = object.saved_at;

@@ -106,8 +106,8 @@ SyncServer::SyncServer(ServerOptions options) : options_(std::move(options)) {
   settings.port = options_.port;
   listener_ = std::make_unique<sync_peer::TlsListener>(settings);
   if (listener_->port() == 0) throw std::runtime_error("cannot listen on 127.0.0.1");
-  resources_ =
-      std::make_unique<ResourceServer>(*store_, mutex_, options_.hmac_key, identity_, options_.resource_port);
+  resources_ = std::make_unique<ResourceServer>(*store_, mutex_, options_.hmac_key, identity_,
+                                                options_.resource_port, options_.resource_idle_ms);
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 

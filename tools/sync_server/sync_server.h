@@ -33,6 +33,7 @@ struct ServerOptions {
   uint16_t resource_port = 0;            // the HTTPS side; 0: one the system picks
   size_t max_reply_bytes = 48u << 20;    // a snapshot reply's documents, beyond which they are pushed
   uint32_t max_frame_bytes = 64u << 20;  // a client frame above this closes its connection
+  int resource_idle_ms = 30000;          // an HTTPS connection silent this long is closed
 };
 
 class SyncServer {

@@ -215,4 +215,9 @@ void SyncStore::record_reply(const std::string& user_id, const std::string& requ
   statement.bind(1, user_id).bind(2, request_id).bind(3, reply).step();
 }
 
+void SyncStore::reown_replies(const std::string& from, const std::string& to) {
+  Statement statement(*this, "UPDATE requests SET user_id = ? WHERE user_id = ?");
+  statement.bind(1, to).bind(2, from).step();
+}
+
 }  // namespace sync_server

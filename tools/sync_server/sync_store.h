@@ -90,6 +90,8 @@ class SyncStore {
 
   std::optional<std::string> applied_reply(const std::string& user_id, const std::string& request_id);
   void record_reply(const std::string& user_id, const std::string& request_id, const std::string& reply);
+  // Moves the replies of applied requests to the user's new id, so that a resend is still known.
+  void reown_replies(const std::string& from, const std::string& to);
 
  private:
   friend class Statement;

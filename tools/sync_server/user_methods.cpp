@@ -101,6 +101,7 @@ void SyncService::link(SessionState& session, const json_t* params, Outcome& out
     }
     store_.reparent_records(old_id, uid);
     store_.reown_objects(old_id, uid);
+    store_.reown_replies(old_id, uid);
     session.user_id = uid;
   }
   out.result = state_document(uid, session.device_id, false);

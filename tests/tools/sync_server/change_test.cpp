@@ -227,6 +227,64 @@ TEST_F(ChangeTest, DraftSaveOvertakenOnAnotherDeviceDoesNotBringBackTheOlderDraf
   EXPECT_EQ(stored()["removed"], Json(true));
 }
 
+// Linking gives an anonymous user its lasting id; requests applied before it are still known, so
+// the queue's resend after the link does not send the e-mail a second time.
+TEST_F(ChangeTest, RequestAppliedBeforeLinkingIsNotAppliedAgainAfterIt) {
+  start();
+  Json state;
+  auto device = signed_in(&state);
+  const auto& com = sync_server::sample_accounts()[0];
+  ASSERT_TRUE(add_account(*device, com.address, com.password).is_object());
+  const Json params = Params{{"doc", Params{{"_id", "SENT-2"},
+                                            {"acct_id", kAccount},
+                                            {"subject", "Before the link"},
+                                            {"conversation", "<p>Hello</p>"},
+                                            {"to", Json::array{Params{{"address", "ola@example.biz"}}}}}},
+                             {"type", 0}};
+  Json first = device->request("EMAIL_SAVE", params, "queued-1");
+  ASSERT_TRUE(first["error"].is_null()) << first.dump();
+  Json linked = device->request("USER_LINK", Params{{"harnvik_credentials", Params{{"uid", "user-9"}}}});
+  ASSERT_TRUE(linked["error"].is_null()) << linked.dump();
+  // The resend comes on the device's next connection, under the linked id.
+  Json::object linked_state = state.object_items();
+  linked_state["user_id"] = linked["result"]["user_id"];
+  auto next = connect();
+  next->authenticate(Json(linked_state));
+  EXPECT_EQ(next->request("EMAIL_SAVE", params, "queued-1").dump(), first.dump());
+}
+
+// The client keeps the user snapshot's token as it comes, so a snapshot with nothing new must not
+// hand back a smaller one.
+TEST_F(ChangeTest, UserSnapshotTokenNeverGoesBack) {
+  start();
+  two_devices();
+  auto user_snapshot = [&](const Json& since) {
+    return first_->request("USER_SNAPSHOT",
+                           Params{{"sync_state", Params{{"user_item", Params{{"since", since}}}}}})["result"];
+  };
+  auto save = [&](const std::string& id) {
+    Json reply = first_->request("USER_ITEM_SAVE", Params{{"_id", id},
+                                                          {"user_id", "user-5"},
+                                                          {"version", Params{{"A", 1}}},
+                                                          {"type", 1},
+                                                          {"data", Params{}}});
+    EXPECT_TRUE(reply["error"].is_null()) << reply.dump();
+  };
+  save("DRAFT-1");
+  const Json first = user_snapshot(0);
+  const Json token = first["sync_state"]["user_item"];
+  ASSERT_GT(token.number_value(), 0);
+
+  const Json quiet = user_snapshot(token);
+  EXPECT_TRUE(quiet["docs"]["user_item"].array_items().empty());
+  EXPECT_EQ(quiet["sync_state"]["user_item"], token);
+
+  save("DRAFT-2");
+  const Json later = user_snapshot(token);
+  ASSERT_EQ(later["docs"]["user_item"].array_items().size(), 1u);
+  EXPECT_GT(later["sync_state"]["user_item"].number_value(), token.number_value());
+}
+
 TEST_F(ChangeTest, LargeSnapshotFollowsAsDocumentsAndItsTokensCoverOnlyTheReply) {
   start(40000);
   Json state;

@@ -280,5 +280,39 @@ TEST_F(ResourceTest, MalformedRequestsAreRefused) {
             200);
 }
 
+// A client that connects and then falls silent, before the handshake or halfway through its
+// request, is closed by the server instead of holding a thread for ever. The read's own limit is
+// far above the server's and only keeps a faulty server from hanging the test.
+using ResourceIdleTest = ServerTest;
+
+TEST_F(ResourceIdleTest, SilentConnectionsAreClosed) {
+  start(48u << 20, 100);
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"nothing sent", ""},
+      {"half a TLS hello", std::string("\x16\x03\x01\x00\xff\x01", 6)},
+  };
+  for (const auto& [name, sent] : cases) {
+    SCOPED_TRACE(name);
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    timeval guard{60, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof(guard));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server_->resource_port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    if (!sent.empty()) {
+      ASSERT_EQ(send(fd, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
+    }
+    char byte;
+    ssize_t n;
+    while ((n = recv(fd, &byte, 1, 0)) > 0) {
+    }
+    EXPECT_EQ(n, 0) << "the server kept the connection open";
+    close(fd);
+  }
+}
+
 }  // namespace
 }  // namespace sync_server_test

@@ -19,11 +19,12 @@ class ServerTest : public ::testing::Test {
     signal(SIGPIPE, SIG_IGN);
   }
 
-  void start(size_t max_reply_bytes = 48u << 20) {
+  void start(size_t max_reply_bytes = 48u << 20, int resource_idle_ms = 30000) {
     sync_server::ServerOptions options;
     options.state_directory = dir_.file("state");
     options.hmac_key = test_key();
     options.max_reply_bytes = max_reply_bytes;
+    options.resource_idle_ms = resource_idle_ms;
     server_ = std::make_unique<sync_server::SyncServer>(options);
     trust_authority(server_->authority_pem());
   }
