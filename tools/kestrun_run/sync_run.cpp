@@ -47,47 +47,21 @@ void authenticate(SyncStandIn& client, const Json& device) {
                                                    {"device_secret", device["device_secret"]}}}});
 }
 
-// The e-mail model does not read its documents yet; until it does, the conversation fields that
-// come from a conversation's e-mails are filled in here, so that the inbox shows them.
-struct EmailSummary {
-  int count = 0;
-  bool read = true;
-  int64_t newest = 0;
-  std::string preview;
-};
-
-std::map<std::string, EmailSummary> summarize_emails(const Json& emails) {
-  std::map<std::string, EmailSummary> by_item;
-  for (const Json& email : emails.array_items()) {
-    EmailSummary& s = by_item[email["p_id"].string_value()];
-    ++s.count;
-    s.read = s.read && email["read"].bool_value();
-    const auto created = static_cast<int64_t>(email["created_at"].number_value());
-    if (created >= s.newest) {
-      s.newest = created;
-      s.preview = email["preview"].string_value();
-    }
-  }
-  return by_item;
-}
-
-// Applies the item documents in one data task; returns how many the model took.
-int apply_items(const Json& items, const std::map<std::string, EmailSummary>& emails) {
-  int applied = 0;
+// Applies the item documents, then the e-mail documents (each joins its conversation and fills in
+// its summary), in one data task; returns how many of each the model took.
+std::pair<int, int> apply_documents(const Json& items, const Json& emails) {
+  std::pair<int, int> applied{0, 0};
   KestrunDataCenter::performSyncDataTask([&](std::vector<std::string>&, DBContext& context) {
-    for (const Json& document : items.array_items()) {
-      std::unique_ptr<json_t, decltype(&json_decref)> doc(patch::jansson_from_json(document), &json_decref);
-      auto object = KestrunContext::applyServerDocument(doc.get(), "item", "_id", &context);
-      if (!object) continue;
-      ++applied;
-      auto found = emails.find(document["_id"].string_value());
-      if (found == emails.end()) continue;
-      auto item = std::static_pointer_cast<KSItem>(object);
-      item->setThreadHasEmails(true);
-      item->setThreadCount(found->second.count);
-      item->setThreadRead(found->second.read);
-      item->setThreadPreview(found->second.preview);
-      item->setThreadTimestamp(found->second.newest);
+    const struct {
+      const Json& documents;
+      const char* type;
+      int& count;
+    } kinds[] = {{items, "item", applied.first}, {emails, "email", applied.second}};
+    for (const auto& kind : kinds) {
+      for (const Json& document : kind.documents.array_items()) {
+        std::unique_ptr<json_t, decltype(&json_decref)> doc(patch::jansson_from_json(document), &json_decref);
+        if (KestrunContext::applyServerDocument(doc.get(), kind.type, "_id", &context)) ++kind.count;
+      }
     }
   });
   return applied;
@@ -147,10 +121,11 @@ bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& stat
                                  Json::object{{"account_id", account_id}, {"sync_state", sync_state}});
   const Json& items = snapshot["docs"]["item"];
   const Json& emails = snapshot["docs"]["email"];
-  const int applied = apply_items(items, summarize_emails(emails));
-  std::printf("snapshot: %zu item and %zu e-mail documents %s; %d items applied to the database\n",
-              items.array_items().size(), emails.array_items().size(),
-              tokens.is_object() ? "saved since the last run" : "in all", applied);
+  const auto [applied_items, applied_emails] = apply_documents(items, emails);
+  std::printf(
+      "snapshot: %zu item and %zu e-mail documents %s; %d items and %d e-mails applied to the database\n",
+      items.array_items().size(), emails.array_items().size(),
+      tokens.is_object() ? "saved since the last run" : "in all", applied_items, applied_emails);
   // A kind the reply held none of keeps its token.
   Json::object next = tokens.is_object() ? tokens.object_items() : Json::object{};
   for (const char* kind : {"item", "email"}) {
