@@ -306,6 +306,42 @@ TEST_F(ItemDocumentTest, ADocumentDeletedForGoodPurgesTheItemAndItsEmails) {
   EXPECT_EQ(context.cached("KSITEM", "I1"), nullptr);
 }
 
+// The first document of an item folds the e-mails and drafts already stored for it into its
+// thread; later documents only apply their keys.
+TEST_F(ItemDocumentTest, TheFirstDocumentFoldsInStoredEmailsAndDrafts) {
+  // The stored e-mails of an item, found by their parent item as the database finds them.
+  struct Context : kestrun_test::CachingContext {
+    std::shared_ptr<std::vector<std::shared_ptr<KSEmail>>> emailsWithParentItem(
+        const std::string& id) override {
+      return emailsForItem(id);
+    }
+  } context;
+  auto item = storedItem(context, [](KSItem& i) { i.setState(ItemState::Inbox); });
+  libkestrun::internal::Email row;
+  row.set_EMAILID("E1");
+  row.set_ACCOUNTID("A");
+  row.set_PARENTITEMID("I1");
+  context.insertEmail(row);
+  libkestrun::internal::Draft draft;
+  draft.set_draft_id("D1");
+  draft.set_item_id(std::string("I1"));
+  context.draftsByItem["I1"] = {draft};
+  commit(context);
+  const int count = item->threadCount();
+
+  const char* document = R"({"_id": "I1", "acct_id": "A", "state": 2, "saved_at": 1})";
+  ASSERT_EQ(apply(document, context), item);
+  EXPECT_TRUE(item->loadedOnce());
+  EXPECT_TRUE(item->threadHasEmails());
+  EXPECT_EQ(item->threadCount(), count + 2);  // the e-mail and the draft
+  ASSERT_NE(item->drafts(), nullptr);
+  EXPECT_EQ(item->drafts()->size(), 1u);
+
+  ASSERT_EQ(apply(R"({"_id": "I1", "acct_id": "A", "state": 2, "saved_at": 2})", context), item);
+  EXPECT_EQ(item->threadCount(), count + 2);  // the e-mail and the draft
+  EXPECT_EQ(item->drafts()->size(), 1u);
+}
+
 TEST_F(ItemDocumentTest, APurgedItemStaysDeleted) {
   // Only the loaded-once flag is left to set on an item that is already deleted for good: setting
   // it would turn the deletion back into an update.
