@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "core/model/change_set.h"
-#include "core/model/change_spec.h"
+#include "core/model/query_changes.h"
 #include "core/model/kestrun_context.h"
 
 namespace libkestrun {
