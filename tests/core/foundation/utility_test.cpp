@@ -7,29 +7,12 @@
 #include <optional>
 #include <string>
 
+#include "support/pinned_zone.h"
+
 namespace libkestrun {
 namespace {
 
-// Pins the process's time zone for one scope and puts the previous one back.
-class PinnedZone {
- public:
-  explicit PinnedZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) previous_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~PinnedZone() {
-    if (previous_) {
-      setenv("TZ", previous_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::optional<std::string> previous_;
-};
+using kestrun_test::PinnedZone;
 
 struct Wall {
   int year, month, day, hour, minute, second, millis;
