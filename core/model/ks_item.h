@@ -246,7 +246,7 @@ class KSItem : public DBKestrunObject {
   void foldInDraftsOnce();
 
   std::string threadSubject() const;
-  std::string previewText() const;
+  std::string previewText();
   bool shouldShowBanner() const;
   // {"name", "address"} of the first message's sender, or null; a new reference.
   json_t* originalSender() const;

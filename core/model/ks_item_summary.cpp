@@ -280,10 +280,10 @@ std::string KSItem::threadSubject() const {
   return LOCALIZED_STRING("(No Subject)", "String indicating message has no subject");
 }
 
-std::string KSItem::previewText() const {
-  // The deferral text of a deferred item joins with the deferral texts; until then a deferred
-  // item shows its thread preview like the others.
-  std::string text = state() == ItemState::List ? threadPreview() : std::string();
+std::string KSItem::previewText() {
+  std::string text = state() == ItemState::Later  ? deferralSubtext()
+                     : state() == ItemState::List ? threadPreview()
+                                                  : std::string();
   if (threadUnsentCount() > 0) {
     const std::string format = PLURALIZED_STRING(
         "%d unsent message", "%d unsent messages",

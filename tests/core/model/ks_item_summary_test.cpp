@@ -140,6 +140,9 @@ TEST_F(SummaryTest, UnsentEmailsNameTheirNumberInThePreview) {
 
 TEST_F(SummaryTest, PreviewTextByState) {
   item_->setThreadPreview("thread");
+  item_->setState(ItemState::Later);
+  item_->setSnoozeType(libkestrun::SnoozeType::Desktop);
+  EXPECT_EQ(item_->previewText(), "Deferred to Desktop");
   item_->setState(ItemState::List);
   EXPECT_EQ(item_->previewText(), "thread");
   item_->setState(ItemState::Inbox);
