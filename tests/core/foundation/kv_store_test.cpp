@@ -20,11 +20,15 @@
 #include "core/foundation/leveldb_store.h"
 #include "core/foundation/memory_store.h"
 #include "core/foundation/scoped_kv_store.h"
+#include "support/damaged_files.h"
 #include "support/scratch_mount.h"
 #include "support/temp_dir.h"
 
 namespace libkestrun {
 namespace {
+
+using kestrun_test::flip_byte_of;
+using kestrun_test::read_file;
 
 using Bytes = KvStore::Bytes;
 
@@ -163,27 +167,6 @@ TEST(LeveldbStore, ASecondOpenerOfAHeldDirectoryGetsLevelDbsText) {
     EXPECT_NE(std::string(e.what()).find("IO error"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
   }
-}
-
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Flips one byte in the middle of `needle` wherever a file of the directory with `extension`
-// holds it; false when none does.
-bool flip_byte_of(const std::string& dir, const std::string& extension, const std::string& needle) {
-  bool flipped = false;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (entry.path().extension() != extension) continue;
-    std::string content = read_file(entry.path());
-    size_t at = content.find(needle);
-    if (at == std::string::npos) continue;
-    content[at + needle.size() / 2] ^= 0x10;
-    std::ofstream(entry.path(), std::ios::binary | std::ios::trunc) << content;
-    flipped = true;
-  }
-  return flipped;
 }
 
 // Bytes no compressor shortens, so that they stand in the files as written.

@@ -15,10 +15,14 @@
 #include "core/store/cpp_sqlite3.h"
 #include "core/store/db_schema.h"
 #include "faulty_vfs.h"
+#include "support/damaged_files.h"
 #include "support/temp_dir.h"
 
 namespace libkestrun {
 namespace {
+
+using kestrun_test::flip_byte_of;
+using kestrun_test::read_file;
 
 const std::string kInstallKey = "0123456789abcdef-the-rest-of-32b";
 
@@ -145,11 +149,6 @@ TEST_F(SchemaTest, SecondStartKeepsTheDataAndRecreatesWhatIsMissing) {
   EXPECT_EQ(count("SELECT count(*) FROM sqlite_master WHERE name IN ('KSITEM_STATE_INDEX', 'KSLIST');"), 2);
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A file of another version is deleted; one that cannot be read is moved aside, one copy kept.
 TEST_F(SchemaTest, AFileThatCannotServeIsRebuiltOnceWithItsJournal) {
   struct Case {
@@ -202,21 +201,6 @@ TEST_F(SchemaTest, AFileThatCannotServeIsRebuiltOnceWithItsJournal) {
     check();
     EXPECT_EQ(resets_, 1) << "rebuilt once";
   }
-}
-
-// Flips one byte in the middle of `needle` in every file of `dir` with `extension` that holds it.
-bool flip_byte_of(const std::string& dir, const std::string& extension, const std::string& needle) {
-  bool flipped = false;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (entry.path().extension() != extension) continue;
-    std::string content = read_file(entry.path());
-    size_t at = content.find(needle);
-    if (at == std::string::npos) continue;
-    content[at + needle.size() / 2] ^= 0x10;
-    std::ofstream(entry.path(), std::ios::binary | std::ios::trunc) << content;
-    flipped = true;
-  }
-  return flipped;
 }
 
 // A damaged byte in the record of the database key never yields an altered key: the same key
