@@ -168,9 +168,23 @@ json_t* KSContact::generateShortenedFromRepresentation(int64_t sentAt, bool isOr
   return result;
 }
 
-KSContact::Emails KSContact::emails(Emails& cache, Emails (KestrunContext::*fetch)(const std::string&)) {
-  if (!cache && !contactID().empty()) cache = (context()->*fetch)(contactID());
-  return cache;
+KSContact::Emails KSContact::emails(EmailList& cache, Emails (KestrunContext::*fetch)(const std::string&)) {
+  if (contactID().empty()) return nullptr;
+  if (cache.read) {
+    auto list = std::make_shared<std::vector<std::shared_ptr<KSEmail>>>();
+    list->reserve(cache.emails.size());
+    for (const auto& weak : cache.emails) {
+      auto email = weak.lock();
+      if (!email) break;
+      list->push_back(std::move(email));
+    }
+    if (list->size() == cache.emails.size()) return list;
+  }
+  Emails fetched = (context()->*fetch)(contactID());
+  cache.read = fetched != nullptr;
+  cache.emails.clear();
+  if (fetched) cache.emails.assign(fetched->begin(), fetched->end());
+  return fetched;
 }
 
 KSContact::Emails KSContact::bccEmails() { return emails(bccEmails_, &KestrunContext::emailsWithBccContact); }

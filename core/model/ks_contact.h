@@ -77,7 +77,9 @@ class KSContact : public KestrunObject {
   // of the user's own addresses; "sent_at" only when `sentAt` is after 1970. A new reference.
   json_t* generateShortenedFromRepresentation(int64_t sentAt, bool isOriginalParticipant) const;
 
-  // The e-mails of the contact by role, read once (null while the contact has no id).
+  // The e-mails of the contact by role, read once and read again only after one of them went
+  // away (null while the contact has no id). The contact does not keep its e-mails alive: an
+  // e-mail keeps its people, and the reverse would make a cycle that outlives the context's cache.
   Emails bccEmails();
   Emails ccEmails();
   Emails toEmails();
@@ -99,12 +101,18 @@ class KSContact : public KestrunObject {
   static bool score_desc(const std::shared_ptr<KestrunObject>& a, const std::shared_ptr<KestrunObject>& b);
 
  private:
-  Emails emails(Emails& cache, Emails (KestrunContext::*fetch)(const std::string&));
+  // One role's e-mails as last read; `read` tells an empty list from one never read.
+  struct EmailList {
+    bool read = false;
+    std::vector<std::weak_ptr<KSEmail>> emails;
+  };
+
+  Emails emails(EmailList& cache, Emails (KestrunContext::*fetch)(const std::string&));
 
   libkestrun::internal::LocalContact row_;
-  Emails bccEmails_;
-  Emails ccEmails_;
-  Emails toEmails_;
-  Emails fromEmails_;
-  Emails replyToEmails_;
+  EmailList bccEmails_;
+  EmailList ccEmails_;
+  EmailList toEmails_;
+  EmailList fromEmails_;
+  EmailList replyToEmails_;
 };

@@ -242,19 +242,23 @@ void KSItem::removeDraft(const std::string& draftID) {
     setThreadCount(threadCount() - static_cast<int>(removed));
   }
 
+  // The caches hold messages in arrival order: compare the newest of each kind, or the text of
+  // the removed draft can stay as the preview.
   auto emails = this->emails();
   const bool haveEmails = emails && !emails->empty();
-  if (haveEmails && (drafts->empty() || drafts->back().get_modified_at() < emails->back()->get_CREATEDAT())) {
-    auto newest = std::max_element(emails->begin(), emails->end(), [](const auto& a, const auto& b) {
+  auto newestDraft = std::max_element(drafts->begin(), drafts->end(), [](const Draft& a, const Draft& b) {
+    return a.get_modified_at() < b.get_modified_at();
+  });
+  if (haveEmails) {
+    auto newestEmail = std::max_element(emails->begin(), emails->end(), [](const auto& a, const auto& b) {
       return a->get_CREATEDAT() < b->get_CREATEDAT();
     });
-    updatePreviewFromEmail(**newest);
-  } else if (!drafts->empty()) {
-    auto newest = std::max_element(drafts->begin(), drafts->end(), [](const Draft& a, const Draft& b) {
-      return a.get_modified_at() < b.get_modified_at();
-    });
-    updatePreviewFromDraft(*newest);
+    if (newestDraft == drafts->end() || newestDraft->get_modified_at() < (*newestEmail)->get_CREATEDAT()) {
+      updatePreviewFromEmail(**newestEmail);
+      return;
+    }
   }
+  if (newestDraft != drafts->end()) updatePreviewFromDraft(*newestDraft);
 }
 
 void KSItem::foldInEmailsOnce() {

@@ -116,5 +116,28 @@ TEST_F(ContactTest, DisplayTexts) {
             "Bob Stone <<a href=\"mailto:bob@x.example\" target=\"_blank\">bob@x.example</a>>");
 }
 
+TEST_F(ContactTest, EmailListsLetTheContactAndItsEmailsGo) {
+  ASSERT_TRUE(applyEmail("{'_id': 'E', 'acct_id': 'A', 'from': {'address': 'bob@x.example', 'name': 'Bob'}}",
+                         &data_));
+  commit();
+  std::weak_ptr<KSContact> contactLeft;
+  std::weak_ptr<KSEmail> emailLeft;
+  {
+    auto contact = KSContact::fetch("bob@x.example/Bob", &reader_);
+    ASSERT_TRUE(contact);
+    auto emails = contact->fromEmails();
+    ASSERT_TRUE(emails);
+    ASSERT_EQ(emails->size(), 1u);
+    EXPECT_EQ((*emails)[0]->from(), contact);
+    // Asked again while the e-mail lives, the list is the one already read.
+    EXPECT_EQ(contact->fromEmails()->front(), emails->front());
+    contactLeft = contact;
+    emailLeft = emails->front();
+  }
+  reader_.reset();  // as the consumer center does after every commit
+  EXPECT_TRUE(contactLeft.expired());
+  EXPECT_TRUE(emailLeft.expired());
+}
+
 }  // namespace
 }  // namespace kestrun_test

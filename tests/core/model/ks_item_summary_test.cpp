@@ -220,6 +220,17 @@ TEST_F(SummaryTest, RemovingADraftShowsTheNewestRemainingMessage) {
   EXPECT_FALSE(item_->threadHasDrafts());
 }
 
+TEST_F(SummaryTest, RemovingADraftComparesTheNewestOfEachKind) {
+  // The caches are in arrival order, not in time order.
+  email("E2", "'created_at': 300, 'preview': 'new mail'");
+  email("E1", "'created_at': 100, 'preview': 'old mail'");
+  item_->addDraft(draft("D1", std::string("I"), 200));
+  item_->addDraft(draft("D2", std::string("I"), 400));
+  EXPECT_EQ(item_->threadPreview(), "draft text D2");
+  item_->removeDraft("D2");
+  EXPECT_EQ(item_->threadPreview(), "new mail");
+}
+
 TEST_F(SummaryTest, SearchScoreCountsTermsAndRecency) {
   email("E1", "'created_at': 1, 'conversation': 'apple pie apple', 'subject': 'x'");
   item_->setSubject("apple news");
