@@ -16,6 +16,7 @@
 #include "core/services/attachment_manager.h"
 #include "core/services/counts_manager.h"
 #include "core/services/offline_manager.h"
+#include "json_text.h"
 #include "model_fixtures.h"
 #include "snooze_fixture.h"
 #include "support/fake_account_manager.h"
@@ -25,6 +26,9 @@
 
 namespace {
 
+using kestrun_test::dump;
+using kestrun_test::JsonDoc;
+
 using jsonette::Json;
 using kestrun_test::Call;
 using libkestrun::DeferralBucket;
@@ -33,23 +37,6 @@ using libkestrun::ItemState;
 using libkestrun::SnoozeType;
 
 constexpr int64_t kDayMs = 86400000;
-
-struct JsonDoc {
-  explicit JsonDoc(const std::string& text) : value(json_loads(text.c_str(), 0, nullptr)) {}
-  ~JsonDoc() { json_decref(value); }
-  JsonDoc(const JsonDoc&) = delete;
-  JsonDoc& operator=(const JsonDoc&) = delete;
-  json_t* value;
-};
-
-// The compact text of a new reference, which it releases.
-std::string dump(json_t* value) {
-  char* text = json_dumps(value, JSON_COMPACT);
-  std::string result(text);
-  std::free(text);
-  json_decref(value);
-  return result;
-}
 
 class ItemDocumentTest : public ::testing::Test {
  protected:

@@ -15,29 +15,16 @@
 #include "core/model/ks_item.h"
 #include "core/model/memory_context.h"
 #include "core/services/offline_manager.h"
+#include "json_text.h"
 #include "model_fixtures.h"
 #include "support/fake_account_manager.h"
 #include "support/fake_offline_manager.h"
 
 namespace {
 
+using kestrun_test::dump;
 using kestrun_test::Call;
-
-struct JsonDoc {
-  explicit JsonDoc(const char* text) : value(json_loads(text, JSON_DECODE_ANY, nullptr)) {}
-  ~JsonDoc() { json_decref(value); }
-  JsonDoc(const JsonDoc&) = delete;
-  JsonDoc& operator=(const JsonDoc&) = delete;
-  json_t* value;
-};
-
-std::string dump(json_t* value) {
-  char* text = json_dumps(value, JSON_COMPACT);
-  std::string result(text);
-  free(text);
-  json_decref(value);
-  return result;
-}
+using kestrun_test::JsonDoc;
 
 class ServerDocumentTest : public ::testing::Test {
  protected:
