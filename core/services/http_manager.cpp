@@ -117,14 +117,16 @@ void HttpManager::_execute_request(const Request& request) {
     return;
   }
   auto downloader = std::make_shared<KSHttp::Downloader>(request.url, timeout_, retries_);
-  // Both outcomes arrive on a worker; the work is done on the core thread.
-  downloader->setSuccessCallback([this, alive = alive_, id = request.id](KSHttp::Response) {
-    thread_.post([this, alive, id] {
+  // Both outcomes arrive on a worker, which may run after the manager is gone: it touches only
+  // the core thread (which outlives the manager) and leaves the work to a closure there.
+  brelt::UvThread* thread = &thread_;
+  downloader->setSuccessCallback([this, thread, alive = alive_, id = request.id](KSHttp::Response) {
+    thread->post([this, alive, id] {
       if (*alive) _succeeded(id);
     });
   });
-  downloader->setFailureCallback([this, alive = alive_, request](KSHttp::Response response) {
-    thread_.post([this, alive, request, status = response.status] {
+  downloader->setFailureCallback([this, thread, alive = alive_, request](KSHttp::Response response) {
+    thread->post([this, alive, request, status = response.status] {
       if (*alive) _failed(request, status);
     });
   });
