@@ -33,6 +33,8 @@ std::string deviceTypeToString(DeviceType type);
 
 // Where the protocol trace is posted when it is uploaded.
 inline constexpr char kDefaultSanityDumpUrl[] = "https://diagnostics.kestrun.net/sanity/dump";
+// Where the daily empty-inbox pictures live: "<date>.json" and "<date>.jpg" under this prefix.
+inline constexpr char kDefaultZeroInboxBaseUrl[] = "https://media.kestrun.net:443/kestrun-zero-inbox/";
 
 struct Config {
   ServerEnv server_env;
@@ -49,6 +51,8 @@ struct Config {
   InternetConnectionType connection_type = INTERNET_CONNECTION_NONE;
   // The diagnostics endpoint of the protocol trace (a multipart POST of the trace file).
   std::string sanity_dump_url = kDefaultSanityDumpUrl;
+  // The base URL of the empty-inbox pictures (ends with "/").
+  std::string zero_inbox_base_url = kDefaultZeroInboxBaseUrl;
 };
 
 }  // namespace libkestrun

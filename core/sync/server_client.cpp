@@ -23,4 +23,19 @@ void server_client_send_json(json_t* message) {
   instance.call(&ServerClient::send_json, converted);
 }
 
+
+void server_client_prime_search(const std::string& accountID) {
+  instance.call(&ServerClient::prime_search, accountID);
+}
+
+void server_client_search_query(const std::string& accountID, const std::string& folder, const std::string& searchID,
+                                const std::string& text, int numAccounts) {
+  instance.call(&ServerClient::search_query, accountID, folder, searchID, text, numAccounts);
+}
+
+void server_client_search_fetch(const std::string& accountID, const std::string& searchID,
+                                const std::string& threadID, const std::string& syncData) {
+  instance.call(&ServerClient::search_fetch, accountID, searchID, threadID, syncData);
+}
+
 }  // namespace libkestrun::internal

@@ -23,6 +23,15 @@ class FakeServerClient : public libkestrun::internal::ServerClient, public CallL
   }
 
   void send_json(const jsonette::Json& message) override { record("send_json", {message}); }
+  void prime_search(const std::string& accountID) override { record("prime_search", {accountID}); }
+  void search_query(const std::string& accountID, const std::string& folder, const std::string& searchID,
+                    const std::string& text, int numAccounts) override {
+    record("search_query", {accountID, folder, searchID, text, numAccounts});
+  }
+  void search_fetch(const std::string& accountID, const std::string& searchID, const std::string& threadID,
+                    const std::string& syncData) override {
+    record("search_fetch", {accountID, searchID, threadID, syncData});
+  }
 
   // The commands sent so far; read once the calls are done.
   const std::vector<std::unique_ptr<libkestrun::ServerCommand>>& commands() const { return commands_; }

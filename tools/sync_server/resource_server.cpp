@@ -5,6 +5,8 @@
 #include <strings.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "tools/sync_server/html_text.h"
@@ -66,8 +68,9 @@ struct ResourceServer::Client {
 };
 
 ResourceServer::ResourceServer(SyncStore& store, std::mutex& store_mutex, std::vector<unsigned char> key,
-                               const ServerIdentity& identity, uint16_t port, int idle_timeout_ms)
-    : store_(store), mutex_(store_mutex), key_(std::move(key)) {
+                               const ServerIdentity& identity, uint16_t port, int idle_timeout_ms,
+                               std::string pictures_directory)
+    : store_(store), mutex_(store_mutex), key_(std::move(key)), pictures_directory_(std::move(pictures_directory)) {
   sync_peer::TlsServerSettings settings;
   settings.certificate_pem = identity.certificate_pem;
   settings.key_pem = identity.key_pem;
@@ -132,6 +135,9 @@ void ResourceServer::serve(Client& client) {
 }
 
 std::string ResourceServer::respond(const HttpRequest& request) {
+  constexpr char kPictures[] = "/kestrun-zero-inbox/";
+  if (request.method == "GET" && request.path.rfind(kPictures, 0) == 0)
+    return picture(request.path.substr(sizeof(kPictures) - 1));
   if (request.method != "POST") return kBadRequest;
   FormData form;
   if (!parse_form(request, &form)) return kBadRequest;
@@ -152,6 +158,16 @@ std::string ResourceServer::respond(const HttpRequest& request) {
     }
   }
   return kNotFound;
+}
+
+std::string ResourceServer::picture(const std::string& name) {
+  const bool image = name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0;
+  const bool description = name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0;
+  if ((!image && !description) || name.find('/') != std::string::npos || name[0] == '.') return kNotFound;
+  std::ifstream file(pictures_directory_ + "/" + name, std::ios::binary);
+  if (!file) return kNotFound;
+  std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  return http_response(200, image ? "image/jpeg" : "application/json", content);
 }
 
 bool ResourceServer::authorized(const FormData& form, json_t* signed_fields) {

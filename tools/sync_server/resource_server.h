@@ -9,6 +9,8 @@
 //   POST .../s3_download/{account}/{email}/{attachment}/{file}    signed: + attachment_id filename
 //   POST .../upload   multipart fields account_id device_id device_secret email_id filename
 //                     filesize user_id uuid sig nonce, and the file; answers {"url"}
+//   GET /kestrun-zero-inbox/{date}.json and .jpg      the day's empty-inbox picture and its
+//                     description, unsigned, read from the pictures directory (404 when absent)
 //
 // Threads: one accepts, one per connection reads and answers; the store is used under the mutex
 // the owner gives, the same one the sync side holds.
@@ -33,7 +35,8 @@ class ResourceServer {
   // Throws std::runtime_error when it cannot listen. A connection that sends nothing for
   // `idle_timeout_ms` is closed, so that silent clients do not hold a thread each for ever.
   ResourceServer(SyncStore& store, std::mutex& store_mutex, std::vector<unsigned char> key,
-                 const ServerIdentity& identity, uint16_t port, int idle_timeout_ms);
+                 const ServerIdentity& identity, uint16_t port, int idle_timeout_ms,
+                 std::string pictures_directory);
   ~ResourceServer();
   ResourceServer(const ResourceServer&) = delete;
   ResourceServer& operator=(const ResourceServer&) = delete;
@@ -53,6 +56,8 @@ class ResourceServer {
   std::string attachment(const std::vector<std::string>& segments, const FormData& form);
   std::string stored_upload(const std::vector<std::string>& segments, const FormData& form);
   std::string upload(const FormData& form);
+  // A file of the pictures directory, by its plain name.
+  std::string picture(const std::string& name);
   // True when the form's credentials name a device of the user and `signed_fields` (taken from the
   // form or the path) carry the form's signature.
   bool authorized(const FormData& form, json_t* signed_fields);
@@ -60,6 +65,7 @@ class ResourceServer {
   SyncStore& store_;
   std::mutex& mutex_;
   std::vector<unsigned char> key_;
+  const std::string pictures_directory_;
   std::unique_ptr<sync_peer::TlsListener> listener_;
   std::mutex clients_mutex_;
   std::vector<std::unique_ptr<Client>> clients_;

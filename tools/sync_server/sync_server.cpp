@@ -107,7 +107,8 @@ SyncServer::SyncServer(ServerOptions options) : options_(std::move(options)) {
   listener_ = std::make_unique<sync_peer::TlsListener>(settings);
   if (listener_->port() == 0) throw std::runtime_error("cannot listen on 127.0.0.1");
   resources_ = std::make_unique<ResourceServer>(*store_, mutex_, options_.hmac_key, identity_,
-                                                options_.resource_port, options_.resource_idle_ms);
+                                                options_.resource_port, options_.resource_idle_ms,
+                                                pictures_directory());
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 

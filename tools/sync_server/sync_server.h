@@ -49,6 +49,9 @@ class SyncServer {
   uint16_t port() const { return listener_->port(); }
   // Where the HTTPS side (bodies, attachments, uploads) listens.
   uint16_t resource_port() const { return resources_->port(); }
+  // Where the HTTPS side reads the empty-inbox pictures ("<date>.json", "<date>.jpg"): the
+  // "zero-inbox" folder of the state directory, which the owner fills.
+  std::string pictures_directory() const { return options_.state_directory + "/zero-inbox"; }
   // The certificate clients add as their trust anchor.
   const std::string& authority_pem() const { return identity_.authority_pem; }
 

@@ -42,6 +42,8 @@ TEST(ConfigTest, DefaultsLeaveOverridesEmptyAndPointTheTraceAtTheDiagnosticsHost
   EXPECT_TRUE(config.encrypt_database);
   EXPECT_EQ(config.sanity_dump_url.rfind("https://", 0), 0u);
   EXPECT_NE(config.sanity_dump_url.find("/sanity/dump"), std::string::npos);
+  // The day's files are appended to the pictures' base: it is an HTTPS prefix ending with "/".
+  EXPECT_EQ(config.zero_inbox_base_url, "https://media.kestrun.net:443/kestrun-zero-inbox/");
   Overrides overrides;
   EXPECT_FALSE(overrides.file_utility || overrides.date_utility || overrides.task_manager ||
                overrides.kv_store);

@@ -105,12 +105,18 @@ TEST_F(SyncForwardersTest, ServerSnapshotAndAutoSwipeForwardersReachTheirInstanc
   int destroyed = 0;
   EXPECT_TRUE(server_client_is_connected());
   server_client_send_command(std::make_unique<ProbeCommand>(&destroyed));
+  server_client_prime_search("A1");
+  server_client_search_query("A1", "INBOX", "S1", "lunch", 3);
+  server_client_search_fetch("A1", "S1", "T1", "-");
   snapshot_server_client_reset_last_snapshot_sync();
   auto_swipe_server_client_send_auto_swipe_decision(10, 3, "U1", Json::object{{"_id", "R1"}});
 
   EXPECT_EQ(server->calls(),
             (std::vector<Call>{{"is_connected", Json::array{}},
-                               {"send_command", Json::array{"PROBE", Json::object{{"n", 1}}}}}));
+                               {"send_command", Json::array{"PROBE", Json::object{{"n", 1}}}},
+                               {"prime_search", Json::array{"A1"}},
+                               {"search_query", Json::array{"A1", "INBOX", "S1", "lunch", 3}},
+                               {"search_fetch", Json::array{"A1", "S1", "T1", "-"}}}));
   ASSERT_EQ(server->commands().size(), 1u);
   EXPECT_EQ(destroyed, 0) << "the client owns the command it was handed";
   EXPECT_EQ(snapshots->calls(), (std::vector<Call>{{"resetLastSnapshotSync", Json::array{}}}));

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include "server_fixture.h"
 #include "tools/sync_server/sample_mailbox.h"
@@ -278,6 +280,27 @@ TEST_F(ResourceTest, MalformedRequestsAreRefused) {
                      signed_request({{"account_id", "acct-example-com"}, {"email_id", id}}))
                 .status,
             200);
+}
+
+TEST_F(ResourceTest, TheDaysPictureFilesAreServedByName) {
+  std::filesystem::create_directories(server_->pictures_directory());
+  std::ofstream(server_->pictures_directory() + "/3-7-2015.json") << R"({"showDate":"3-7-2015"})";
+  std::ofstream(server_->pictures_directory() + "/3-7-2015.jpg", std::ios::binary) << std::string("\xff\xd8\0jpg", 6);
+  std::ofstream(server_->pictures_directory() + "/notes.txt") << "not a picture";
+  auto get = [&](const std::string& path) {
+    return exchange(server_->resource_port(), server_->authority_pem(),
+                    "GET " + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+  };
+  Response description = get("/kestrun-zero-inbox/3-7-2015.json");
+  EXPECT_EQ(description.status, 200);
+  EXPECT_EQ(description.body, R"({"showDate":"3-7-2015"})");
+  Response image = get("/kestrun-zero-inbox/3-7-2015.jpg");
+  EXPECT_EQ(image.status, 200);
+  EXPECT_EQ(image.body, std::string("\xff\xd8\0jpg", 6));
+  for (const char* missing : {"/kestrun-zero-inbox/3-8-2015.jpg", "/kestrun-zero-inbox/notes.txt",
+                              "/kestrun-zero-inbox/../sync.sqlite", "/kestrun-zero-inbox/.json"}) {
+    EXPECT_EQ(get(missing).status, 404) << missing;
+  }
 }
 
 // A client that connects and then falls silent, before the handshake or halfway through its
