@@ -382,7 +382,7 @@ void UserManagerImpl::updateFromStateDoc(const jsonette::Json& stateDoc) {
         associations.push_back(association);
       }
       association->emailAddress = stringMember(account, "name");
-      association->emailType = account["type"].int_value();
+      association->emailType = static_cast<EmailAccountType>(account["type"].int_value());
       association->associated = account["associated"].bool_value();
       association->auto_authorize = account["auto_authorize"].bool_value();
       association->authorized = account["authorized"].bool_value();

@@ -1,30 +1,39 @@
 #include "core/model/ks_user_email_account_assoc.h"
 
+using jsonette::Json;
+
 namespace {
 
-void read_string(const jsonette::Json& json, const char* key, std::string* field) {
-  if (json[key].is_string()) *field = json[key].string_value();
+void read_string(const Json& object, const char* key, std::string& field) {
+  if (object[key].is_string()) field = object[key].string_value();
 }
 
-void read_bool(const jsonette::Json& json, const char* key, bool* field) {
-  if (json[key].is_bool()) *field = json[key].bool_value();
+void read_bool(const Json& object, const char* key, bool& field) {
+  if (object[key].is_bool()) field = object[key].bool_value();
 }
 
 }  // namespace
 
-KSUserEmailAccountAssoc::KSUserEmailAccountAssoc(const jsonette::Json& json) {
-  read_string(json, "accountID", &accountID);
-  read_string(json, "emailAddress", &emailAddress);
-  if (json["emailType"].is_number()) emailType = json["emailType"].int_value();
-  read_bool(json, "associated", &associated);
-  read_bool(json, "auto_authorize", &auto_authorize);
-  read_bool(json, "authorized", &authorized);
-  read_bool(json, "has_associated", &has_associated);
+KSUserEmailAccountAssoc::KSUserEmailAccountAssoc(const Json& value) {
+  if (!value.is_object()) return;
+  read_string(value, "accountID", accountID);
+  read_string(value, "emailAddress", emailAddress);
+  if (value["emailType"].is_number())
+    emailType = static_cast<libkestrun::EmailAccountType>(value["emailType"].int_value());
+  read_bool(value, "associated", associated);
+  read_bool(value, "auto_authorize", auto_authorize);
+  read_bool(value, "authorized", authorized);
+  read_bool(value, "has_associated", has_associated);
 }
 
-jsonette::Json KSUserEmailAccountAssoc::to_json() const {
-  return jsonette::Json::object{{"accountID", accountID},           {"emailAddress", emailAddress},
-                                {"emailType", emailType},           {"associated", associated},
-                                {"auto_authorize", auto_authorize}, {"authorized", authorized},
-                                {"has_associated", has_associated}};
+Json KSUserEmailAccountAssoc::to_json() const {
+  return Json::object{
+      {"accountID", accountID},
+      {"emailAddress", emailAddress},
+      {"emailType", static_cast<int>(emailType)},
+      {"associated", associated},
+      {"auto_authorize", auto_authorize},
+      {"authorized", authorized},
+      {"has_associated", has_associated},
+  };
 }

@@ -35,8 +35,16 @@ class RecordingAccountCalls : public libkestrun::AccountManagerCalls, public Cal
     return "";
   }
 
-  // The accounts by id; set before use.
-  std::map<std::string, KSEmailAccount> accounts;
+  // Makes the account known; before use.
+  void add(const std::string& accountID, const std::string& address, libkestrun::EmailAccountType type) {
+    KSEmailAccount account;
+    account.accountID = accountID;
+    account.emailAddress = address;
+    account.emailType = type;
+    accounts[accountID] = account;
+  }
+
+  std::map<std::string, KSEmailAccount> accounts;  // by id
 };
 
 }  // namespace kestrun_test

@@ -23,12 +23,7 @@ using libkestrun::AccountStatusManager;
 
 class AccountStatusManagerTest : public ::testing::Test {
  protected:
-  AccountStatusManagerTest() {
-    KSEmailAccount known;
-    known.accountID = "A1";
-    known.emailAddress = "me@example.com";
-    accounts.accounts["A1"] = known;
-  }
+  AccountStatusManagerTest() { accounts.add("A1", "me@example.com", libkestrun::EmailAccountType::Gmail); }
 
   // Applies the document on the core thread and returns the alerts it posted.
   std::vector<Json> process(const char* text) {

@@ -301,7 +301,7 @@ TEST_F(UserRequestsTest, AStateDocumentRebuildsTheAssociationsInTheServersOrder)
   ASSERT_EQ(associations->size(), 3u);
   EXPECT_EQ((*associations)[0]->accountID, "B");
   EXPECT_EQ((*associations)[0]->emailAddress, "b@example.com");
-  EXPECT_EQ((*associations)[0]->emailType, 4);
+  EXPECT_EQ((*associations)[0]->emailType, libkestrun::EmailAccountType::Outlook);
   EXPECT_TRUE((*associations)[0]->has_associated);  // never cleared here
   EXPECT_EQ((*associations)[1]->accountID, "C");
   EXPECT_FALSE((*associations)[1]->has_associated);

@@ -18,8 +18,7 @@ using libkestrun::internal::ConnectionCredentials;
 using Credentials = std::shared_ptr<ConnectionCredentials>;
 
 TEST_F(UserManagerTest, AFreshStoreReadsAsUnregisteredAndIsNeverWritten) {
-  accounts.accounts["A1"] =
-      KSEmailAccount{.accountID = "A1", .emailAddress = "a@example.com", .emailType = 1};
+  accounts.add("A1", "a@example.com", libkestrun::EmailAccountType::Gmail);
   EXPECT_FALSE(manager->deviceIsRegistered());
   EXPECT_FALSE(manager->isHarnvikLinked());
   EXPECT_EQ(manager->getUserId(), "");
@@ -197,8 +196,7 @@ TEST_F(UserManagerTest, ARequestMayOutliveTheManager) {
 }
 
 TEST_F(UserManagerTest, AssociationsFollowTheAccountsOfThisDevice) {
-  accounts.accounts["A2"] =
-      KSEmailAccount{.accountID = "A2", .emailAddress = "two@example.com", .emailType = 4};
+  accounts.add("A2", "two@example.com", libkestrun::EmailAccountType::Outlook);
   storeDocument(
       Json::object{{"user_id", "-7"},
                    {"email_account_assocs", Json::array{Json::object{{"accountID", "A1"},
