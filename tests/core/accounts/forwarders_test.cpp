@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "core/accounts/account_manager.h"
+#include "core/accounts/harnvik_credentials.h"
 #include "core/accounts/user_manager.h"
+#include "core/sync/connection_credentials.h"
 #include "support/fake_account_manager.h"
 #include "support/fake_user_manager.h"
 
@@ -83,6 +85,51 @@ TEST_F(AccountForwardersTest, UserManagerForwardersAnswerTheInstancesIds) {
             (std::vector<Call>{{"getDeviceId", Json::array{}}, {"getUserId", Json::array{}}}));
 }
 
+TEST_F(AccountForwardersTest, UserManagerForwardersPassArgumentsAndCallbacks) {
+  auto users = std::make_shared<kestrun_test::FakeUserManager>();
+  auto association = std::make_shared<KSUserEmailAccountAssoc>();
+  association->accountID = "A1";
+  users->associations = {association};
+  users->registered = true;
+  users->linked = true;
+  users->credentials = std::make_shared<internal::ConnectionCredentials>("-7", "D1", "S1", nullptr);
+  user_manager_set_instance(users);
+  auto harnvik = std::make_shared<HarnvikCredentialsOAuth1>(2, "U1", "tok", "sec");
+
+  EXPECT_TRUE(user_manager_device_is_registered());
+  EXPECT_TRUE(user_manager_is_harnvik_linked());
+  EXPECT_EQ(user_manager_email_account_associations()->size(), 1u);
+  EXPECT_EQ(user_manager_associated_email_account_for_account_id("A1"), association);
+  user_manager_remove_email_account_association("A1");
+  user_manager_update_from_state_doc(Json::object{{"user_id", "-7"}});
+  user_manager_register_device(
+      harnvik, "v", "macos", "n", [](std::string) {}, [](UserActionErrorType) {});
+  user_manager_reset_data();
+  user_manager_link_harnvik_user(
+      harnvik, [](std::string) {}, [](UserActionErrorType) {});
+  user_manager_set_auto_auth_enabled_for_account(
+      true, "A1", [](std::string) {}, [](UserActionErrorType) {});
+  std::string heard;
+  user_manager_request_connection_credentials(
+      [&](const std::shared_ptr<internal::ConnectionCredentials>& c) { heard = c->user_id; });
+
+  std::vector<Call> expected = {
+      {"deviceIsRegistered", Json::array{}},
+      {"isHarnvikLinked", Json::array{}},
+      {"emailAccountAssociations", Json::array{}},
+      {"associatedEmailAccountForAccountID", Json::array{"A1"}},
+      {"removeEmailAccountAssociation", Json::array{"A1"}},
+      {"updateFromStateDoc", Json::array{Json::object{{"user_id", "-7"}}}},
+      {"registerDevice", Json::array{"U1", "v", "macos", "n"}},
+      {"_reset_data", Json::array{}},
+      {"linkHarnvikUser", Json::array{"U1"}},
+      {"setAutoAuthEnabledForAccount", Json::array{true, "A1"}},
+      {"requestConnectionCredentials", Json::array{}},
+  };
+  EXPECT_EQ(users->calls(), expected);
+  EXPECT_EQ(heard, "-7");
+}
+
 TEST_F(AccountForwardersTest, WithoutAnInstanceEveryAnswerIsNeutral) {
   // The containers that callers walk are empty, never null: no manager means no account.
   auto ids = account_manager_all_primary_account_ids();
@@ -102,6 +149,19 @@ TEST_F(AccountForwardersTest, WithoutAnInstanceEveryAnswerIsNeutral) {
   EXPECT_EQ(account_manager_secondary_account_with_address("me@example.com", "A1"), nullptr);
   EXPECT_EQ(user_manager_get_device_id(), "");
   EXPECT_EQ(user_manager_get_user_id(), "");
+  EXPECT_FALSE(user_manager_device_is_registered());
+  EXPECT_FALSE(user_manager_is_harnvik_linked());
+  auto associations = user_manager_email_account_associations();
+  ASSERT_NE(associations, nullptr);
+  EXPECT_TRUE(associations->empty());
+  EXPECT_EQ(user_manager_associated_email_account_for_account_id("A1"), nullptr);
+  bool called = false;
+  user_manager_link_harnvik_user(
+      nullptr, [&](std::string) { called = true; }, [&](UserActionErrorType) { called = true; });
+  CredentialsRequest request = user_manager_request_connection_credentials(
+      [&](const std::shared_ptr<internal::ConnectionCredentials>&) { called = true; });
+  EXPECT_FALSE(called);
+  EXPECT_FALSE(request.active());
 }
 
 }  // namespace
