@@ -65,6 +65,14 @@ class WriterTest : public ::testing::Test {
   std::string path() const { return dir_.file("kestrun.db"); }
   static std::optional<std::string> key() { return std::string("0123456789abcdef0123456789ABCDEF"); }
 
+  // JSON text parsed; a parse failure fails the test.
+  static jsonette::Json parse(const std::string& text) {
+    std::string error;
+    jsonette::Json value = jsonette::Json::parse(text, error);
+    EXPECT_TRUE(error.empty()) << error << " in " << text;
+    return value;
+  }
+
   // Calls `operation` with a completion and waits until the completion ran; returns the ids it got.
   Ids perform(const std::function<void(Completion)>& operation) {
     Ids seen;
