@@ -135,7 +135,8 @@ void KestrunDataWriter::triggerAllDeviceDeferredItems(SnoozeType snoozeType, con
   performWriterTask(
       [snoozeType, accountId](Ids&, DBContext& context) {
         Ids collected;
-        for (const auto& item : *context.deviceDeferredItems(snoozeType, accountId)) {
+        KSObjects<KSItem> items = context.deviceDeferredItems(snoozeType, accountId);
+        for (const auto& item : *items) {
           if (internalTriggerDeviceDeferredItem(item, snoozeType, false)) collected.push_back(item->itemID());
         }
         sendCollected(collected);
