@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -195,6 +196,22 @@ TEST_F(TriageTest, ASearchOnlyItemBecomesAStoredOneWhenTriaged) {
   storeItem("Q", [](KSItem& item) { item.setMasterRev(KSItem::kSearchOnlyMasterRev); });
   perform([](Completion done) { KestrunDataWriter::completeItem("Q", done); });
   EXPECT_EQ(item("Q").get_MASTERREV(), 200);
+}
+
+// A client whose item updates fail, as a failure of the store or of encoding inside a task would.
+class FailingObjectClient : public kestrun_test::FakeKestrunObjectServerClient {
+ public:
+  void updateItem(json_t*, json_t*, bool) override { throw std::runtime_error("update failed"); }
+};
+
+TEST_F(TriageTest, AFailedTaskReleasesTheUndoLockAndLeavesTheStore) {
+  storeItem("F");
+  libkestrun::internal::kestrun_object_server_client_set_instance(std::make_shared<FailingObjectClient>());
+  perform([](Completion done) { KestrunDataWriter::completeItem("F", done); });
+  // The question takes the undo mutex on this thread; it would wait for ever had the failed task
+  // kept it.
+  undo_->alertMessageForCurrentState();
+  EXPECT_EQ(item("F").get_STATE(), ItemState::Inbox);
 }
 
 // --- Erasing for good ---
