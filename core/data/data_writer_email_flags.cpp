@@ -2,6 +2,7 @@
 #include <jansson.h>
 
 #include "core/data/data_writer_routines.h"
+#include "core/foundation/json_conversion.h"
 #include "core/services/email_resource_manager.h"
 #include "core/sync/kestrun_object_server_client.h"
 
@@ -26,9 +27,8 @@ bool setFlag(const std::shared_ptr<KSEmail>& email, Flag flag, bool value, bool 
   }
   if (std::shared_ptr<KSItem> item = email->parentItem()) item->updateThreadFromEmail(*email);
   if (email_resource_manager_has_no_queued_uploads_for_email(email->id())) {
-    json_t* changes = email->changesToJson({read ? "read" : "starred"});
-    kestrun_object_server_client_update_email(changes, sendNow);
-    json_decref(changes);
+    patch::JanssonPtr changes(email->changesToJson({read ? "read" : "starred"}));
+    kestrun_object_server_client_update_email(changes.get(), sendNow);
   }
   return true;
 }

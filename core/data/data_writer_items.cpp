@@ -2,6 +2,7 @@
 #include <jansson.h>
 
 #include "core/data/data_writer_routines.h"
+#include "core/foundation/json_conversion.h"
 #include "core/foundation/pref_manager.h"
 #include "core/services/counts_manager.h"
 #include "core/sync/kestrun_object_server_client.h"
@@ -61,18 +62,15 @@ json_t* internalItemMeta(const std::shared_ptr<KSItem>& item, bool engaged) {
 
 void internalSendItemUpdate(const std::shared_ptr<KSItem>& item, const ChangeNames& names, bool engaged,
                             bool sendNow) {
-  json_t* extra = json_object();
-  json_object_set_new(extra, "meta", internalItemMeta(item, engaged));
-  json_t* changes = item->changesToJson(names);
-  kestrun_object_server_client_update_item(changes, extra, sendNow);
-  json_decref(changes);
-  json_decref(extra);
+  patch::JanssonPtr extra(json_object());
+  json_object_set_new(extra.get(), "meta", internalItemMeta(item, engaged));
+  patch::JanssonPtr changes(item->changesToJson(names));
+  kestrun_object_server_client_update_item(changes.get(), extra.get(), sendNow);
 }
 
 void internalSendItemChanges(const std::shared_ptr<KSItem>& item, const ChangeNames& names, bool sendNow) {
-  json_t* changes = item->changesToJson(names);
-  kestrun_object_server_client_update_item(changes, nullptr, sendNow);
-  json_decref(changes);
+  patch::JanssonPtr changes(item->changesToJson(names));
+  kestrun_object_server_client_update_item(changes.get(), nullptr, sendNow);
 }
 
 void internalUpdateCounts(const std::shared_ptr<KSItem>& item, ItemState before, ItemState after) {
