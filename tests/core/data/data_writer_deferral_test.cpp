@@ -101,6 +101,23 @@ TEST_F(WriterTest, ReDeferringMovesNoCount) {
   EXPECT_EQ(counts_->totalActiveCount(), 9);  // the item was deferred before and after
 }
 
+TEST_F(WriterTest, ReDeferringAStarredItemKeepsItsStar) {
+  prefs_->setMoveActionShouldUnstarItem(true);
+  storeItem("S");
+  storeEmail("S-1", "S", [](KSEmail& email) { email.set_STARRED(true); });
+  perform(
+      [](Completion done) { KestrunDataWriter::deferItemWithSnoozeType("S", SnoozeType::Tomorrow, done); });
+  EXPECT_FALSE(email("S-1").get_STARRED());  // moved out of the inbox
+
+  perform([](Completion done) { KestrunDataWriter::starEmail("S-1", done); });
+  objects_->clear();
+  // Deferred before and after: no move out of the inbox, whatever PREVIOUSSTATE still says.
+  perform(
+      [](Completion done) { KestrunDataWriter::deferItemWithSnoozeType("S", SnoozeType::NextWeek, done); });
+  EXPECT_TRUE(email("S-1").get_STARRED());
+  for (const auto& call : objects_->calls()) EXPECT_NE(call.method, "updateEmail");
+}
+
 TEST_F(WriterTest, TriggersReturnOnlyItemsDeferredToTheirDevice) {
   counts_->setActiveCount("A", 10, true);
   storeItem("D", [](KSItem& item) { item.setThreadRead(true); });
