@@ -12,6 +12,8 @@
 
 #include <jansson.h>
 
+#include <memory>
+
 #include "jsonette/json.h"
 
 namespace patch {
@@ -21,5 +23,11 @@ jsonette::Json json_from_jansson(const json_t* value);
 
 // A new jansson value owned by the caller (one reference).
 json_t* jansson_from_json(const jsonette::Json& value);
+
+// Owns one reference to a jansson value and releases it, also when an exception passes by.
+struct JanssonRelease {
+  void operator()(json_t* value) const { json_decref(value); }
+};
+using JanssonPtr = std::unique_ptr<json_t, JanssonRelease>;
 
 }  // namespace patch

@@ -1,5 +1,6 @@
 #include "core/services/undo_manager.h"
 
+#include "core/data/data_writer.h"
 #include "core/foundation/process_instance.h"
 #include "core/locales/texts.h"
 #include "core/model/ks_item.h"
@@ -90,7 +91,37 @@ std::string UndoManager::alertMessageForCurrentState() {
 void UndoManager::performUndoAction() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!hasActionToUndo()) return;
+  startOppositeStep(step_);
   if (notificationCenter_) notificationCenter_->post_notification(kUndoWasCommitted, nullptr);
+}
+
+void UndoManager::startOppositeStep(const Step& step) {
+  switch (step.previousState) {
+    case ItemState::Later:
+      if (step.remindAt > 0) {
+        KestrunDataWriter::deferItemsUntilDate(step.itemIds, step.remindAt, step.snoozeType, nullptr);
+      } else if (step.snoozeType != SnoozeType::None) {
+        KestrunDataWriter::deferItemsWithSnoozeType(step.itemIds, step.snoozeType, nullptr);
+      }
+      break;
+    case ItemState::Inbox:
+      KestrunDataWriter::activateItems(step.itemIds, nullptr);
+      break;
+    case ItemState::Archive:
+      KestrunDataWriter::completeItems(step.itemIds, nullptr);
+      break;
+    case ItemState::Trash:
+      KestrunDataWriter::deleteItems(step.itemIds, nullptr);
+      break;
+    case ItemState::List:
+      // Filing back into step.listId (associateItemsWithList) joins here with the lists.
+      break;
+    case ItemState::Spam:
+      KestrunDataWriter::spamifyItems(step.itemIds, nullptr);
+      break;
+    default:
+      break;
+  }
 }
 
 UndoManager::Step UndoManager::step() {

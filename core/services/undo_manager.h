@@ -52,8 +52,9 @@ class UndoManager {
   virtual std::string alertMessageForCurrentState();
   // The localized name of the folder of an item state; "Unknown" for a state without one.
   virtual std::string folderName(ItemState state);
-  // Posts kUndoWasCommitted (JSON null) when there is a step to undo. The record is not cleared
-  // here: the opposite step records itself when it runs.
+  // When there is a step to undo, starts the opposite step and posts kUndoWasCommitted (JSON
+  // null). The record is not cleared here: the opposite step records itself when it runs. Does not
+  // wait for the core thread.
   virtual void performUndoAction();
 
   // The recorded step, for the opposite step and for tests.
@@ -68,6 +69,12 @@ class UndoManager {
     bool operator==(const Step& other) const = default;
   };
   Step step();
+
+ protected:
+  // Queues the data writer's batch operation that returns the step's items to the state they came
+  // from: a deferral again (by its remind time, else its snooze type), the inbox, the archive, the
+  // trash or spam. A deferral without either and other states start nothing. Called under mutex_.
+  virtual void startOppositeStep(const Step& step);
 
  private:
   std::shared_ptr<NotificationCenter> notificationCenter_;

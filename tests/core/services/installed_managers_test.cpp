@@ -61,7 +61,7 @@ class InstalledManagersTest : public ::testing::Test {
       std::make_shared<LoggingTaskManager>(), status_.get());
   std::shared_ptr<ChangesManager> changes_ = std::make_shared<ChangesManager>(dir_.store());
   std::shared_ptr<ListOrderingManager> lists_ = std::make_shared<ListOrderingManager>(dir_.store());
-  std::shared_ptr<UndoManager> undo_ = std::make_shared<UndoManager>(posts_.center());
+  std::shared_ptr<UndoManager> undo_ = std::make_shared<kestrun_test::RecordingUndoManager>(posts_.center());
 };
 
 TEST_F(InstalledManagersTest, CountsThroughTheirForwarders) {

@@ -1,5 +1,6 @@
 // What the mail-service tests share: a LevelDB directory that can be closed and opened again as a
-// restart would, and a recorder of the notifications a manager posts through a real centre.
+// restart would, a recorder of the notifications a manager posts through a real centre, and an
+// undo manager that records its opposite steps instead of queuing them on a data center.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,7 @@
 #include "core/foundation/json_kv_store.h"
 #include "core/foundation/leveldb_store.h"
 #include "core/foundation/notification_center.h"
+#include "core/services/undo_manager.h"
 #include "support/temp_dir.h"
 
 namespace kestrun_test {
@@ -80,6 +82,18 @@ class PostRecorder {
   std::shared_ptr<libkestrun::NotificationCenter> center_;
   std::mutex mutex_;
   std::vector<Posted> posted_;  // guarded by mutex_
+};
+
+// The opposite steps it was asked to start, in order; the data writer's own steps are tested
+// with a data center (undo_manager_writer_test.cpp).
+class RecordingUndoManager : public libkestrun::UndoManager {
+ public:
+  using UndoManager::UndoManager;
+
+  std::vector<Step> started;  // written under the manager's mutex, read after the calls
+
+ protected:
+  void startOppositeStep(const Step& step) override { started.push_back(step); }
 };
 
 }  // namespace kestrun_test

@@ -46,7 +46,7 @@ class UndoManagerTest : public ::testing::Test {
 
   MemoryContext context_;
   kestrun_test::PostRecorder posts_;
-  UndoManager undo_{posts_.center()};
+  kestrun_test::RecordingUndoManager undo_{posts_.center()};
 };
 
 TEST_F(UndoManagerTest, NothingRecordedNothingToUndo) {
@@ -54,6 +54,7 @@ TEST_F(UndoManagerTest, NothingRecordedNothingToUndo) {
   EXPECT_EQ(undo_.alertMessageForCurrentState(), "");
   undo_.performUndoAction();
   EXPECT_EQ(posts_.take(), std::vector<Posted>{});
+  EXPECT_TRUE(undo_.started.empty());
 
   // Ids without an action are not a step either.
   triage({item("I1", ItemState::Inbox)}, ItemState::None);
@@ -115,6 +116,8 @@ TEST_F(UndoManagerTest, AnUndoPostsItsNotificationAndLeavesTheRecord) {
   undo_.performUndoAction();
   EXPECT_EQ(posts_.take(), (std::vector<Posted>{{"com.kestrun.undo.was.committed", nullptr}}));
   EXPECT_TRUE(undo_.hasActionToUndo());
+  ASSERT_EQ(undo_.started.size(), 1u);
+  EXPECT_EQ(undo_.started[0], undo_.step());
 }
 
 TEST_F(UndoManagerTest, ReadersWaitWhileTheWriterHoldsTheLock) {
