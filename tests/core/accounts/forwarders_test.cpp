@@ -26,8 +26,10 @@ class AccountForwardersTest : public ::testing::Test {
 
 TEST_F(AccountForwardersTest, AccountManagerForwardersPassArgumentsAndAnswers) {
   auto accounts = std::make_shared<kestrun_test::FakeAccountManager>();
-  auto primary = std::make_shared<KSEmailAccount>(KSEmailAccount{"A1", ""});
-  auto alias = std::make_shared<KSEmailAccount>(KSEmailAccount{"A2", ""});
+  auto primary = std::make_shared<KSEmailAccount>();
+  primary->accountID = "A1";
+  auto alias = std::make_shared<KSEmailAccount>();
+  alias->accountID = "A2";
   accounts->primary_account_ids = {"A1", "B1"};
   accounts->primary_account_id_for_address = "A1";
   accounts->account_json = Json::object{{"address", "me@example.com"}, {"name", "Me"}};
