@@ -22,7 +22,8 @@ void account_server_client_set_instance(std::shared_ptr<AccountServerClient> cli
 }
 
 void account_server_client_add_email_account_with_access_code(const std::string& access_code,
-                                                              EmailAccountType type, const std::string& locale,
+                                                              EmailAccountType type,
+                                                              const std::string& locale,
                                                               AccountRequestSuccess success,
                                                               AccountRequestFailure failure) {
   if (auto client = client_or_fail(failure)) {

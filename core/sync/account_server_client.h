@@ -20,11 +20,11 @@
 // Why an account request failed.
 enum class KSServerClientAccountModifyFailureType : int32_t {
   Other = 0,
-  Refused = 1,                // the server's codes "A2" and "A3"
-  EmptyArguments = 2,         // refused at the call, nothing sent
-  ImapFoldersDisabled = 3,    // the server's code "A10"
-  Timeout = 4,                // no reply within the request's time-out
-  NoSuchAccount = 5,          // the server's code "A1"
+  Refused = 1,              // the server's codes "A2" and "A3"
+  EmptyArguments = 2,       // refused at the call, nothing sent
+  ImapFoldersDisabled = 3,  // the server's code "A10"
+  Timeout = 4,              // no reply within the request's time-out
+  NoSuchAccount = 5,        // the server's code "A1"
 };
 
 namespace libkestrun::internal {
@@ -77,7 +77,8 @@ class AccountServerClient {
 void account_server_client_set_instance(std::shared_ptr<AccountServerClient> client);
 
 void account_server_client_add_email_account_with_access_code(const std::string& access_code,
-                                                              EmailAccountType type, const std::string& locale,
+                                                              EmailAccountType type,
+                                                              const std::string& locale,
                                                               AccountRequestSuccess success,
                                                               AccountRequestFailure failure);
 void account_server_client_add_email_account_with_password(const std::string& address,

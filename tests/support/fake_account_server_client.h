@@ -46,8 +46,8 @@ class FakeAccountServerClient : public libkestrun::internal::AccountServerClient
                               Failure failure) override {
     keep("addAliasToEmailAccount", {account_id, address}, success, failure);
   }
-  void removeAliasFromEmailAccount(const std::string& account_id, const std::string& address,
-                                   Success success, Failure failure) override {
+  void removeAliasFromEmailAccount(const std::string& account_id, const std::string& address, Success success,
+                                   Failure failure) override {
     keep("removeAliasFromEmailAccount", {account_id, address}, success, failure);
   }
 
