@@ -1,5 +1,4 @@
-// Why an account operation failed, as its failure callback and the alert texts see it. Other
-// numbers may reach the alert texts from the application; they read as "any other failure".
+// Why an account operation failed, as its failure callback receives it.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +12,8 @@ enum class AccountActionErrorType : int32_t {
   AlreadyAdded = 4,
   NoSuchAccount = 5,
   ImapFoldersDisabled = 6,
-  Timeout = 7,
-  MaximumReached = 8,  // 10 primary accounts on this device
+  TimedOut = 7,
+  AccountLimitReached = 8,
   InvalidRequest = 9,
   ProviderDisabled = 10,
   ProviderUnavailable = 11,

@@ -68,7 +68,7 @@ std::string AccountManagerImpl::getAlertTitleForAccountAddError(Error error) {
       return LOCALIZED_STRING(
           text::kImapFoldersDisabled,
           "SHORT, title indicating that the user's email account has disabled IMAP folders");
-    case Error::MaximumReached:
+    case Error::AccountLimitReached:
       return LOCALIZED_STRING(
           text::kMaximumAccountsReached,
           "SHORT, title indicating that the user has already registered the maximum number of accounts");
@@ -82,7 +82,7 @@ std::string AccountManagerImpl::getAlertMessageForAccountAddError(Error error) {
   if (isProviderError(error)) return providerMessage(error);
   switch (error) {
     case Error::NoConnection:
-    case Error::Timeout:
+    case Error::TimedOut:
       return LOCALIZED_STRING(
           text::kTroubleAuthenticating,
           "Message indicating that the app cannot establish a connection to authenticate the "
@@ -105,7 +105,7 @@ std::string AccountManagerImpl::getAlertMessageForAccountAddError(Error error) {
       return LOCALIZED_STRING(
           text::kNeedsImapFolders,
           "Message indicating that the app was unable to communicate with required folders");
-    case Error::MaximumReached:
+    case Error::AccountLimitReached:
       return LOCALIZED_STRING(
           text::kAccountLimit,
           "Message indicating that the user has already added the maximum allotted number of "

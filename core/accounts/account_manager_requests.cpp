@@ -58,7 +58,7 @@ AccountActionErrorType toAccountActionErrorType(FailureCode code) {
       // A request the server never answered is worth a look at the trace.
       sanity::log("AccountManager timeout");
       sanity::upload();
-      return AccountActionErrorType::Timeout;
+      return AccountActionErrorType::TimedOut;
     case FailureCode::NoSuchAccount:
       return AccountActionErrorType::NoSuchAccount;
     default:
@@ -72,7 +72,7 @@ void AccountManagerImpl::addEmailAccount(const std::string& address, const std::
   if (!failure) return;
   if (!success) return failure(AccountActionErrorType::InvalidRequest);
   if (_accountExists("", address)) return failure(AccountActionErrorType::AlreadyAdded);
-  if (!canAddANewAccount()) return failure(AccountActionErrorType::MaximumReached);
+  if (!canAddANewAccount()) return failure(AccountActionErrorType::AccountLimitReached);
   if (!internal::server_client_is_connected()) return failure(AccountActionErrorType::NoConnection);
   const Credential credential = credentialFor(type);
   if (credential == Credential::Refused) return failure(AccountActionErrorType::InvalidRequest);
@@ -93,7 +93,7 @@ void AccountManagerImpl::associateEmailAccount(const std::string& accountID, Acc
                                                AccountFailure failure) {
   if (!failure) return;
   if (!success) return failure(AccountActionErrorType::InvalidRequest);
-  if (!canAddANewAccount()) return failure(AccountActionErrorType::MaximumReached);
+  if (!canAddANewAccount()) return failure(AccountActionErrorType::AccountLimitReached);
   if (!internal::server_client_is_connected()) return failure(AccountActionErrorType::NoConnection);
   internal::account_server_client_associate_account(
       accountID,

@@ -45,7 +45,7 @@ TEST(AccountFailuresTest, ATimeOutIsTracedOnceAndUploadsTheTrace) {
   libkestrun::sanity::initialize(std::make_shared<libkestrun::LoggingTaskManager>(), dir.path(),
                                  "https://localhost:1/sanity/dump");
 
-  EXPECT_EQ(libkestrun::toAccountActionErrorType(Code::Timeout), AccountActionErrorType::Timeout);
+  EXPECT_EQ(libkestrun::toAccountActionErrorType(Code::Timeout), AccountActionErrorType::TimedOut);
   ASSERT_TRUE(wait_until([&] { return uploads > 0; }));
   // Once both workers have taken what was queued and finished it, every upload is in.
   std::promise<void> drained;

@@ -99,7 +99,7 @@ TEST_F(AccountForwardersTest, RequestAndHandlerForwardersReachTheInstance) {
   json_decref(aliases);
   account_manager_invalidate_account("P");
   account_manager_remove_account_locally("P");
-  EXPECT_EQ(account_manager_get_alert_message_for_account_delete_error(AccountActionErrorType::Timeout),
+  EXPECT_EQ(account_manager_get_alert_message_for_account_delete_error(AccountActionErrorType::TimedOut),
             "DeleteMessage 7");
   EXPECT_EQ(failures.size(), 1u);
 
