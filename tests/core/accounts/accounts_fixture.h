@@ -46,6 +46,8 @@ class AccountsTest : public ::testing::Test {
     server->connected = true;
   }
   ~AccountsTest() override {
+    // Deliveries still queued would record into members that are destroyed before the thread.
+    core.post_sync([] {});
     libkestrun::internal::server_client_set_instance(nullptr);
     libkestrun::internal::account_server_client_set_instance(nullptr);
   }
