@@ -101,13 +101,11 @@ inline constexpr char kAccountError[] = "Account Error";
 inline constexpr char kProviderTemporarilyDisabled[] = "Provider Temporarily Disabled";
 inline constexpr char kProviderTemporarilyUnavailable[] = "Provider Temporarily Unavailable";
 inline constexpr char kProviderDisabledNotice[] =
-    "This provider is temporarily disabled. Please see blog.kestrun.com for more information or contact us "
-    "at "
-    "support@kestrun.com.";
+    "This provider is temporarily disabled. Please see https://www.kestrun.com/blog for more information or "
+    "contact us at support@kestrun.com.";
 inline constexpr char kProviderUnavailableNotice[] =
-    "This provider is temporarily unavailable. Please see blog.kestrun.com for more information or contact "
-    "us at "
-    "support@kestrun.com.";
+    "This provider is temporarily unavailable. Please see https://www.kestrun.com/blog for more information or "
+    "contact us at support@kestrun.com.";
 inline constexpr char kTroubleAuthenticating[] =
     "Kestrun is having trouble authenticating. Make sure you have a network connection and try again.";
 inline constexpr char kProviderCannotGrantAccess[] =

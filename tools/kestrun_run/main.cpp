@@ -19,6 +19,7 @@
 
 #include "brelt/semaphore.h"
 #include "brelt/uv_thread.h"
+#include "core/accounts/account_manager.h"
 #include "core/data/consumer_center.h"
 #include "core/data/data_center.h"
 #include "core/foundation/defaults.h"
@@ -237,7 +238,7 @@ int run(const std::string& caches, const std::string& server) {
       DBContext::schema_version, rebuilt ? "created" : "kept from the last run");
 
   bool synced = false;
-  if (!server.empty()) synced = kestrun_run::sync_sample_account(defaults, caches, server, kDeadline);
+  if (!server.empty()) synced = kestrun_run::sync_sample_account(defaults, notifications, caches, server, kDeadline);
   if (!synced) write_samples();
 
   InboxPrinter printer;
@@ -260,10 +261,11 @@ int run(const std::string& caches, const std::string& server) {
   if (archive_newest()) printer.wait_for_changes(1);
   KestrunConsumerCenter::endQuery("inbox");
   libkestrun::query_updater_set_instance(nullptr);
+  libkestrun::account_manager_set_instance(nullptr);
 
   std::printf(
       "\nNot built yet: the core's server client (this program syncs through a stand-in of its own),\n"
-      "accounts, the core facade and every window. The archive stays local: nothing sends it to\n"
+      "the core facade and every window. The archive stays local: nothing sends it to\n"
       "the server until the server client exists.\n");
   return 0;
 }

@@ -9,11 +9,11 @@
 #include <optional>
 #include <stdexcept>
 
+#include "core/accounts/account_manager_impl.h"
 #include "core/data/data_center.h"
 #include "core/foundation/json_conversion.h"
 #include "core/model/kestrun_context.h"
 #include "core/model/ks_item.h"
-#include "run_accounts.h"
 #include "sync_stand_in.h"
 
 namespace kestrun_run {
@@ -69,7 +69,9 @@ std::pair<int, int> apply_documents(const Json& items, const Json& emails) {
 
 }  // namespace
 
-bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& state, const std::string& address,
+bool sync_sample_account(libkestrun::Defaults& defaults,
+                         const std::shared_ptr<libkestrun::NotificationCenter>& notifications,
+                         const std::string& state, const std::string& address,
                          std::chrono::milliseconds deadline) {
   std::printf("\nsync with the local sync server at %s (this program's stand-in client)\n", address.c_str());
   std::unique_ptr<SyncStandIn> connection;
@@ -108,7 +110,13 @@ bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& stat
   std::printf("account: %s (%s), %s\n", kAccountAddress, account_id.c_str(),
               account["new_account"].bool_value() ? "added" : "already on this device");
 
-  libkestrun::account_manager_set_instance(std::make_shared<RunAccounts>(account_id, kAccountAddress));
+  // The core's account manager keeps the account as the server described it, in the key-value
+  // store, so that the model accepts the account's documents.
+  auto accounts = std::make_shared<libkestrun::AccountManagerImpl>(notifications, defaults.get_store());
+  accounts->load();
+  std::unique_ptr<json_t, decltype(&json_decref)> document(patch::jansson_from_json(account), &json_decref);
+  accounts->updateFromStateDoc(document.get());
+  libkestrun::account_manager_set_instance(accounts);
 
   // The tokens of the last snapshot: documents saved since then, per kind.
   const Json tokens = defaults.get_json(kTokensKey);

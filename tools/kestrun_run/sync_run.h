@@ -4,19 +4,25 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "core/foundation/defaults.h"
+#include "core/foundation/notification_center.h"
 
 namespace kestrun_run {
 
 // Registers a device on the first run (its credentials stay in `defaults`; later runs
 // authenticate with them), adds the sample account maya.lind@example.com, asks for the account's
 // snapshot since the token of the last run and applies every item document in one data task.
+// The core's account manager, over the store of `defaults` and posting to `notifications`, keeps
+// the account and is installed as the process-wide instance.
 // The data center must be open. Returns false, having said why, when the server at `address`
 // cannot be reached (no trust anchor under `state`/sync-server, or no connection); throws when
 // it stops answering or refuses a request.
-bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& state, const std::string& address,
+bool sync_sample_account(libkestrun::Defaults& defaults,
+                         const std::shared_ptr<libkestrun::NotificationCenter>& notifications,
+                         const std::string& state, const std::string& address,
                          std::chrono::milliseconds deadline);
 
 }  // namespace kestrun_run

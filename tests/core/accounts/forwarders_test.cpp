@@ -28,8 +28,10 @@ class AccountForwardersTest : public ::testing::Test {
 
 TEST_F(AccountForwardersTest, AccountManagerForwardersPassArgumentsAndAnswers) {
   auto accounts = std::make_shared<kestrun_test::FakeAccountManager>();
-  auto primary = std::make_shared<KSEmailAccount>(KSEmailAccount{"A1", ""});
-  auto alias = std::make_shared<KSEmailAccount>(KSEmailAccount{"A2", ""});
+  auto primary = std::make_shared<KSEmailAccount>();
+  primary->accountID = "A1";
+  auto alias = std::make_shared<KSEmailAccount>();
+  alias->accountID = "A2";
   accounts->primary_account_ids = {"A1", "B1"};
   accounts->primary_account_id_for_address = "A1";
   accounts->account_json = Json::object{{"address", "me@example.com"}, {"name", "Me"}};
@@ -69,6 +71,52 @@ TEST_F(AccountForwardersTest, AccountManagerForwardersPassArgumentsAndAnswers) {
       {"isAddressOfPrimaryAccount", Json::array{"alias@example.com", "A1"}},
       {"primaryAccountIDForAccountID", Json::array{"A2"}},
       {"secondaryAccountWithAddress", Json::array{"alias@example.com", "A1"}},
+  };
+  EXPECT_EQ(accounts->calls(), expected);
+}
+
+TEST_F(AccountForwardersTest, RequestAndHandlerForwardersReachTheInstance) {
+  std::vector<AccountActionErrorType> failures;
+  auto failure = [&failures](AccountActionErrorType error) { failures.push_back(error); };
+  auto success = [](std::string) {};
+  // Without a manager a request still hears back: there is nobody to reach.
+  account_manager_add_email_account("me@x", "t", EmailAccountType::Gmail, "en", success, failure);
+  EXPECT_EQ(failures, std::vector<AccountActionErrorType>{AccountActionErrorType::NoConnection});
+  EXPECT_TRUE(account_manager_all_email_accounts()->empty());
+  EXPECT_EQ(account_manager_aliases_json_for_account("P"), nullptr);
+
+  auto accounts = std::make_shared<kestrun_test::FakeAccountManager>();
+  accounts->device_id = "DEV";
+  accounts->can_add = false;
+  account_manager_set_instance(accounts);
+  EXPECT_EQ(account_manager_get_device_id(), "DEV");
+  EXPECT_FALSE(account_manager_can_add_a_new_account());
+  account_manager_add_email_account("me@x", "t", EmailAccountType::Yahoo, "en", success, failure);
+  account_manager_reauthorize_email_account("me@x", "t", EmailAccountType::Gmail, success, failure);
+  account_manager_update_email_account("P", "n", "d", success, failure);
+  account_manager_add_email_alias("P", "a@x", success, failure);
+  account_manager_remove_email_alias("P", "a@x", success, failure);
+  json_t* aliases = json_pack("[{s:s}]", "address", "a@x");
+  account_manager_handle_account_authorized("P", "n", "d", aliases);
+  json_decref(aliases);
+  account_manager_invalidate_account("P");
+  account_manager_remove_account_locally("P");
+  EXPECT_EQ(account_manager_get_alert_message_for_account_delete_error(AccountActionErrorType::TimedOut),
+            "DeleteMessage 7");
+  EXPECT_EQ(failures.size(), 1u);
+
+  std::vector<Call> expected = {
+      {"getDeviceId", Json::array{}},
+      {"canAddANewAccount", Json::array{}},
+      {"addEmailAccount", Json::array{"me@x", "t", 6, "en"}},
+      {"reauthorizeEmailAccount", Json::array{"me@x", "t", 1}},
+      {"updateEmailAccount", Json::array{"P", "n", "d"}},
+      {"addEmailAlias", Json::array{"P", "a@x"}},
+      {"removeEmailAlias", Json::array{"P", "a@x"}},
+      {"handleAccountAuthorized", Json::array{"P", "n", "d", Json::array{Json::object{{"address", "a@x"}}}}},
+      {"invalidateAccount", Json::array{"P"}},
+      {"removeAccountLocally", Json::array{"P"}},
+      {"getAlertDeleteMessage", Json::array{7}},
   };
   EXPECT_EQ(accounts->calls(), expected);
 }

@@ -73,7 +73,9 @@ class Accounts final : public kestrun_test::FakeAccountManager {
     for (const auto& [id, signature] : signatures) setEmailSignature(id, signature);
   }
   void add(const std::string& id, const std::string& signature = "") {
-    accounts[id] = KSEmailAccount{id, signature};
+    KSEmailAccount& account = accounts[id];
+    account.accountID = id;
+    account.emailSignature = signature;
   }
 
   std::map<std::string, KSEmailAccount> accounts;

@@ -145,7 +145,7 @@ TEST(LocaleData, NamesAddressesAndSignatureStayAsTheyAre) {
       EXPECT_EQ(table[name], name) << locale.id;
     }
     for (const char* notice : {kProviderDisabledNotice, kProviderUnavailableNotice}) {
-      EXPECT_NE(table[notice].find("blog.kestrun.com"), std::string::npos) << locale.id;
+      EXPECT_NE(table[notice].find("https://www.kestrun.com/blog"), std::string::npos) << locale.id;
       EXPECT_NE(table[notice].find("support@kestrun.com"), std::string::npos) << locale.id;
     }
     if (locale.id != "en") {

@@ -5,10 +5,12 @@
 #include <memory>
 #include <vector>
 
+#include "core/sync/account_server_client.h"
 #include "core/sync/auto_swipe_server_client.h"
 #include "core/sync/kestrun_object_server_client.h"
 #include "core/sync/server_client.h"
 #include "core/sync/snapshot_server_client.h"
+#include "support/fake_account_server_client.h"
 #include "support/fake_auto_swipe_server_client.h"
 #include "support/fake_kestrun_object_server_client.h"
 #include "support/fake_server_client.h"
@@ -142,6 +144,44 @@ TEST_F(SyncForwardersTest, WithoutAnInstanceNothingHappensAndCommandsAreReleased
   EXPECT_EQ(destroyed, 1);
   EXPECT_TRUE(client->calls().empty()) << "a cleared instance is no longer called";
   EXPECT_EQ(item.value->refcount, 1u) << "the caller keeps its document";
+}
+
+TEST(AccountServerClientForwardersTest, RequestsReachTheInstanceOrFailAtOnce) {
+  std::vector<int> failures;
+  std::vector<Json> results;
+  auto success = [&results](json_t* result) { results.push_back(kestrun_test::document(result)); };
+  auto failure = [&failures](KSServerClientAccountModifyFailureType code) {
+    failures.push_back(static_cast<int>(code));
+  };
+  account_server_client_associate_account("A", success, failure);
+  EXPECT_EQ(failures, std::vector<int>{0});
+
+  auto client = std::make_shared<kestrun_test::FakeAccountServerClient>();
+  account_server_client_set_instance(client);
+  account_server_client_add_email_account_with_access_code("code", libkestrun::EmailAccountType::Gmail, "en",
+                                                           success, failure);
+  account_server_client_add_email_account_with_password("me@x", "pw", libkestrun::EmailAccountType::ICloud,
+                                                        "de", success, failure);
+  account_server_client_associate_account("A", success, failure);
+  account_server_client_reauthorize_email_account_with_access_code("A", "code", success, failure);
+  account_server_client_reauthorize_email_account_with_password("A", "pw", success, failure);
+  account_server_client_update_email_account("A", "n", "d", success, failure);
+  account_server_client_add_alias_to_email_account("A", "a@x", success, failure);
+  account_server_client_remove_alias_from_email_account("A", "a@x", success, failure);
+  EXPECT_EQ(client->calls(),
+            (std::vector<Call>{{"addEmailAccountWithAccessCode", Json::array{"code", 1, "en"}},
+                               {"addEmailAccountWithPassword", Json::array{"me@x", "pw", 2, "de"}},
+                               {"associateAccount", Json::array{"A"}},
+                               {"reauthorizeEmailAccountWithAccessCode", Json::array{"A", "code"}},
+                               {"reauthorizeEmailAccountWithPassword", Json::array{"A", "pw"}},
+                               {"updateEmailAccount", Json::array{"A", "n", "d"}},
+                               {"addAliasToEmailAccount", Json::array{"A", "a@x"}},
+                               {"removeAliasFromEmailAccount", Json::array{"A", "a@x"}}}));
+  client->reply(Json::object{{"account_id", "A"}});
+  client->fail(KSServerClientAccountModifyFailureType::Timeout);
+  EXPECT_EQ(results, (std::vector<Json>{Json::object{{"account_id", "A"}}}));
+  EXPECT_EQ(failures, (std::vector<int>{0, 4}));
+  account_server_client_set_instance(nullptr);
 }
 
 }  // namespace
