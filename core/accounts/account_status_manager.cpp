@@ -117,7 +117,7 @@ std::string localized(const Text& text) { return LOCALIZED_STRING(text.text, tex
 }  // namespace
 
 AccountStatusManager::AccountStatusManager(std::shared_ptr<NotificationCenter> center,
-                                           AccountManagerCalls* accounts, CountsManager* counts,
+                                           AccountManager* accounts, CountsManager* counts,
                                            SyncStatusManager* syncStatus)
     : center_(std::move(center)), accounts_(accounts), counts_(counts), syncStatus_(syncStatus) {}
 

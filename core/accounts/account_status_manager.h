@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "core/accounts/account_manager_calls.h"
+#include "core/accounts/account_manager.h"
 #include "core/foundation/notification_center.h"
 #include "core/services/counts_manager.h"
 #include "core/services/sync_status_manager.h"
@@ -27,7 +27,7 @@ extern const char* const kAccountStatusAlertReceived;  // "com.kestrun.ksaccount
 
 class AccountStatusManager {
  public:
-  AccountStatusManager(std::shared_ptr<NotificationCenter> center, AccountManagerCalls* accounts,
+  AccountStatusManager(std::shared_ptr<NotificationCenter> center, AccountManager* accounts,
                        CountsManager* counts, SyncStatusManager* syncStatus);
   AccountStatusManager(const AccountStatusManager&) = delete;
   AccountStatusManager& operator=(const AccountStatusManager&) = delete;
@@ -51,7 +51,7 @@ class AccountStatusManager {
 
  private:
   std::shared_ptr<NotificationCenter> center_;
-  AccountManagerCalls* accounts_;
+  AccountManager* accounts_;
   CountsManager* counts_;
   SyncStatusManager* syncStatus_;
 };

@@ -86,7 +86,7 @@ bool isAlphanumericOrDash(const std::string& text) {
 }
 
 UserManagerImpl::UserManagerImpl(std::shared_ptr<NotificationCenter> center, std::shared_ptr<KvStore> store,
-                                 AccountManagerCalls& accounts)
+                                 AccountManager& accounts)
     : accounts_(accounts), center_(std::move(center)), store_(store) {
   // A null payload reads as the empty id, which matches no association the server created.
   accountAdded_ =

@@ -26,7 +26,7 @@
 #include <memory>
 #include <string>
 
-#include "core/accounts/account_manager_calls.h"
+#include "core/accounts/account_manager.h"
 #include "core/accounts/credentials_requests.h"
 #include "core/accounts/user_manager.h"
 #include "core/accounts/user_unlink_reason.h"
@@ -62,7 +62,7 @@ class UserManagerImpl final : public UserManager,
   // Registers the listeners on the accounts added and removed on this device; reads nothing.
   // `accounts` must outlive the manager.
   UserManagerImpl(std::shared_ptr<NotificationCenter> center, std::shared_ptr<KvStore> store,
-                  AccountManagerCalls& accounts);
+                  AccountManager& accounts);
   UserManagerImpl(const UserManagerImpl&) = delete;
   UserManagerImpl& operator=(const UserManagerImpl&) = delete;
   ~UserManagerImpl() override;
@@ -137,7 +137,7 @@ class UserManagerImpl final : public UserManager,
   // The weak self that reply continuations hold: a reply after the manager is gone does nothing.
   std::weak_ptr<UserManagerImpl> self() { return weak_from_this(); }
 
-  AccountManagerCalls& accounts_;
+  AccountManager& accounts_;
   std::shared_ptr<const HarnvikCredentials> harnvik_;  // core thread
   std::shared_ptr<CredentialsListeners> requesters_ =
       std::make_shared<CredentialsListeners>();  // core thread
