@@ -142,6 +142,13 @@ class KSEmail : public DBKestrunObject, public libkestrun::internal::Email {
   struct CreatedAtAsc {
     bool operator()(const std::shared_ptr<KestrunObject>& a, const std::shared_ptr<KestrunObject>& b) const;
   };
+  // The change filter of a conversation's e-mail query: (old e-mail, new e-mail) of one id, true
+  // when a column other than LOADEDONCE, SAVEDAT and SYNCDATA differs (those follow every save and
+  // sync and are never shown).
+  struct ChangeIsUserVisible {
+    bool operator()(const std::shared_ptr<KestrunObject>& old_email,
+                    const std::shared_ptr<KestrunObject>& new_email) const;
+  };
 
  private:
   void registerChangeListener();
