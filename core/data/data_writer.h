@@ -19,11 +19,15 @@
 // its own source file.
 #pragma once
 
+#include <jansson.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/data/data_center.h"
+#include "core/store/draft.h"
 #include "core/store/model_enums.h"
 
 class KestrunDataWriter {
@@ -101,7 +105,37 @@ class KestrunDataWriter {
   // Added with the lists.
 
   // --- Drafts and sending e-mail (data_writer_drafts.cpp) ---
-  // Added with the drafts.
+  // The draft is final: its caller advanced this device's version and set its times and texts.
+  // Saving stores it (unless a newer version is stored), files it under its conversation (or its
+  // own draft-only item) and sends one "USER_ITEM_SAVE"; removing takes it out of both and sends
+  // one "USER_ITEM_REMOVE". The completion gets no ids.
+  static void save_draft(const libkestrun::internal::Draft& draft, Completion completion);
+  static void delete_draft(const libkestrun::internal::Draft& draft, Completion completion);
+  // Creates the outgoing e-mail `emailID` (send state 1, sending) and asks the server to send it.
+  // `to`, `cc` and `bcc` are jansson arrays of {"address", "name"} taken over by the call (null
+  // allowed). One of `conversation` (text above the quoted history) and `fullBody` (a body edited
+  // whole) is filled. `from` is the chosen account or alias; a reply, reply all or forward names
+  // the answered e-mail in `associatedEmailID`, goes out from the answered e-mail's account unless
+  // `from` is that account or one of its aliases, and always carries the signature of `from`.
+  //   reply, reply all: the answered e-mail's reply subject, in its conversation, sent as a reply
+  //                     (type 1) with the answered e-mail as reference; ids: the e-mail's.
+  //   forward:          `subject` (the answered one when empty) in a new archived conversation;
+  //                     ids: the item's, then the e-mail's.
+  //   new message:      `subject` in a new archived conversation of the primary account of `from`,
+  //                     the body kept as its full body; ids: the item's, then the e-mail's.
+  // While attachments of the e-mail are uploading the send waits with the resource manager, which
+  // calls sendSavedEmail when they are done. Nothing is queued, and the completion never runs,
+  // without a recipient, for a reply, reply all or forward without `associatedEmailID`, or for a
+  // new message without `from`; other send types queue a task that does nothing.
+  static void sendEmail(const std::string& emailID, const std::string& subject,
+                        const std::string& conversation, const std::string& fullBody, const std::string& from,
+                        json_t* to, json_t* cc, json_t* bcc, const std::string& associatedEmailID,
+                        libkestrun::EmailSendType sendType, Completion completion);
+  // Sends a stored outgoing e-mail once its uploads are done, only while it is sending (1) or its
+  // send failed (4); its own sync data goes with it as the reference. The completion gets no ids.
+  static void sendSavedEmail(const std::string& emailID, libkestrun::EmailSendType sendType,
+                             const std::optional<std::string>& associatedEmailID, bool isFullBody,
+                             Completion completion);
 
   // --- Contacts and auto-swipe rules (data_writer_rules.cpp) ---
   // Added with the rules.

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/foundation/html_flat.h"
 #include "core/foundation/utility.h"
 
 namespace libkestrun {
@@ -148,7 +149,12 @@ void flatten(const GumboOptions& options, GumboOutput* output) {
 
 }  // namespace
 
+// Past this many open elements gumbo's parse time grows with the square of the depth (minutes for
+// a few hundred thousand); such input is converted from its text with the markup stripped.
+constexpr size_t kMaxParsedNesting = 512;
+
 std::string Utility::html_to_text(const std::string& html) {
+  if (html_flat::nests_deeper_than(html, kMaxParsedNesting)) return html_to_text(html_flat::strip_tags(html));
   GumboOptions options = kGumboDefaultOptions;
   // Each recorded parse error keeps a copy of the stack of open elements, which makes deeply
   // nested input cost memory and time quadratic in its depth; the errors are never read here.

@@ -1,30 +1,15 @@
 #include "core/model/item_orderings.h"
 
 #include <cstddef>
-#include <tuple>
-#include <utility>
+
+#include "core/model/row_difference.h"
 
 namespace {
 
 using libkestrun::internal::ItemAttr;
-using libkestrun::internal::ItemTuple;
 
 const KSItem& item(const std::shared_ptr<KestrunObject>& object) {
   return static_cast<const KSItem&>(*object);
-}
-
-constexpr bool ignored(size_t column) {
-  return column == static_cast<size_t>(ItemAttr::MASTERREV) ||
-         column == static_cast<size_t>(ItemAttr::MODIFIEDAT) ||
-         column == static_cast<size_t>(ItemAttr::SAVEDAT) ||
-         column == static_cast<size_t>(ItemAttr::SYNCDATA);
-}
-
-// Whether a column outside the ignored four differs. Compared with ==, the test a column setter
-// uses to decide that a value changed.
-template <size_t... I>
-bool visible_difference(const ItemTuple& a, const ItemTuple& b, std::index_sequence<I...>) {
-  return ((!ignored(I) && !(std::get<I>(a) == std::get<I>(b))) || ...);
 }
 
 }  // namespace
@@ -53,8 +38,11 @@ bool KSItem::DeferralOrdering::operator()(const std::shared_ptr<KestrunObject>& 
 
 bool KSItem::ChangeIsUserVisible::operator()(const std::shared_ptr<KestrunObject>& old_item,
                                              const std::shared_ptr<KestrunObject>& new_item) const {
-  return visible_difference(item(old_item).row().row.values, item(new_item).row().row.values,
-                            std::make_index_sequence<std::tuple_size_v<ItemTuple>>{});
+  // These four change with every save and sync and are never shown.
+  return libkestrun::differs_outside(
+      item(old_item).row().row.values, item(new_item).row().row.values,
+      {static_cast<size_t>(ItemAttr::MASTERREV), static_cast<size_t>(ItemAttr::MODIFIEDAT),
+       static_cast<size_t>(ItemAttr::SAVEDAT), static_cast<size_t>(ItemAttr::SYNCDATA)});
 }
 
 KSItem::DeferralSection KSItem::GetDeferralSection::operator()(

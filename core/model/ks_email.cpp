@@ -7,6 +7,7 @@
 #include "core/model/kestrun_context.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_item.h"
+#include "core/model/row_difference.h"
 #include "core/model/utf8_cut.h"
 #include "core/services/sync_status_manager.h"
 #include "localization/localization.h"
@@ -443,4 +444,13 @@ json_t* KSEmail::makeSendDocument(const std::string& emailID, const std::string&
 bool KSEmail::CreatedAtAsc::operator()(const std::shared_ptr<KestrunObject>& a,
                                        const std::shared_ptr<KestrunObject>& b) const {
   return static_cast<const KSEmail&>(*a).get_CREATEDAT() < static_cast<const KSEmail&>(*b).get_CREATEDAT();
+}
+
+bool KSEmail::ChangeIsUserVisible::operator()(const std::shared_ptr<KestrunObject>& old_email,
+                                              const std::shared_ptr<KestrunObject>& new_email) const {
+  using libkestrun::internal::EmailAttr;
+  return libkestrun::differs_outside(
+      static_cast<const KSEmail&>(*old_email).row.values, static_cast<const KSEmail&>(*new_email).row.values,
+      {static_cast<size_t>(EmailAttr::LOADEDONCE), static_cast<size_t>(EmailAttr::SAVEDAT),
+       static_cast<size_t>(EmailAttr::SYNCDATA)});
 }

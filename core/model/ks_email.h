@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/model/db_kestrun_object.h"
+#include "core/model/ks_email_account.h"
 #include "core/store/cpp_sqlite3_query.h"
 #include "core/store/email_record.h"
 #include "core/store/model_enums.h"
@@ -85,6 +86,34 @@ class KSEmail : public DBKestrunObject, public libkestrun::internal::Email {
   // empty body, else "...".
   std::string emailConversation() const;
 
+  // --- Texts and replies (ks_email_texts.cpp) ---
+  // SUBJECT, or "(No Subject)" when it is empty.
+  std::string emailSubject() const;
+  // The subject begins with "Fwd:", "FWd:", "FWD:" or "fwd:" (case-sensitive).
+  bool isForward() const;
+  // SUBJECT when it begins with "Re:", "RE:" or "re:", else "Re: " + SUBJECT.
+  std::string generateReplySubject() const;
+  // SUBJECT when isForward(), else "Fwd: " + SUBJECT.
+  std::string generateForwardSubject() const;
+  // The line above a quoted e-mail: "On <date> at <time>, <sender>, wrote:" in the current
+  // locale, the sender as "Name <address>" or, for HTML, with the address as a mailto link; the
+  // sender part is empty when the e-mail has no sender.
+  std::string generateReplyBodyText(bool plainText);
+  // Empties our inline image and attachment tags in CONVERSATION, FULLCONVERSATION and FULLBODY
+  // (the tags stay, their content goes) before the e-mail is sent.
+  void processAttachmentTags();
+  // The TO list of a reply from `ownAddress`: the reply-to contact (else the sender); when the
+  // user wrote the e-mail, its own TO list (the same vector), or the user when it had no
+  // recipient at all. Empty when the e-mail has neither a reply-to nor a sender.
+  Contacts generateToContactsForEmailReply(const std::string& ownAddress);
+  // The CC list of a reply all: for the user's own e-mail with recipients, its CC list (the same
+  // vector); otherwise every TO, then CC, contact whose address is not one of the account's
+  // addresses or aliases.
+  Contacts generateCcContactsForEmailReply(const std::string& ownAddress);
+  // The account or alias a reply is sent from: the alias that received the e-mail when the
+  // account's own address did not; null when the user has no account of ACCOUNTID.
+  std::shared_ptr<KSEmailAccount> generateUserResponseFromEmailAccount();
+
   // True for an e-mail that has just arrived in the inbox: its item is absent or in the inbox,
   // the e-mail is new and not sent by the user, and its time passes the new-mail threshold.
   bool isNewIncomingInboxEmail();
@@ -112,6 +141,13 @@ class KSEmail : public DBKestrunObject, public libkestrun::internal::Email {
   // The e-mail queries' order: CREATEDAT ascending, equal times equivalent.
   struct CreatedAtAsc {
     bool operator()(const std::shared_ptr<KestrunObject>& a, const std::shared_ptr<KestrunObject>& b) const;
+  };
+  // The change filter of a conversation's e-mail query: (old e-mail, new e-mail) of one id, true
+  // when a column other than LOADEDONCE, SAVEDAT and SYNCDATA differs (those follow every save and
+  // sync and are never shown).
+  struct ChangeIsUserVisible {
+    bool operator()(const std::shared_ptr<KestrunObject>& old_email,
+                    const std::shared_ptr<KestrunObject>& new_email) const;
   };
 
  private:

@@ -46,7 +46,8 @@ class KSItem : public DBKestrunObject {
   struct ChangeIsUserVisible;
   struct GetDeferralSection;
   using DeferralSection = libkestrun::DeferralBucket;
-  static bool modified_at_desc(const std::shared_ptr<KestrunObject>& a, const std::shared_ptr<KestrunObject>& b);
+  static bool modified_at_desc(const std::shared_ptr<KestrunObject>& a,
+                               const std::shared_ptr<KestrunObject>& b);
 
   // Folders and counts of the context, as the writers and the facade name them. Every one leaves
   // out search-only items and, except for itemsForAccount, itemsWithListIDOnly and countItems,
@@ -212,7 +213,8 @@ class KSItem : public DBKestrunObject {
   json_t* changesToJson(const std::unordered_set<std::string>& properties) override;
   // The document of a conversation made locally (for a draft), not yet known to the server;
   // null when `accountID` is empty.
-  static json_t* makeDocument(const std::string& id, const std::string& subject, const std::string& accountID);
+  static json_t* makeDocument(const std::string& id, const std::string& subject,
+                              const std::string& accountID);
 
   // Relations, each read once through the context and then kept; a null answer, or an empty id
   // to look for, is not kept, so the next call asks again.
@@ -254,11 +256,21 @@ class KSItem : public DBKestrunObject {
   json_t* originalRecipients() const;
   // Senders, then receivers (a receiver replaces a sender of the same address); a new reference.
   json_t* allParticipants() const;
+  // The senders of the conversation, newest e-mail first, one per address, without the user's
+  // own addresses (ks_item_senders.cpp).
+  std::vector<std::shared_ptr<KSContact>> distinctSenders();
+  // The e-mail a reply all should answer: the newest that is not a forward and whose sender, To and
+  // Cc make more than two distinct addresses; else the newest; "" without e-mails.
+  std::string replyAllEmailID();
+  // The name as the `index`-th of `count` names joined for display: "A", ", B", " & C" (two
+  // names) or ", & C" (three or more).
+  static std::string joinParticipantName(const std::string& name, int index, int count);
   // THREADSENDERS and THREADRECEIVERS parsed; null when empty or not a JSON object.
   json_t* threadSendersJson() const;
   json_t* threadReceiversJson() const;
   // {address: participant} of a draft's address.
-  static jsonette::Json participantJson(const libkestrun::internal::EmailName& name, int64_t sentAt, bool first);
+  static jsonette::Json participantJson(const libkestrun::internal::EmailName& name, int64_t sentAt,
+                                        bool first);
 
   // Local search: the searched text, and a score of the terms' occurrences and the recency.
   void populateSearchContentsInMemoryProperties();

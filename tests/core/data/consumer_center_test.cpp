@@ -165,6 +165,57 @@ TEST_F(ConsumerCenterTest, ConversationQueriesMergeEmailsAndDrafts) {
   EXPECT_TRUE(recorder->lines.empty());
 }
 
+// A commit of the writing side that saves an e-mail and a draft re-runs every conversation query,
+// each seeing the e-mail and the draft in one change set; a commit of lists re-runs none of them.
+TEST_F(ConsumerCenterTest, DraftCommitRerunsEveryConversationQuery) {
+  auto email = std::make_shared<KSEmail>(nullptr);
+  email->set_EMAILID("e1");
+  libkestrun::internal::Draft draft;
+  draft.set_draft_id("d1");
+  draft.set_user_id("U");
+  draft.set_modified_at(5);
+  const std::vector<KSConvoItem> rows = {KSConvoItem(email), KSConvoItem(draft)};
+  struct Convo {
+    std::shared_ptr<ConvoRecorder> recorder = std::make_shared<ConvoRecorder>();
+    int fetches = 0;
+  };
+  Convo convos[2];
+  for (int i = 0; i < 2; ++i) {
+    Convo* c = &convos[i];
+    const std::string id = "convo" + std::to_string(i);
+    KestrunConsumerCenter::addConvoItemQuery(
+        id, std::make_unique<libkestrun::FnDataQuery<KSConvoItem, KSConvoItem::GetId>>(
+                id,
+                [c, &rows](const std::string&, KestrunContext&) {
+                  ++c->fetches;
+                  return std::make_shared<std::vector<KSConvoItem>>(rows);
+                },
+                [](const KSConvoItem& a, const KSConvoItem& b) { return a.modifiedAt() < b.modifiedAt(); },
+                c->recorder));
+    c->recorder->lines.clear();
+  }
+
+  DBContext writer;
+  kestrun_test::run_on(thread_, [&] {
+    writer.open(dir_.file("kestrun.db"), std::nullopt);
+    auto stored = std::static_pointer_cast<KSEmail>(writer.createObject("KSEMAIL", "e1"));
+    stored->set_EMAILID("e1");
+    writer.insertDraft(draft);
+    libkestrun::ChangeSet changes;
+    writer.commit(changes);
+  });
+  for (const Convo& c : convos) {
+    EXPECT_EQ(c.fetches, 2);
+    EXPECT_EQ(c.recorder->lines,
+              (std::vector<std::string>{"begin", "results 2", "e1 2 0 0", "d1 2 1 1", "end"}));
+  }
+
+  commit({{"KSLIST", {{Type::Insert, {"L"}}, {Type::Update, {}}, {Type::Delete, {}}}}});
+  for (const Convo& c : convos) EXPECT_EQ(c.fetches, 2);
+  KestrunConsumerCenter::endQuery("convo0");
+  KestrunConsumerCenter::endQuery("convo1");
+}
+
 TEST_F(ConsumerCenterTest, PausedQueryComparesWithRowsFromBeforeThePause) {
   auto& q = addQuery("inbox", "KSITEM", {item("A", 100)});
   KestrunConsumerCenter::pauseQuery("inbox");

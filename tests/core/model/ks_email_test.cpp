@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -270,6 +271,39 @@ TEST_F(EmailTest, CreatedAtAscLeavesEqualTimesEquivalent) {
   EXPECT_FALSE(KSEmail::CreatedAtAsc()(b, a));
   b->set_CREATEDAT(6);
   EXPECT_TRUE(KSEmail::CreatedAtAsc()(a, b));
+}
+
+}  // namespace
+}  // namespace kestrun_test
+
+namespace kestrun_test {
+namespace {
+
+TEST(EmailChangeFilterTest, OnlyShownColumnsCount) {
+  auto before = std::make_shared<KSEmail>(nullptr);
+  before->set_EMAILID("E");
+  struct Case {
+    const char* name;
+    std::function<void(KSEmail&)> change;
+    bool visible;
+  } cases[] = {
+      {"nothing", [](KSEmail&) {}, false},
+      {"loaded once", [](KSEmail& e) { e.set_LOADEDONCE(true); }, false},
+      {"saved and synced",
+       [](KSEmail& e) {
+         e.set_SAVEDAT(9);
+         e.set_SYNCDATA("{}");
+       },
+       false},
+      {"read", [](KSEmail& e) { e.set_READ(true); }, true},
+      {"send state", [](KSEmail& e) { e.set_SENDSTATE(libkestrun::EmailSendState::Sent); }, true},
+      {"full body", [](KSEmail& e) { e.set_FULLBODY("x"); }, true},
+  };
+  for (const Case& c : cases) {
+    auto after = std::make_shared<KSEmail>(nullptr, static_cast<const libkestrun::internal::Email&>(*before));
+    c.change(*after);
+    EXPECT_EQ(KSEmail::ChangeIsUserVisible()(before, after), c.visible) << c.name;
+  }
 }
 
 }  // namespace
