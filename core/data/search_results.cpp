@@ -113,7 +113,8 @@ void applyItemResults(json_t* result, const std::string& searchID, MemoryContext
 void KestrunDataCenter::loadLocalSearchResults(const std::string& searchID, const std::string& text,
                                                const std::string& accountID) {
   if (text.empty()) return;
-  for (const auto& row : *getDBContext()->quickSearchItems(text, accountID)) {
+  const KSQueryRows rows = getDBContext()->quickSearchItems(text, accountID);
+  for (const auto& row : *rows) {
     static_cast<KSItem&>(*row).copyToContext(searchID, getMemoryContext(), true);
   }
 }
@@ -123,7 +124,8 @@ void KestrunDataCenter::processLocalFullSearch(const std::string& searchID, cons
   if (searchID.empty() || text.empty()) return;
   performMemoryDataTask(
       [searchID, text, accountID](Results&, MemoryContext& memory) {
-        for (const auto& row : *getDBContext()->fullSearchItems(text, accountID)) {
+        const KSQueryRows rows = getDBContext()->fullSearchItems(text, accountID);
+        for (const auto& row : *rows) {
           static_cast<KSItem&>(*row).copyToContext(searchID, &memory, false);
         }
       },

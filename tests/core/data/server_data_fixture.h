@@ -110,6 +110,17 @@ class ServerDataTest : public ::testing::Test {
     KestrunDataCenter::performSyncDataTask([&](Results&, DBContext& context) { f(context); });
   }
 
+  // Applies documents (JSON text) of one type in one committed task.
+  void store(const std::string& type, const std::vector<std::string>& documents) {
+    KestrunDataCenter::performSyncDataTask([&](Results&, DBContext&) {
+      for (const std::string& text : documents) {
+        json_t* document = doc(text);
+        EXPECT_TRUE(KestrunDataCenter::applyDocument(document, type)) << text;
+        json_decref(document);
+      }
+    });
+  }
+
   std::shared_ptr<KSItem> storedItem(const std::string& id) {
     std::shared_ptr<KSItem> item;
     inDatabase([&](DBContext& context) {

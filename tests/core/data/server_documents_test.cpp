@@ -148,7 +148,8 @@ TEST_F(ServerDocumentsTest, CountsAfterSnapshotGoToTheCountsManager) {
   applySnapshot(
       "{'item': [{'_id': 'I1', 'acct_id': 'A', 'state': 2}, {'_id': 'I2', 'acct_id': 'A', 'state': 2}, "
       "{'_id': 'I3', 'acct_id': 'A', 'state': 3}, {'_id': 'I4', 'acct_id': 'A', 'state': 2}], "
-      "'email': [" + email("E1", "I1") + ", " + email("E2", "I2") + ", " + email("E3", "I3") + "]}");
+      "'email': [" +
+      email("E1", "I1") + ", " + email("E2", "I2") + ", " + email("E3", "I3") + "]}");
   kestrun_test::FakeManagers managers;
   kestrun_test::run_on(thread_,
                        [&] { KestrunDataCenter::synchronize_counts_after_snapshot("A", &managers); });
