@@ -112,7 +112,7 @@ class KestrunDataCenter {
   static void processDocumentSnapshot(const jsonette::Json& snapshot, const jsonette::Json& tokens,
                                       const std::string& accountID, Completion first, Completion second);
   // Hands the account's inbox count to the counts manager, which takes it only when it holds an
-  // exact count. `managers` must outlive the task.
+  // exact count. `managers` must outlive the task; without it nothing is queued.
   static void synchronize_counts_after_snapshot(const std::string& accountID, libkestrun::Managers* managers);
   // Applies the draft changes in vector order at normal priority, then calls `done`.
   static void processServerBatch(std::vector<libkestrun::DraftUpdate>&& updates, std::function<void()> done);

@@ -135,6 +135,7 @@ void KestrunDataCenter::processDocumentSnapshot(const jsonette::Json& snapshot, 
 
 void KestrunDataCenter::synchronize_counts_after_snapshot(const std::string& accountID,
                                                           libkestrun::Managers* managers) {
+  if (managers == nullptr) return;
   performLowPriorityDataTask(
       [accountID, managers](Results&, DBContext& context) {
         const int count = KSItem::countInboxItemsForAccount(accountID, &context);
