@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "brelt/uv_thread.h"
 #include "core/foundation/defaults.h"
 #include "core/foundation/notification_center.h"
 
@@ -14,13 +15,13 @@ namespace kestrun_run {
 
 // Registers a device on the first run (its credentials stay in `defaults`; later runs
 // authenticate with them), adds the sample account maya.lind@example.com, asks for the account's
-// snapshot since the token of the last run and applies every item document in one data task.
-// The core's account manager, over the store of `defaults` and posting to `notifications`, keeps
-// the account and is installed as the process-wide instance.
-// The data center must be open. Returns false, having said why, when the server at `address`
-// cannot be reached (no trust anchor under `state`/sync-server, or no connection); throws when
-// it stops answering or refuses a request.
-bool sync_sample_account(libkestrun::Defaults& defaults,
+// snapshot since the change tokens of the last run and applies it through the data center (one
+// data task; the inbox's live queries report what it changed), which stores the new tokens. The
+// core's account manager, over the store of `defaults` and posting to `notifications`, keeps the
+// account and is installed as the process-wide instance. The data center must be open on `core`.
+// Returns false, having said why, when the server at `address` cannot be reached (no trust anchor
+// under `state`/sync-server, or no connection); throws when it stops answering or refuses a request.
+bool sync_sample_account(brelt::UvThread& core, libkestrun::Defaults& defaults,
                          const std::shared_ptr<libkestrun::NotificationCenter>& notifications,
                          const std::string& state, const std::string& address,
                          std::chrono::milliseconds deadline);
