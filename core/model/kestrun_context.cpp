@@ -3,9 +3,11 @@
 #include <utility>
 
 #include "core/model/draft_object.h"
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 
 namespace {
 
@@ -99,7 +101,9 @@ std::shared_ptr<KestrunObject> KestrunContext::fetchObject(json_t* document, con
   if (!json_is_string(value)) return nullptr;
   const std::string id = string_of(value);
   const std::string table = tableForDocType(docType);
-  // Only items, e-mails and contacts have classes so far; a table without one fetches nothing.
+  // The auto-swipe rules have no class yet; their documents fetch nothing.
+  if (table == "KSACCOUNTLIST") return context->fetchAccountList(id);
+  if (table == "KSLIST") return context->fetchList(id);
   if (table == "KSEMAIL") return context->fetchEmail(id);
   if (table == "KSCONTACT") return context->fetchContact(id);
   if (table == "KSITEM") return context->fetchItem(id);
@@ -156,6 +160,8 @@ std::shared_ptr<KestrunObject> KestrunContext::newObject(const std::string& tabl
   if (table == "KSITEM") return std::make_shared<KSItem>(this);
   if (table == "KSEMAIL") return std::make_shared<KSEmail>(this);
   if (table == "KSCONTACT") return std::make_shared<KSContact>(this);
+  if (table == "KSLIST") return std::make_shared<KSList>(this);
+  if (table == "KSACCOUNTLIST") return std::make_shared<KSAccountList>(this);
   return nullptr;
 }
 
