@@ -1,0 +1,17 @@
+// The data center's view of an applied auto-swipe rule. Rule objects are not built yet: until the
+// rule class exists the model applies no "auto_swipe" document, and this is the one place that
+// reads a rule once it does.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "core/model/kestrun_object.h"
+
+namespace libkestrun {
+
+// The last-action time of a rule that a rules document applied; nothing when none was applied.
+std::optional<int64_t> rule_last_action_at(const std::shared_ptr<KestrunObject>& rule);
+
+}  // namespace libkestrun
