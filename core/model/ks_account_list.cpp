@@ -75,9 +75,13 @@ void KSAccountList::setListID(std::string id) {
 }
 
 std::shared_ptr<KSList> KSAccountList::parentList() {
+  std::shared_ptr<KSList> cached = parentList_.lock();
   const std::string& id = row_.get_MPARENTLISTID();
-  if (!parentList_ && !id.empty()) parentList_ = context()->fetchList(id);
-  return parentList_;
+  if (!cached && !id.empty()) {
+    cached = context()->fetchList(id);
+    parentList_ = cached;
+  }
+  return cached;
 }
 
 void KSAccountList::setParentList(const std::shared_ptr<KSList>& list) {

@@ -97,6 +97,8 @@ class KSAccountList : public DBKestrunObject {
   void attachItems();
 
   libkestrun::internal::List row_;
-  std::shared_ptr<KSList> parentList_;
+  // Not owned: the list keeps its account lists, and the reverse would make a cycle that
+  // outlives the context's cache. An expired entry is read again through the context.
+  std::weak_ptr<KSList> parentList_;
   KSObjects<KSItem> items_;
 };

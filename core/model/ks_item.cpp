@@ -132,15 +132,23 @@ std::shared_ptr<std::vector<libkestrun::internal::Draft>> KSItem::drafts() {
 }
 
 std::shared_ptr<KSAccountList> KSItem::accountList() {
+  std::shared_ptr<KSAccountList> cached = accountList_.lock();
   const std::string& id = row_.get_MACCOUNTLISTID();
-  if (!accountList_ && !id.empty()) accountList_ = context()->fetchAccountList(id);
-  return accountList_;
+  if (!cached && !id.empty()) {
+    cached = context()->fetchAccountList(id);
+    accountList_ = cached;
+  }
+  return cached;
 }
 
 std::shared_ptr<KSList> KSItem::list() {
+  std::shared_ptr<KSList> cached = list_.lock();
   const std::string& id = row_.get_MLISTID();
-  if (!list_ && !id.empty()) list_ = context()->fetchList(id);
-  return list_;
+  if (!cached && !id.empty()) {
+    cached = context()->fetchList(id);
+    list_ = cached;
+  }
+  return cached;
 }
 
 void KSItem::setAccountList(std::shared_ptr<KSAccountList> accountList) {

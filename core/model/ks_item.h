@@ -295,8 +295,10 @@ class KSItem : public DBKestrunObject {
   std::string searchID_;
   std::shared_ptr<std::vector<std::shared_ptr<KSEmail>>> emails_;
   std::shared_ptr<std::vector<libkestrun::internal::Draft>> drafts_;
-  std::shared_ptr<KSAccountList> accountList_;
-  std::shared_ptr<KSList> list_;
+  // Not owned: a list and an account list keep their items, and the reverse would make a cycle
+  // that outlives the context's cache. An expired entry is read again through the context.
+  std::weak_ptr<KSAccountList> accountList_;
+  std::weak_ptr<KSList> list_;
   std::shared_ptr<KSAutoSwipe> autoSwipe_;
   // Summary state (ks_item_summary.cpp).
   void updatePreviewFromEmail(const KSEmail& email);
