@@ -29,6 +29,7 @@
 #include "core/data/data_center.h"
 #include "core/store/draft.h"
 #include "core/store/model_enums.h"
+#include "core/sync/kestrun_object_server_client.h"
 
 class KestrunDataWriter {
  public:
@@ -99,10 +100,42 @@ class KestrunDataWriter {
   static void saveFullBodyText(const std::string& text, const std::string& emailId, Completion completion);
 
   // --- Filing in lists, archive all, read and star of items (data_writer_lists.cpp) ---
-  // Added with the lists.
+  // Filing files the item under its account's account list of the list (created and announced
+  // when missing) and takes it out of any other list; an item already in that list, an unknown
+  // item or list changes nothing. A batch with an unknown list leaves the undo step as it was.
+  static void associateItemWithList(const std::string& itemId, const std::string& listId,
+                                    Completion completion, bool overrideEngagedToBeFalse = false);
+  static void associateItemsWithList(const Ids& itemIds, const std::string& listId, Completion completion);
+  // Archives the inbox items that the type selects, of every primary account or of one, in one
+  // batch, and asks the server to do the same (ARCHIVE_ALL) for each account with inbox items.
+  // Type 1 then forgets every account's inbox count, or sets the one account's to 0.
+  static void archiveAll(libkestrun::ArchiveAllType type, Completion completion);
+  static void archiveAllForAccount(libkestrun::ArchiveAllType type, const std::string& accountId,
+                                   Completion completion);
+  // Every e-mail of the conversation read, or unstarred, in one message; nothing when the
+  // conversation already is. No undo step, no counts.
+  static void readItem(const std::string& itemId, Completion completion);
+  static void unstarItem(const std::string& itemId, Completion completion);
+  // The newest e-mail of the conversation (the greatest creation time) starred, or marked unread;
+  // unreadItem reports that e-mail's id to the completion.
+  static void starItem(const std::string& itemId, Completion completion);
+  static void unreadItem(const std::string& itemId, Completion completion);
 
   // --- List management (data_writer_list_management.cpp) ---
-  // Added with the lists.
+  // Names are used as given: validating and cleaning them is the caller's (KSList). An empty name
+  // or id vector queues nothing and never calls the completion.
+  // Creates the list, or finds it, and makes sure every primary account has its account list;
+  // reports the list's id.
+  static void createList(const std::string& name, Completion completion);
+  // Moves the list's items, account lists and order key to the list of the new name (created, or
+  // an existing one, which merges the two); each account list is renamed on the server. The old
+  // list goes once no account list is left in it. Reports the id of the list that took the items.
+  static void renameList(const std::string& listId, const std::string& newName, Completion completion);
+  // Gives the lists the keys 0, 1, 2... in the vector's order; unknown ids take no key.
+  static void reorderList(Ids listIds, Completion completion);
+  // Archives the list's items in one batch, deletes its account lists on the server and here,
+  // and removes the list and its order key.
+  static void deleteList(const std::string& listId, Completion completion);
 
   // --- Drafts and sending e-mail (data_writer_drafts.cpp) ---
   // The draft is final: its caller advanced this device's version and set its times and texts.

@@ -49,6 +49,10 @@ bool internalUnstarEmail(const std::shared_ptr<KSEmail>& email, bool sendNow) {
 
 void internalStarEmail(const std::shared_ptr<KSEmail>& email) { setFlag(email, Flag::Starred, true, true); }
 
+bool internalUnreadEmail(const std::shared_ptr<KSEmail>& email, bool sendNow) {
+  return setFlag(email, Flag::Read, false, sendNow);
+}
+
 }  // namespace libkestrun::internal
 
 namespace {

@@ -4,6 +4,7 @@
 #include "core/data/data_writer_routines.h"
 #include "core/foundation/json_conversion.h"
 #include "core/foundation/pref_manager.h"
+#include "core/model/ks_list.h"
 #include "core/services/counts_manager.h"
 #include "core/sync/kestrun_object_server_client.h"
 
@@ -51,8 +52,11 @@ void internalApplyMoveSideEffects(const std::shared_ptr<KSItem>& item, ItemState
 json_t* internalItemMeta(const std::shared_ptr<KSItem>& item, bool engaged) {
   json_t* meta = json_object();
   json_object_set_new(meta, "engaged", json_boolean(engaged));
-  // "list_name", the name of the item's list while the item is in state 5 (list), is added here
-  // with the lists.
+  if (item->state() == ItemState::List) {
+    if (std::shared_ptr<KSList> list = item->list()) {
+      json_object_set_new(meta, "list_name", json_stringn(list->name().data(), list->name().size()));
+    }
+  }
   json_t* participants = json_object();
   json_object_set_new(participants, "to", item->originalRecipients());
   if (json_t* from = item->originalSender()) json_object_set_new(participants, "from", from);

@@ -133,6 +133,17 @@ bool internalReadEmail(const std::shared_ptr<KSEmail>& email, bool sendNow);
 bool internalUnstarEmail(const std::shared_ptr<KSEmail>& email, bool sendNow);
 // Always written at once.
 void internalStarEmail(const std::shared_ptr<KSEmail>& email);
+bool internalUnreadEmail(const std::shared_ptr<KSEmail>& email, bool sendNow);
+
+// --- List routines (data_writer_lists.cpp, data_writer_list_management.cpp) ---
+
+// The list with the id, or null.
+std::shared_ptr<KSList> internalFetchList(const std::string& listId, KestrunContext& context);
+// Files the item into the list (state 5) under its account's account list, which is created when
+// missing; false for a null item or list, or an item already in this list.
+bool internalAssociateItemWithList(const std::shared_ptr<KSItem>& item, const std::shared_ptr<KSList>& list,
+                                   bool sendNow, Ids* collectedIds, DBContext& context, bool engaged,
+                                   bool byAutoSwipe);
 
 // --- Draft removal (data_writer_draft_removal.cpp) ---
 

@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/model/query_updater.h"
 #include "core/services/changes_manager.h"
 #include "core/store/statement_reset.h"
@@ -156,6 +158,10 @@ std::shared_ptr<KestrunObject> DBContext::objectForRow(const std::string& table,
     object = std::make_shared<KSEmail>(this, query);
   } else if (table == "KSCONTACT") {
     object = std::make_shared<KSContact>(this, query);
+  } else if (table == "KSLIST") {
+    object = std::make_shared<KSList>(this, query);
+  } else if (table == "KSACCOUNTLIST") {
+    object = std::make_shared<KSAccountList>(this, query);
   } else {
     return nullptr;
   }
@@ -223,6 +229,14 @@ template KSObjects<KSEmail> DBContext::fetchObjects<KSEmail>(const std::string&,
 template std::shared_ptr<KSContact> DBContext::fetchObject<KSContact>(const std::string&, CppSQLite3Statement&,
                                                                       const std::string&);
 template KSObjects<KSContact> DBContext::fetchObjects<KSContact>(const std::string&, CppSQLite3Statement&);
+template std::shared_ptr<KSList> DBContext::fetchObject<KSList>(const std::string&, CppSQLite3Statement&,
+                                                                const std::string&);
+template KSObjects<KSList> DBContext::fetchObjects<KSList>(const std::string&, CppSQLite3Statement&);
+template std::shared_ptr<KSAccountList> DBContext::fetchObject<KSAccountList>(const std::string&,
+                                                                              CppSQLite3Statement&,
+                                                                              const std::string&);
+template KSObjects<KSAccountList> DBContext::fetchObjects<KSAccountList>(const std::string&,
+                                                                         CppSQLite3Statement&);
 template KSObjects<KestrunObject> DBContext::fetchObjects<KestrunObject>(const std::string&,
                                                                          CppSQLite3Statement&);
 template std::shared_ptr<KSItem> DBContext::fetch_through<KSItem>(const std::string&, const std::string&,

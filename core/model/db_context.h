@@ -71,7 +71,7 @@ class DBContext : public KestrunContext {
   // change tokens. Touches neither cache nor pending set (the caller resets first).
   void recreate();
 
-  // The object cache and typed fetches, instantiated for KSItem, KSEmail and KestrunObject (the
+  // The object cache and typed fetches, instantiated for the model classes and KestrunObject (the
   // form of the live queries). `table` is the object's table name; it picks the model class. An object
   // already cached is returned as cached (its in-memory values win over the row's); a new one is cached.
   template <class T>
@@ -273,9 +273,8 @@ class DBContext : public KestrunContext {
   using Removal = libkestrun::internal::RemoveSqliteQuery<Row>;
 
   CppSQLite3Statement& sql(libkestrun::DbSql id) { return fixed_[static_cast<size_t>(id)]; }
-  // The classes of the list, account-list, contact and auto-swipe tables are not built yet, so no
-  // object of theirs can be made: their fetches still run (and reset) the statement and answer
-  // empty.
+  // The auto-swipe class is not built yet, so no rule can be made: its fetches still run (and
+  // reset) the statement and answer empty.
   template <class T>
   KSObjects<T> fetchClassless(const char* table, CppSQLite3Statement& statement) {
     fetchObjects<KestrunObject>(table, statement);

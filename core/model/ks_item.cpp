@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "core/model/kestrun_context.h"
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_email.h"
+#include "core/model/ks_list.h"
 #include "localization/localization.h"
 
 namespace {
@@ -98,6 +100,8 @@ void KSItem::setState(ItemState state) {
   if (row_.get_STATE() == state) return;
   setPreviousState(row_.get_STATE());
   row_.set_STATE(state);
+  if (state == ItemState::List) return;
+  if (auto filedIn = list()) filedIn->removeItem(std::static_pointer_cast<KSItem>(shared_from_this()));
 }
 
 void KSItem::promoteSearchOnlyItem() {
@@ -128,15 +132,33 @@ std::shared_ptr<std::vector<libkestrun::internal::Draft>> KSItem::drafts() {
 }
 
 std::shared_ptr<KSAccountList> KSItem::accountList() {
+  std::shared_ptr<KSAccountList> cached = accountList_.lock();
   const std::string& id = row_.get_MACCOUNTLISTID();
-  if (!accountList_ && !id.empty()) accountList_ = context()->fetchAccountList(id);
-  return accountList_;
+  if (!cached && !id.empty()) {
+    cached = context()->fetchAccountList(id);
+    accountList_ = cached;
+  }
+  return cached;
 }
 
 std::shared_ptr<KSList> KSItem::list() {
+  std::shared_ptr<KSList> cached = list_.lock();
   const std::string& id = row_.get_MLISTID();
-  if (!list_ && !id.empty()) list_ = context()->fetchList(id);
-  return list_;
+  if (!cached && !id.empty()) {
+    cached = context()->fetchList(id);
+    list_ = cached;
+  }
+  return cached;
+}
+
+void KSItem::setAccountList(std::shared_ptr<KSAccountList> accountList) {
+  row_.set_MACCOUNTLISTID(accountList ? accountList->listID() : std::string());
+  accountList_ = std::move(accountList);
+}
+
+void KSItem::setList(std::shared_ptr<KSList> list) {
+  row_.set_MLISTID(list ? list->listID() : std::string());
+  list_ = std::move(list);
 }
 
 std::shared_ptr<KSAutoSwipe> KSItem::autoSwipe() {

@@ -153,8 +153,9 @@ class KSItem : public DBKestrunObject {
   libkestrun::SnoozeType snoozeType() const { return row_.get_SNOOZETYPE(); }
   void setSnoozeType(libkestrun::SnoozeType type) { row_.set_SNOOZETYPE(type); }
   ItemState state() const { return row_.get_STATE(); }
-  // A different state becomes STATE and the old one PREVIOUSSTATE; nothing else changes here
-  // (times, deferral, counts and the server are the data writer's).
+  // A different state becomes STATE and the old one PREVIOUSSTATE. Leaving state 5 also takes the
+  // item out of its list (MLISTID and MACCOUNTLISTID emptied; LISTID, the server's, stays). Nothing
+  // else changes here (times, deferral, counts and the server are the data writer's).
   void setState(ItemState state);
   std::string subject() const { return row_.get_SUBJECT(); }
   void setSubject(std::string text) { row_.set_SUBJECT(std::move(text)); }
@@ -224,6 +225,10 @@ class KSItem : public DBKestrunObject {
   std::shared_ptr<std::vector<libkestrun::internal::Draft>> drafts();
   std::shared_ptr<KSAccountList> accountList();
   std::shared_ptr<KSList> list();
+  // Replace the cache and store the id in MACCOUNTLISTID or MLISTID ("" for null). Called by the
+  // list's filing and unfiling (ks_list.h), which keep the list's count and items in step.
+  void setAccountList(std::shared_ptr<KSAccountList> accountList);
+  void setList(std::shared_ptr<KSList> list);
   std::shared_ptr<KSAutoSwipe> autoSwipe();
 
   // A copy of this item in another context (search results in the memory context): the row is
@@ -292,6 +297,7 @@ class KSItem : public DBKestrunObject {
   void registerChangeListener();
   // Finishing steps of a document (ks_item_document.cpp).
   void readDeferralData(json_t* document);
+  void updateListFromDocument();
   void updateCountsForStateChange(bool isNew);
   void purgeIfDeletedForGood();
   // The "deferral_data" object of the document: "remind_at" and "snooze_type" when they apply.
@@ -301,8 +307,10 @@ class KSItem : public DBKestrunObject {
   std::string searchID_;
   std::shared_ptr<std::vector<std::shared_ptr<KSEmail>>> emails_;
   std::shared_ptr<std::vector<libkestrun::internal::Draft>> drafts_;
-  std::shared_ptr<KSAccountList> accountList_;
-  std::shared_ptr<KSList> list_;
+  // Not owned: a list and an account list keep their items, and the reverse would make a cycle
+  // that outlives the context's cache. An expired entry is read again through the context.
+  std::weak_ptr<KSAccountList> accountList_;
+  std::weak_ptr<KSList> list_;
   std::shared_ptr<KSAutoSwipe> autoSwipe_;
   // Summary state (ks_item_summary.cpp).
   void updatePreviewFromEmail(const KSEmail& email);

@@ -7,13 +7,15 @@
 #include "core/model/db_context.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/services/attachment_manager.h"
 #include "core/sync/server_client.h"
 #include "core/sync/user_item_commands.h"
 
 void KSItem::purge(const std::shared_ptr<KSItem>& item, KestrunContext* context, bool keepDrafts) {
   if (!item) return;
-  // Taking the item out of its auto-swipe rule and its list joins with those classes.
+  // Taking the item out of its auto-swipe rule joins with the rule's class.
+  if (auto filedIn = item->list()) filedIn->removeItem(item);
   if (auto emails = item->emails()) {
     for (const auto& email : *emails) {
       libkestrun::attachment_manager_remove_attachments_for_email(email->get_EMAILID(),
