@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
@@ -156,6 +157,8 @@ std::shared_ptr<KestrunObject> DBContext::objectForRow(const std::string& table,
     object = std::make_shared<KSEmail>(this, query);
   } else if (table == "KSCONTACT") {
     object = std::make_shared<KSContact>(this, query);
+  } else if (table == "KSAUTOSWIPE") {
+    object = std::make_shared<KSAutoSwipe>(this, query);
   } else {
     return nullptr;
   }
@@ -223,6 +226,11 @@ template KSObjects<KSEmail> DBContext::fetchObjects<KSEmail>(const std::string&,
 template std::shared_ptr<KSContact> DBContext::fetchObject<KSContact>(const std::string&, CppSQLite3Statement&,
                                                                       const std::string&);
 template KSObjects<KSContact> DBContext::fetchObjects<KSContact>(const std::string&, CppSQLite3Statement&);
+template std::shared_ptr<KSAutoSwipe> DBContext::fetchObject<KSAutoSwipe>(const std::string&,
+                                                                          CppSQLite3Statement&,
+                                                                          const std::string&);
+template KSObjects<KSAutoSwipe> DBContext::fetchObjects<KSAutoSwipe>(const std::string&,
+                                                                     CppSQLite3Statement&);
 template KSObjects<KestrunObject> DBContext::fetchObjects<KestrunObject>(const std::string&,
                                                                          CppSQLite3Statement&);
 template std::shared_ptr<KSItem> DBContext::fetch_through<KSItem>(const std::string&, const std::string&,

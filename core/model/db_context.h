@@ -269,7 +269,7 @@ class DBContext : public KestrunContext {
   using Removal = libkestrun::internal::RemoveSqliteQuery<Row>;
 
   CppSQLite3Statement& sql(libkestrun::DbSql id) { return fixed_[static_cast<size_t>(id)]; }
-  // The classes of the list, account-list, contact and auto-swipe tables are not built yet, so no
+  // The classes of the list and account-list tables are not built yet, so no
   // object of theirs can be made: their fetches still run (and reset) the statement and answer
   // empty.
   template <class T>

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/model/draft_object.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
@@ -99,8 +100,9 @@ std::shared_ptr<KestrunObject> KestrunContext::fetchObject(json_t* document, con
   if (!json_is_string(value)) return nullptr;
   const std::string id = string_of(value);
   const std::string table = tableForDocType(docType);
-  // Only items, e-mails and contacts have classes so far; a table without one fetches nothing.
+  // The list classes are not built yet; a table without a class fetches nothing.
   if (table == "KSEMAIL") return context->fetchEmail(id);
+  if (table == "KSAUTOSWIPE") return context->fetchAutoSwipe(id);
   if (table == "KSCONTACT") return context->fetchContact(id);
   if (table == "KSITEM") return context->fetchItem(id);
   return nullptr;
@@ -156,6 +158,7 @@ std::shared_ptr<KestrunObject> KestrunContext::newObject(const std::string& tabl
   if (table == "KSITEM") return std::make_shared<KSItem>(this);
   if (table == "KSEMAIL") return std::make_shared<KSEmail>(this);
   if (table == "KSCONTACT") return std::make_shared<KSContact>(this);
+  if (table == "KSAUTOSWIPE") return std::make_shared<KSAutoSwipe>(this);
   return nullptr;
 }
 

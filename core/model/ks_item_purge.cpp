@@ -5,6 +5,7 @@
 
 #include "core/accounts/user_manager.h"
 #include "core/model/db_context.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
 #include "core/services/attachment_manager.h"
@@ -13,7 +14,8 @@
 
 void KSItem::purge(const std::shared_ptr<KSItem>& item, KestrunContext* context, bool keepDrafts) {
   if (!item) return;
-  // Taking the item out of its auto-swipe rule and its list joins with those classes.
+  if (auto rule = item->autoSwipe()) rule->removeItem(item);
+  // Taking the item out of its list joins with the list classes.
   if (auto emails = item->emails()) {
     for (const auto& email : *emails) {
       libkestrun::attachment_manager_remove_attachments_for_email(email->get_EMAILID(),
