@@ -1,0 +1,108 @@
+// One operation per local change of the store. Each operation copies its arguments into a data
+// task, hands it to the data center at normal priority (an empty first completion, the caller's
+// completion second) and returns at once; the task runs later on the core thread, inside the data
+// center's transaction: it fetches the objects, changes them, records the undo step, moves the
+// account's counts and sends the change documents to the server. The data center then commits,
+// re-runs the live queries, posts "com.kestrun.data.center.saved" and calls the completion with
+// the ids the task reported (most operations report none).
+//
+// There is no instance and no state: every operation is static and may be called from any thread.
+// Operations called one after another run in call order. None reports an error of its own; an id
+// that names nothing makes the task do nothing, and the completion still runs.
+//
+// Triage tasks (archive, back to the inbox, trash, spam, defer) hold the undo manager's recursive
+// mutex from before they clear the undo step until their last record, so a reader of the step on
+// another thread sees either the old step or the whole new one.
+//
+// The routines the operations share (item state changes, the update's meta object, e-mail flags,
+// the task shapes) are declared in data_writer_routines.h. Each group of operations below lives in
+// its own source file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/data/data_center.h"
+#include "core/store/model_enums.h"
+
+class KestrunDataWriter {
+ public:
+  using Completion = KestrunDataCenter::Completion;
+  using Ids = std::vector<std::string>;
+
+  KestrunDataWriter() = delete;
+
+  // --- Triage: archive, inbox, trash, spam, erase, re-order (data_writer_triage.cpp) ---
+  // A single-item operation writes each request at once; `overrideEngagedToBeFalse` reports the
+  // conversation as not engaged whatever its read state. A batch queues its requests and sends
+  // them as one message; unknown ids and items already in the target state are skipped.
+  static void completeItem(const std::string& itemId, Completion completion,
+                           bool overrideEngagedToBeFalse = false);
+  static void completeItems(const Ids& itemIds, Completion completion);
+  static void activateItem(const std::string& itemId, Completion completion,
+                           bool overrideEngagedToBeFalse = false);
+  static void activateItems(const Ids& itemIds, Completion completion);
+  static void deleteItem(const std::string& itemId, Completion completion,
+                         bool overrideEngagedToBeFalse = false);
+  static void deleteItems(const Ids& itemIds, Completion completion);
+  static void spamifyItem(const std::string& itemId, Completion completion,
+                          bool overrideEngagedToBeFalse = false);
+  static void spamifyItems(const Ids& itemIds, Completion completion);
+  // Erasing for good acts only on items in the trash or spam, with their drafts; it leaves the
+  // undo step alone.
+  static void fullDeleteItem(const std::string& itemId, Completion completion);
+  static void fullDeleteItems(const Ids& itemIds, Completion completion);
+  // Erases the given trash items, then asks the server to purge the trash of every primary
+  // account from its oldest inbox item's time on (accounts without inbox items are skipped).
+  static void fullDeleteAllTrash(const Ids& itemIds, Completion completion);
+  // Places an inbox or list item between two others of a list ordered by modification time,
+  // below `afterItemId` and above `beforeItemId`. No undo step, no counts.
+  static void moveItemBetweenItems(const std::string& itemId, const std::string& afterItemId,
+                                   const std::string& beforeItemId, Completion completion);
+
+  // --- Deferral and device triggers (data_writer_deferral.cpp) ---
+  // Times are milliseconds since 1970; a time of 0 means the snooze type's own time. An item
+  // already deferred is deferred again with the new values.
+  static void deferItemUntilDate(const std::string& itemId, int64_t time, libkestrun::SnoozeType snoozeType,
+                                 Completion completion, bool overrideEngagedToBeFalse = false);
+  static void deferItemsUntilDate(const Ids& itemIds, int64_t time, libkestrun::SnoozeType snoozeType,
+                                  Completion completion);
+  static void deferItemWithSnoozeType(const std::string& itemId, libkestrun::SnoozeType snoozeType,
+                                      Completion completion, bool overrideEngagedToBeFalse = false);
+  // Every item of the batch gets the one remind time computed when the task starts.
+  static void deferItemsWithSnoozeType(const Ids& itemIds, libkestrun::SnoozeType snoozeType,
+                                       Completion completion);
+  // Marks that moving the conversation no longer needs to read it; no undo step, no counts.
+  static void deferReadItem(const std::string& itemId, Completion completion);
+  // Returns the items deferred to a device kind (snooze type 11 or 12) to the inbox; the batch
+  // covers one account, or every account for an empty id. No undo step.
+  static void triggerDeviceDeferredItem(const std::string& itemId, libkestrun::SnoozeType snoozeType,
+                                        Completion completion);
+  static void triggerAllDeviceDeferredItems(libkestrun::SnoozeType snoozeType, const std::string& accountId,
+                                            Completion completion);
+
+  // --- E-mail read, star, flag and full body text (data_writer_email_flags.cpp) ---
+  // An e-mail whose attachments are still uploading (an outgoing e-mail not yet sent) changes
+  // locally only.
+  static void readEmail(const std::string& emailId, Completion completion);
+  static void unreadEmail(const std::string& emailId, Completion completion);
+  static void starEmail(const std::string& emailId, Completion completion);
+  static void unstarEmail(const std::string& emailId, Completion completion);
+  // Reports the e-mail to the server; an empty reason is left out. Nothing changes locally.
+  static void flagEmail(const std::string& emailId, const std::string& reason, Completion completion);
+  // Stores a downloaded full body, marked as HTML. The text comes first.
+  static void saveFullBodyText(const std::string& text, const std::string& emailId, Completion completion);
+
+  // --- Filing in lists, archive all, read and star of items (data_writer_lists.cpp) ---
+  // Added with the lists.
+
+  // --- List management (data_writer_list_management.cpp) ---
+  // Added with the lists.
+
+  // --- Drafts and sending e-mail (data_writer_drafts.cpp) ---
+  // Added with the drafts.
+
+  // --- Contacts and auto-swipe rules (data_writer_rules.cpp) ---
+  // Added with the rules.
+};
