@@ -2,10 +2,12 @@
 
 #include <utility>
 
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/model/query_updater.h"
 #include "core/services/changes_manager.h"
 #include "core/store/statement_reset.h"
@@ -159,6 +161,10 @@ std::shared_ptr<KestrunObject> DBContext::objectForRow(const std::string& table,
     object = std::make_shared<KSContact>(this, query);
   } else if (table == "KSAUTOSWIPE") {
     object = std::make_shared<KSAutoSwipe>(this, query);
+  } else if (table == "KSLIST") {
+    object = std::make_shared<KSList>(this, query);
+  } else if (table == "KSACCOUNTLIST") {
+    object = std::make_shared<KSAccountList>(this, query);
   } else {
     return nullptr;
   }
@@ -231,6 +237,14 @@ template std::shared_ptr<KSAutoSwipe> DBContext::fetchObject<KSAutoSwipe>(const 
                                                                           const std::string&);
 template KSObjects<KSAutoSwipe> DBContext::fetchObjects<KSAutoSwipe>(const std::string&,
                                                                      CppSQLite3Statement&);
+template std::shared_ptr<KSList> DBContext::fetchObject<KSList>(const std::string&, CppSQLite3Statement&,
+                                                                const std::string&);
+template KSObjects<KSList> DBContext::fetchObjects<KSList>(const std::string&, CppSQLite3Statement&);
+template std::shared_ptr<KSAccountList> DBContext::fetchObject<KSAccountList>(const std::string&,
+                                                                              CppSQLite3Statement&,
+                                                                              const std::string&);
+template KSObjects<KSAccountList> DBContext::fetchObjects<KSAccountList>(const std::string&,
+                                                                         CppSQLite3Statement&);
 template KSObjects<KestrunObject> DBContext::fetchObjects<KestrunObject>(const std::string&,
                                                                          CppSQLite3Statement&);
 template std::shared_ptr<KSItem> DBContext::fetch_through<KSItem>(const std::string&, const std::string&,

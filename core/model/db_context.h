@@ -71,7 +71,7 @@ class DBContext : public KestrunContext {
   // change tokens. Touches neither cache nor pending set (the caller resets first).
   void recreate();
 
-  // The object cache and typed fetches, instantiated for KSItem, KSEmail and KestrunObject (the
+  // The object cache and typed fetches, instantiated for the model classes and KestrunObject (the
   // form of the live queries). `table` is the object's table name; it picks the model class. An object
   // already cached is returned as cached (its in-memory values win over the row's); a new one is cached.
   template <class T>
@@ -269,20 +269,6 @@ class DBContext : public KestrunContext {
   using Removal = libkestrun::internal::RemoveSqliteQuery<Row>;
 
   CppSQLite3Statement& sql(libkestrun::DbSql id) { return fixed_[static_cast<size_t>(id)]; }
-  // The classes of the list and account-list tables are not built yet, so no
-  // object of theirs can be made: their fetches still run (and reset) the statement and answer
-  // empty.
-  template <class T>
-  KSObjects<T> fetchClassless(const char* table, CppSQLite3Statement& statement) {
-    fetchObjects<KestrunObject>(table, statement);
-    return std::make_shared<std::vector<std::shared_ptr<T>>>();
-  }
-  template <class T>
-  std::shared_ptr<T> fetchClasslessObject(const char* table, CppSQLite3Statement& statement,
-                                          const std::string& id) {
-    fetchObject<KestrunObject>(table, statement, id);
-    return nullptr;
-  }
   int count(CppSQLite3Statement& statement);
   SavedTimes savedTimes(CppSQLite3Statement& statement, const std::string& accountID, int64_t since,
                         int limit);

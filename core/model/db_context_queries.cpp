@@ -1,10 +1,12 @@
 // The result sets of the folder views, the ordered user lists, the local item searches and the
 // save times that a snapshot request sends.
+#include <algorithm>
 #include <mutex>
 
 #include "core/model/db_context.h"
 #include "core/model/db_context_bind.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/store/statement_reset.h"
 
 using libkestrun::bind_values;
@@ -85,13 +87,21 @@ KSQueryRows DBContext::spamItemsQuery() {
                                      bind_values(sql(DbSql::SpamItems), ItemState::Spam, kSearchOnly));
 }
 
-// The user lists come back in ORDERKEY order. The list order proper (which also breaks ties of
-// ORDERKEY) belongs to the list class and is applied once that class exists; until then no list
-// object can be made and these answer empty.
-KSQueryRows DBContext::listsQuery() { return fetchObjects<KestrunObject>("KSLIST", sql(DbSql::Lists)); }
-KSObjects<KSList> DBContext::lists() { return fetchClassless<KSList>("KSLIST", sql(DbSql::Lists)); }
+// The statement orders by ORDERKEY; the list order also breaks its ties.
+KSQueryRows DBContext::listsQuery() {
+  KSQueryRows rows = fetchObjects<KestrunObject>("KSLIST", sql(DbSql::Lists));
+  std::sort(rows->begin(), rows->end(), KSList::OrderKeyAsc);
+  return rows;
+}
+KSObjects<KSList> DBContext::lists() {
+  KSObjects<KSList> lists = fetchObjects<KSList>("KSLIST", sql(DbSql::Lists));
+  std::sort(lists->begin(), lists->end(), [](const auto& a, const auto& b) { return KSList::OrderKeyAsc(a, b); });
+  return lists;
+}
 KSQueryRows DBContext::nonEmptyListsQuery() {
-  return fetchObjects<KestrunObject>("KSLIST", sql(DbSql::NonEmptyLists));
+  KSQueryRows rows = fetchObjects<KestrunObject>("KSLIST", sql(DbSql::NonEmptyLists));
+  std::sort(rows->begin(), rows->end(), KSList::OrderKeyAsc);
+  return rows;
 }
 KSQueryRows DBContext::listsMatchingNameQuery(const std::string& text) {
   return fetchObjects<KestrunObject>(

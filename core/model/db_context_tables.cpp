@@ -3,9 +3,11 @@
 
 #include "core/model/db_context.h"
 #include "core/model/db_context_bind.h"
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/store/statement_reset.h"
 
 using libkestrun::bind_values;
@@ -58,14 +60,13 @@ void DBContext::removeAccountList(const std::string& id) {
   removeAccountListByID_.remove_where(ListAttr::LISTID, id);
 }
 std::shared_ptr<KSAccountList> DBContext::fetchAccountList(const std::string& id) {
-  return fetchClasslessObject<KSAccountList>("KSACCOUNTLIST", sql(DbSql::FetchAccountList), id);
+  return fetchObject<KSAccountList>("KSACCOUNTLIST", sql(DbSql::FetchAccountList), id);
 }
 KSObjects<KSAccountList> DBContext::accountListsForAccount(const std::string& accountID) {
-  return fetchClassless<KSAccountList>("KSACCOUNTLIST",
-                                       bind_values(sql(DbSql::AccountListsForAccount), accountID));
+  return fetchObjects<KSAccountList>("KSACCOUNTLIST", bind_values(sql(DbSql::AccountListsForAccount), accountID));
 }
 KSObjects<KSAccountList> DBContext::accountListsForList(const std::string& listID) {
-  return fetchClassless<KSAccountList>("KSACCOUNTLIST", bind_values(sql(DbSql::AccountListsForList), listID));
+  return fetchObjects<KSAccountList>("KSACCOUNTLIST", bind_values(sql(DbSql::AccountListsForList), listID));
 }
 
 void DBContext::insertContact(const LocalContact& row) { write(contactQuery_.insert_stmt, row); }
@@ -286,10 +287,10 @@ void DBContext::insertList(const UserList& row) { write(listQuery_.insert_stmt, 
 void DBContext::updateList(const UserList& row) { write(listQuery_.update_stmt, row); }
 void DBContext::removeList(const std::string& id) { listQuery_.remove(id); }
 std::shared_ptr<KSList> DBContext::fetchList(const std::string& id) {
-  return fetchClasslessObject<KSList>("KSLIST", sql(DbSql::FetchList), id);
+  return fetchObject<KSList>("KSLIST", sql(DbSql::FetchList), id);
 }
 KSObjects<KSList> DBContext::listsMatchingName(const std::string& text) {
-  return fetchClassless<KSList>("KSLIST", bind_values(sql(DbSql::ListsMatchingName), like_pattern(text)));
+  return fetchObjects<KSList>("KSLIST", bind_values(sql(DbSql::ListsMatchingName), like_pattern(text)));
 }
 
 void DBContext::insertAutoSwipe(const AutoSwipe& row) { write(autoSwipeQuery_.insert_stmt, row); }

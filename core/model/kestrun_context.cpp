@@ -3,10 +3,12 @@
 #include <utility>
 
 #include "core/model/draft_object.h"
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 
 namespace {
 
@@ -100,7 +102,8 @@ std::shared_ptr<KestrunObject> KestrunContext::fetchObject(json_t* document, con
   if (!json_is_string(value)) return nullptr;
   const std::string id = string_of(value);
   const std::string table = tableForDocType(docType);
-  // The list classes are not built yet; a table without a class fetches nothing.
+  if (table == "KSACCOUNTLIST") return context->fetchAccountList(id);
+  if (table == "KSLIST") return context->fetchList(id);
   if (table == "KSEMAIL") return context->fetchEmail(id);
   if (table == "KSAUTOSWIPE") return context->fetchAutoSwipe(id);
   if (table == "KSCONTACT") return context->fetchContact(id);
@@ -159,6 +162,8 @@ std::shared_ptr<KestrunObject> KestrunContext::newObject(const std::string& tabl
   if (table == "KSEMAIL") return std::make_shared<KSEmail>(this);
   if (table == "KSCONTACT") return std::make_shared<KSContact>(this);
   if (table == "KSAUTOSWIPE") return std::make_shared<KSAutoSwipe>(this);
+  if (table == "KSLIST") return std::make_shared<KSList>(this);
+  if (table == "KSACCOUNTLIST") return std::make_shared<KSAccountList>(this);
   return nullptr;
 }
 

@@ -6,8 +6,10 @@
 
 #include "core/accounts/user_manager.h"
 #include "core/model/kestrun_context.h"
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
+#include "core/model/ks_list.h"
 #include "localization/localization.h"
 
 namespace {
@@ -100,6 +102,8 @@ void KSItem::setState(ItemState state) {
   if (row_.get_STATE() == state) return;
   setPreviousState(row_.get_STATE());
   row_.set_STATE(state);
+  if (state == ItemState::List) return;
+  if (auto filedIn = list()) filedIn->removeItem(std::static_pointer_cast<KSItem>(shared_from_this()));
 }
 
 void KSItem::promoteSearchOnlyItem() {
@@ -139,6 +143,16 @@ std::shared_ptr<KSList> KSItem::list() {
   const std::string& id = row_.get_MLISTID();
   if (!list_ && !id.empty()) list_ = context()->fetchList(id);
   return list_;
+}
+
+void KSItem::setAccountList(std::shared_ptr<KSAccountList> accountList) {
+  row_.set_MACCOUNTLISTID(accountList ? accountList->listID() : std::string());
+  accountList_ = std::move(accountList);
+}
+
+void KSItem::setList(std::shared_ptr<KSList> list) {
+  row_.set_MLISTID(list ? list->listID() : std::string());
+  list_ = std::move(list);
 }
 
 std::shared_ptr<KSAutoSwipe> KSItem::autoSwipe() {

@@ -152,8 +152,9 @@ class KSItem : public DBKestrunObject {
   libkestrun::SnoozeType snoozeType() const { return row_.get_SNOOZETYPE(); }
   void setSnoozeType(libkestrun::SnoozeType type) { row_.set_SNOOZETYPE(type); }
   ItemState state() const { return row_.get_STATE(); }
-  // A different state becomes STATE and the old one PREVIOUSSTATE; nothing else changes here
-  // (times, deferral, counts and the server are the data writer's).
+  // A different state becomes STATE and the old one PREVIOUSSTATE. Leaving state 5 also takes the
+  // item out of its list (MLISTID and MACCOUNTLISTID emptied; LISTID, the server's, stays). Nothing
+  // else changes here (times, deferral, counts and the server are the data writer's).
   void setState(ItemState state);
   std::string subject() const { return row_.get_SUBJECT(); }
   void setSubject(std::string text) { row_.set_SUBJECT(std::move(text)); }
@@ -222,6 +223,10 @@ class KSItem : public DBKestrunObject {
   std::shared_ptr<std::vector<libkestrun::internal::Draft>> drafts();
   std::shared_ptr<KSAccountList> accountList();
   std::shared_ptr<KSList> list();
+  // Replace the cache and store the id in MACCOUNTLISTID or MLISTID ("" for null). Called by the
+  // list's filing and unfiling (ks_list.h), which keep the list's count and items in step.
+  void setAccountList(std::shared_ptr<KSAccountList> accountList);
+  void setList(std::shared_ptr<KSList> list);
   std::shared_ptr<KSAutoSwipe> autoSwipe();
   // Points the item at the rule (null: at none) and takes over the rule's field and destination,
   // and its state when the rule is the current user's; another user's active rule shows as
@@ -286,6 +291,7 @@ class KSItem : public DBKestrunObject {
   // Finishing steps of a document (ks_item_document.cpp).
   void readDeferralData(json_t* document);
   void readAutoSwipe(json_t* document);
+  void updateListFromDocument();
   void updateCountsForStateChange(bool isNew);
   void purgeIfDeletedForGood();
   // The "deferral_data" object of the document: "remind_at" and "snooze_type" when they apply.

@@ -5,6 +5,7 @@
 #include "core/foundation/utility.h"
 #include "core/locales/texts.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/model/snooze_time_calculator.h"
 #include "harnvik/strings.h"
 #include "localization/localization.h"
@@ -93,8 +94,7 @@ std::string KSItem::deferralSubtext() {
     }
     if (remindAt() != unsetTime) return deferralUntilText();
   } else if (state() == ItemState::List) {
-    // The list's name comes with the list class; until a context can return a list, a filed
-    // item has none to show.
+    if (auto filedIn = list()) return filedIn->name();
     return LOCALIZED_STRING(text::kUnknown, "Message indicating that the deferral status is unknown");
   }
   return LOCALIZED_STRING(

@@ -4,9 +4,11 @@
 
 #include "core/foundation/utility.h"
 #include "core/model/kestrun_context.h"
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/services/counts_manager.h"
 #include "core/services/offline_manager.h"
 
@@ -121,6 +123,29 @@ void KSItem::readAutoSwipe(json_t* document) {
   if (rule) rule->addItem(self);
 }
 
+void KSItem::updateListFromDocument() {
+  auto self = std::static_pointer_cast<KSItem>(shared_from_this());
+  if (state() != ItemState::List) {
+    // setState has unfiled an item that left state 5; LISTID, which it keeps, goes here.
+    if (auto filedIn = list()) filedIn->removeItem(self);
+    setListID("");
+    return;
+  }
+  std::shared_ptr<KSAccountList> current = accountList();
+  if (current && current->listID() == listID()) return;
+  if (listID().empty()) {
+    if (auto filedIn = list()) filedIn->removeItem(self);
+    return;
+  }
+  // An account list that has not arrived yet files the item itself on its first document.
+  std::shared_ptr<KSAccountList> named = KSAccountList::fetchWithID(listID(), context());
+  if (!named) return;
+  if (current) {
+    if (auto previous = current->parentList()) previous->removeItem(self);
+  }
+  if (auto parent = named->parentList()) parent->addItem(self, named);
+}
+
 void KSItem::updateCountsForStateChange(bool isNew) {
   if (isNew || row_.is_changed_STATE()) {
     libkestrun::counts_manager_update_counts_for_state_change(previousState(), state(), accountID());
@@ -138,6 +163,7 @@ void KSItem::finishServerDocument(json_t* document) {
   foldInEmailsOnce();
   readDeferralData(document);
   readAutoSwipe(document);
+  updateListFromDocument();
   updateCountsForStateChange(isNew);
   readSyncData(document);
   if (state() == ItemState::Deleted) {

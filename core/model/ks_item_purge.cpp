@@ -8,6 +8,7 @@
 #include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/services/attachment_manager.h"
 #include "core/sync/server_client.h"
 #include "core/sync/user_item_commands.h"
@@ -15,7 +16,7 @@
 void KSItem::purge(const std::shared_ptr<KSItem>& item, KestrunContext* context, bool keepDrafts) {
   if (!item) return;
   if (auto rule = item->autoSwipe()) rule->removeItem(item);
-  // Taking the item out of its list joins with the list classes.
+  if (auto filedIn = item->list()) filedIn->removeItem(item);
   if (auto emails = item->emails()) {
     for (const auto& email : *emails) {
       libkestrun::attachment_manager_remove_attachments_for_email(email->get_EMAILID(),

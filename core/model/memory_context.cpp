@@ -5,9 +5,11 @@
 #include <unordered_map>
 #include <utility>
 
+#include "core/model/ks_account_list.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 #include "core/model/query_updater.h"
 
 namespace {
@@ -95,6 +97,14 @@ std::shared_ptr<KestrunObject> MemoryContext::createObject(const std::string& ta
     auto contact = std::make_shared<KSContact>(this);
     contact->setContactID(id);
     object = contact;
+  } else if (table == "KSLIST") {
+    auto list = std::make_shared<KSList>(this);
+    list->setListID(id);
+    object = list;
+  } else if (table == "KSACCOUNTLIST") {
+    auto accountList = std::make_shared<KSAccountList>(this);
+    accountList->setListID(id);
+    object = accountList;
   } else {
     return nullptr;
   }
@@ -109,9 +119,9 @@ bool MemoryContext::itemExists(const std::string& id) { return stored("KSITEM", 
 bool MemoryContext::listExists(const std::string& id) { return stored("KSLIST", id); }
 bool MemoryContext::autoSwipeExists(const std::string& id) { return stored("KSAUTOSWIPE", id); }
 
-// No object of the list, account-list or auto-swipe tables can be created here yet, so their
-// fetches find nothing.
-std::shared_ptr<KSAccountList> MemoryContext::fetchAccountList(const std::string&) { return nullptr; }
+std::shared_ptr<KSAccountList> MemoryContext::fetchAccountList(const std::string& id) {
+  return fetchObject<KSAccountList>("KSACCOUNTLIST", id);
+}
 std::shared_ptr<KSContact> MemoryContext::fetchContact(const std::string& id) {
   return fetchObject<KSContact>("KSCONTACT", id);
 }
@@ -121,7 +131,8 @@ std::shared_ptr<KSEmail> MemoryContext::fetchEmail(const std::string& id) {
 std::shared_ptr<KSItem> MemoryContext::fetchItem(const std::string& id) {
   return fetchObject<KSItem>("KSITEM", id);
 }
-std::shared_ptr<KSList> MemoryContext::fetchList(const std::string&) { return nullptr; }
+std::shared_ptr<KSList> MemoryContext::fetchList(const std::string& id) { return fetchObject<KSList>("KSLIST", id); }
+// Search results carry no auto-swipe rules: none is made here, so the fetch finds nothing.
 std::shared_ptr<KSAutoSwipe> MemoryContext::fetchAutoSwipe(const std::string&) { return nullptr; }
 
 void MemoryContext::insertEmail(const libkestrun::internal::Email& row) {

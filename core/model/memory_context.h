@@ -51,8 +51,9 @@ class MemoryContext : public KestrunContext {
 
   // Empties the pending set only: the store and the instance's cache stay.
   void reset() override;
-  // A new object of the table's class (items and e-mails) carrying the id, pending and stored
-  // under the id, replacing any stored object of that table and id; null for other tables.
+  // A new object of the table's class (items, e-mails, contacts, lists, account lists) carrying
+  // the id, pending and stored under the id, replacing any stored object of that table and id;
+  // null for other tables.
   std::shared_ptr<KestrunObject> createObject(const std::string& table, const std::string& id) override;
 
   // Real operations.

@@ -1,6 +1,4 @@
-// The model classes by name, for interfaces that pass them by pointer. KSItem and KSEmail are
-// built here; the list, account-list, contact and auto-swipe classes and the conversation row
-// join the folder later, and until then no context can create or return one.
+// The model classes by name, for interfaces that pass them by pointer.
 #pragma once
 
 class KestrunContext;

@@ -85,7 +85,7 @@ TEST_F(MemoryContextTest, DocumentsWithoutAUsableIdOrTypeChangeNothing) {
       {R"({"_id": "", "acct_id": "A"})", "item"},
       {R"({"acct_id": "A"})", "item"},
       {R"({"_id": "C1", "acct_id": "A"})", "calendar"},
-      {R"({"_id": "L1", "acct_id": "A"})", "devicelist"},
+      {R"({"_id": "R1", "acct_id": "A"})", "auto_swipe"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document + std::string(" ") + c.type);
