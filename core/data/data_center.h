@@ -15,10 +15,20 @@
 // dropped), is logged, and the notification and both completions still follow; a throwing
 // completion is logged and the next one still runs.
 //
+// Server documents (server_documents.cpp): pushed documents, account snapshots, draft batches and
+// auto-swipe rules are applied by low-priority data tasks (draft batches at normal priority), so
+// local changes the user waits for overtake them. Applying an e-mail that is new incoming inbox
+// mail counts it: the new-mail counter and the ids of its conversations, reset when a document
+// or snapshot is handed in and again when its completion has read them. Search results
+// (search_results.cpp) fill the memory context, each behind the gate of the current search id.
+//
 // There are no instances. The state belongs to the core thread: every task, commit, notification
 // and completion runs there, one closure at a time, so the data center takes no lock of its own.
-// The thread and the notification centre are written by initialize, before any other call.
+// The thread and the notification centre are written by initialize, before any other call; the
+// new-mail counter and ids are touched only by closures and callers on the core thread.
 #pragma once
+
+#include <jansson.h>
 
 #include <functional>
 #include <memory>
@@ -27,9 +37,12 @@
 #include <vector>
 
 #include "brelt/uv_thread.h"
+#include "core/api/managers.h"
 #include "core/foundation/notification_center.h"
 #include "core/model/db_context.h"
 #include "core/model/memory_context.h"
+#include "core/sync/draft_update.h"
+#include "jsonette/json.h"
 
 enum KSDataTaskBlockPriority : int {
   KSDataTaskBlockPrioritySync = -1,
@@ -78,4 +91,57 @@ class KestrunDataCenter {
   // The two contexts, for code that runs on the core thread.
   static DBContext* getDBContext();
   static MemoryContext* getMemoryContext();
+
+  // --- Server documents; every call on the core thread. ---
+
+  // Inside a data task: applies the document to the data context (null when it is not an object,
+  // or the model refuses it) and counts a new incoming inbox e-mail.
+  static std::shared_ptr<KestrunObject> applyDocument(json_t* document, const std::string& docType);
+  // A pushed document. The result vector holds the applied object's id (when one was applied),
+  // then the new-mail count and the number of conversations with new mail, appended before
+  // `first` runs. A null document queues nothing and calls neither completion. The caller keeps
+  // its reference.
+  static void processDocument(json_t* document, const std::string& docType, Completion first,
+                              Completion second);
+  // True when any of the arrays "list", "item" and "email" has an element.
+  static bool snapshotHasObjects(const jsonette::Json& snapshot);
+  // Applies every list, then every item, then every e-mail document of the snapshot in one data
+  // task (one transaction, one query pass). Before `first` runs, the non-zero integer tokens
+  // {"item", "email", "list"} are stored for the account (none for JSON null tokens or an empty
+  // account id) and the two counts are appended.
+  static void processDocumentSnapshot(const jsonette::Json& snapshot, const jsonette::Json& tokens,
+                                      const std::string& accountID, Completion first, Completion second);
+  // Hands the account's inbox count to the counts manager, which takes it only when it holds an
+  // exact count. `managers` must outlive the task; without it nothing is queued.
+  static void synchronize_counts_after_snapshot(const std::string& accountID, libkestrun::Managers* managers);
+  // Applies the draft changes in vector order at normal priority, then calls `done`.
+  static void processServerBatch(std::vector<libkestrun::DraftUpdate>&& updates, std::function<void()> done);
+  // Applies the object elements of a rules array; the result vector holds the smallest last-action
+  // time of the applied rules ("9223372036854775807" when none applied). Any other JSON value
+  // applies and appends nothing; null queues nothing.
+  static void processAutoSwipeGet(json_t* rules, Completion first, Completion second);
+
+  // --- Search results; every call on the core thread. Documents are the caller's: a queued task
+  // keeps its own reference. Results whose "search_id" is not the current search's queue nothing.
+
+  // The quick search, at once: at most 15 matching items with their e-mails into the memory
+  // context, uncommitted (the caller registers its live query next).
+  static void loadLocalSearchResults(const std::string& searchID, const std::string& text,
+                                     const std::string& accountID);
+  // The full local search as a memory task; it ends the search once the copies are committed.
+  static void processLocalFullSearch(const std::string& searchID, const std::string& text,
+                                     const std::string& accountID);
+  // Cloud e-mail results: new e-mails (update false) or new previews of known ones (update true).
+  static void processQueryEmailResults(json_t* result, bool update);
+  // Cloud item results fill the items that e-mail results created and nothing else.
+  static void processQueryItemResults(json_t* result);
+  // The end or failure of a cloud query, handed on behind the result tasks queued before it.
+  static void processQueryFinished(json_t* result);
+  static void processQueryError(json_t* error);
+  // A fetched conversation into the database: a new item is search-only, an existing one keeps
+  // its revision.
+  static void processFetchResults(json_t* result, Completion first, Completion second);
+  static void processFetchError(json_t* error);
+  // Refreshes the memory copy of a fetched item, reported to the live queries as an update.
+  static void updateSearchFetchedItem(const std::string& itemID);
 };

@@ -138,9 +138,13 @@ class DBContext : public KestrunContext {
   // made when missing in the account of the sender's address) and folds the draft into it. The
   // caller queues the draft itself.
   void updateItemForDraft(const Draft& draft);
-  // Queues the stored draft for deletion and takes it out of its item; a new message's own item
-  // is purged with it.
+  // Queues the draft for deletion and takes it out of its item; a new message's own item is
+  // purged with it. A change of the draft queued earlier in this unit of work counts as stored:
+  // its deletion is queued after it, so the commit ends with the draft removed.
   void removeDraft(const std::string& draftID);
+  // The draft as the next commit leaves it before any removal: a change queued in this unit of
+  // work, else the stored row.
+  std::optional<Draft> draftAsQueued(const std::string& draftID);
 
   // KSEMAIL and the recipient links.
   bool emailExists(const std::string& id) override;

@@ -6,6 +6,7 @@
 #include "core/accounts/account_manager.h"
 #include "core/foundation/utility.h"
 #include "core/model/db_context.h"
+#include "core/model/draft_object.h"
 #include "core/model/ks_convo_item.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
@@ -86,6 +87,12 @@ void DBContext::updateItemForDraft(const Draft& draft) {
         libkestrun::account_manager_get_primary_account_id_for_email_address(draft.get_from().address);
     if (!accountID) return;
     item = fetch_through<KSItem>("KSITEM", key, itemQuery_);
+    if (item && item->isDeleted()) {
+      // Purged earlier in this unit of work by a removal of the draft, which this change
+      // follows: the item stays after all.
+      item->setDeleted(false);
+      objectChanged(item);
+    }
     if (!item) {
       json_t* document = KSItem::makeDocument(key, draft.get_subject(), *accountID);
       item = std::static_pointer_cast<KSItem>(applyServerDocument(document, "item", "_id", this));
@@ -102,8 +109,14 @@ void DBContext::updateItemForDraft(const Draft& draft) {
   item->addDraft(draft);
 }
 
+std::optional<Draft> DBContext::draftAsQueued(const std::string& draftID) {
+  auto queued = std::dynamic_pointer_cast<DraftObject>(cachedObject(Draft::table_name, draftID));
+  if (queued && !queued->isDeleted()) return queued->draft();
+  return fetchDraft(draftID);
+}
+
 void DBContext::removeDraft(const std::string& draftID) {
-  std::optional<Draft> stored = fetchDraft(draftID);
+  std::optional<Draft> stored = draftAsQueued(draftID);
   if (stored) {
     deleteDraft(*stored);
     if (const auto& itemID = stored->get_item_id()) {

@@ -16,6 +16,48 @@ std::string string_of(const json_t* value) {
   return std::string(json_string_value(value), json_string_length(value));
 }
 
+template <class T>
+std::shared_ptr<KestrunObject> make(KestrunContext* context) {
+  return std::make_shared<T>(context);
+}
+
+template <class T, std::shared_ptr<T> (KestrunContext::*Fetch)(const std::string&)>
+std::shared_ptr<KestrunObject> fetch(KestrunContext* context, const std::string& id) {
+  return (context->*Fetch)(id);
+}
+
+// One row per server document type: its table, and how an object of it is made and fetched. A type
+// without a class would apply no document.
+struct DocumentClass {
+  const char* docType;
+  const char* table;
+  std::shared_ptr<KestrunObject> (*make)(KestrunContext* context);
+  std::shared_ptr<KestrunObject> (*fetch)(KestrunContext* context, const std::string& id);
+};
+
+const DocumentClass kDocumentClasses[] = {
+    {"email", "KSEMAIL", make<KSEmail>, fetch<KSEmail, &KestrunContext::fetchEmail>},
+    {"item", "KSITEM", make<KSItem>, fetch<KSItem, &KestrunContext::fetchItem>},
+    {"contact", "KSCONTACT", make<KSContact>, fetch<KSContact, &KestrunContext::fetchContact>},
+    {"devicelist", "KSLIST", make<KSList>, fetch<KSList, &KestrunContext::fetchList>},
+    {"list", "KSACCOUNTLIST", make<KSAccountList>, fetch<KSAccountList, &KestrunContext::fetchAccountList>},
+    {"auto_swipe", "KSAUTOSWIPE", make<KSAutoSwipe>, fetch<KSAutoSwipe, &KestrunContext::fetchAutoSwipe>},
+};
+
+const DocumentClass* classOfType(const std::string& docType) {
+  for (const DocumentClass& row : kDocumentClasses) {
+    if (docType == row.docType) return &row;
+  }
+  return nullptr;
+}
+
+const DocumentClass* classOfTable(const std::string& table) {
+  for (const DocumentClass& row : kDocumentClasses) {
+    if (table == row.table) return &row;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 KestrunContext::KestrunContext(int kind) : kind_(kind) {}
@@ -76,12 +118,8 @@ std::shared_ptr<KestrunObject> KestrunContext::updateDraft(const Draft& draft) {
 void KestrunContext::deleteDraft(const Draft& draft) { insertDraft(draft)->setDeleted(true); }
 
 std::string KestrunContext::tableForDocType(const std::string& docType) {
-  static const std::unordered_map<std::string, std::string> tables = {
-      {"email", "KSEMAIL"},     {"item", "KSITEM"},        {"devicelist", "KSLIST"},
-      {"contact", "KSCONTACT"}, {"list", "KSACCOUNTLIST"}, {"auto_swipe", "KSAUTOSWIPE"},
-  };
-  auto found = tables.find(docType);
-  return found == tables.end() ? std::string() : found->second;
+  const DocumentClass* found = classOfType(docType);
+  return found == nullptr ? std::string() : found->table;
 }
 
 bool KestrunContext::objectExists(const std::string& id, const std::string& table, KestrunContext* context) {
@@ -100,15 +138,9 @@ std::shared_ptr<KestrunObject> KestrunContext::fetchObject(json_t* document, con
                                                            KestrunContext* context) {
   json_t* value = json_object_get(document, idKey.c_str());
   if (!json_is_string(value)) return nullptr;
-  const std::string id = string_of(value);
-  const std::string table = tableForDocType(docType);
-  if (table == "KSACCOUNTLIST") return context->fetchAccountList(id);
-  if (table == "KSLIST") return context->fetchList(id);
-  if (table == "KSEMAIL") return context->fetchEmail(id);
-  if (table == "KSAUTOSWIPE") return context->fetchAutoSwipe(id);
-  if (table == "KSCONTACT") return context->fetchContact(id);
-  if (table == "KSITEM") return context->fetchItem(id);
-  return nullptr;
+  const DocumentClass* found = classOfType(docType);
+  if (found == nullptr || found->fetch == nullptr) return nullptr;
+  return found->fetch(context, string_of(value));
 }
 
 std::shared_ptr<KestrunObject> KestrunContext::applyDocumentFields(
@@ -158,13 +190,9 @@ void KestrunContext::reset() {
 }
 
 std::shared_ptr<KestrunObject> KestrunContext::newObject(const std::string& table) {
-  if (table == "KSITEM") return std::make_shared<KSItem>(this);
-  if (table == "KSEMAIL") return std::make_shared<KSEmail>(this);
-  if (table == "KSCONTACT") return std::make_shared<KSContact>(this);
-  if (table == "KSAUTOSWIPE") return std::make_shared<KSAutoSwipe>(this);
-  if (table == "KSLIST") return std::make_shared<KSList>(this);
-  if (table == "KSACCOUNTLIST") return std::make_shared<KSAccountList>(this);
-  return nullptr;
+  const DocumentClass* found = classOfTable(table);
+  if (found == nullptr || found->make == nullptr) return nullptr;
+  return found->make(this);
 }
 
 std::shared_ptr<KestrunObject> KestrunContext::createObject(const std::string& table, const std::string& id) {

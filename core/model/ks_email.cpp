@@ -297,7 +297,14 @@ json_t* KSEmail::changesToJson(const std::unordered_set<std::string>& properties
 
 KSEmail::Contacts KSEmail::recipients(Contacts& cache,
                                       Contacts (KestrunContext::*fetch)(const std::string&)) {
-  if (!cache && !get_EMAILID().empty()) cache = (context()->*fetch)(get_EMAILID());
+  if (cache || get_EMAILID().empty()) return cache;
+  // An e-mail new to the database has no stored links yet: asking for them would cost three
+  // queries per e-mail of a snapshot and find nothing.
+  if (isInserted() && context()->kind() == KestrunContext::kPersistentKind) {
+    cache = std::make_shared<std::vector<std::shared_ptr<KSContact>>>();
+  } else {
+    cache = (context()->*fetch)(get_EMAILID());
+  }
   return cache;
 }
 

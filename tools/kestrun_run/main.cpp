@@ -145,11 +145,17 @@ class InboxPrinter {
   std::shared_ptr<libkestrun::FnDataQueryObserver> observer() {
     return std::make_shared<libkestrun::FnDataQueryObserver>(
         [this](const std::string&, const std::vector<Object>& rows) { rows_ = rows.size(); },
-        [](const std::string& name) { std::printf("live query \"%s\" reports:\n", name.c_str()); },
+        [this](const std::string& name) {
+          std::printf("live query \"%s\" reports:\n", name.c_str());
+          changes_in_batch_ = 0;
+        },
         [this](const std::string&, Object row, libkestrun::ConsumerChangeType type, int from, int to) {
-          std::printf("  %-8s %s (row %d -> %d)\n", change_name(type), row_text(row).c_str(), from, to);
+          if (changes_in_batch_++ < kRowsShown)
+            std::printf("  %-8s %s (row %d -> %d)\n", change_name(type), row_text(row).c_str(), from, to);
         },
         [this](const std::string&) {
+          if (changes_in_batch_ > kRowsShown)
+            std::printf("  ... and %zu more changes\n", changes_in_batch_ - kRowsShown);
           std::printf("  inbox now holds %zu conversations\n", rows_);
           std::lock_guard<std::mutex> lock(mutex_);
           ++changes_seen_;
@@ -162,6 +168,12 @@ class InboxPrinter {
                 LOCALIZED_STRING(libkestrun::text::kInbox, "").c_str(), rows.size());
     for (size_t i = 0; i < rows.size() && i < kRowsShown; ++i) std::printf("%s\n", row_text(rows[i]).c_str());
     if (rows.size() > kRowsShown) std::printf("   ... and %zu more\n", rows.size() - kRowsShown);
+  }
+
+  // The batches of changes reported so far.
+  int changes_seen() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return changes_seen_;
   }
 
   // Waits until the query has reported `count` batches of changes.
@@ -190,6 +202,7 @@ class InboxPrinter {
   }
 
   size_t rows_ = 0;
+  size_t changes_in_batch_ = 0;
   std::mutex mutex_;
   std::condition_variable changed_;
   int changes_seen_ = 0;
@@ -236,10 +249,7 @@ int run(const std::string& caches, const std::string& server) {
       "database \"kestrun.db\": schema version %d, pages encrypted, %s; data and consumer centres open\n",
       DBContext::schema_version, rebuilt ? "created" : "kept from the last run");
 
-  bool synced = false;
-  if (!server.empty()) synced = kestrun_run::sync_sample_account(defaults, caches, server, kDeadline);
-  if (!synced) write_samples();
-
+  // The inbox query runs first, so that it reports what the snapshot changes.
   InboxPrinter printer;
   KestrunConsumerCenter::addQuery(
       "inbox", "KSITEM",
@@ -257,7 +267,12 @@ int run(const std::string& caches, const std::string& server) {
     std::sort(rows->begin(), rows->end(), KSItem::ModifiedAtDesc());
     InboxPrinter::print(*rows);
   });
-  if (archive_newest()) printer.wait_for_changes(1);
+
+  bool synced = false;
+  if (!server.empty()) synced = kestrun_run::sync_sample_account(core, defaults, caches, server, kDeadline);
+  if (!synced) write_samples();
+  const int seen = printer.changes_seen();
+  if (archive_newest()) printer.wait_for_changes(seen + 1);
   KestrunConsumerCenter::endQuery("inbox");
   libkestrun::query_updater_set_instance(nullptr);
 

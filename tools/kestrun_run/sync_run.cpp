@@ -10,9 +10,8 @@
 #include <stdexcept>
 
 #include "core/data/data_center.h"
-#include "core/foundation/json_conversion.h"
-#include "core/model/kestrun_context.h"
-#include "core/model/ks_item.h"
+#include "core/foundation/semaphore.h"
+#include "core/services/changes_manager.h"
 #include "run_accounts.h"
 #include "sync_stand_in.h"
 
@@ -23,7 +22,6 @@ using jsonette::Json;
 namespace {
 
 const char kDeviceKey[] = "kestrun.run.device";          // {"user_id", "device_id", "device_secret"}
-const char kTokensKey[] = "kestrun.run.sync.tokens";     // {"item", "email"}: the last snapshot's
 const char kAccountAddress[] = "maya.lind@example.com";  // a sample mailbox of the server
 const char kAccountPassword[] = "sample-com-password";
 
@@ -47,30 +45,30 @@ void authenticate(SyncStandIn& client, const Json& device) {
                                                    {"device_secret", device["device_secret"]}}}});
 }
 
-// Applies the item documents, then the e-mail documents (each joins its conversation and fills in
-// its summary), in one data task; returns how many of each the model took.
-std::pair<int, int> apply_documents(const Json& items, const Json& emails) {
-  std::pair<int, int> applied{0, 0};
-  KestrunDataCenter::performSyncDataTask([&](std::vector<std::string>&, DBContext& context) {
-    const struct {
-      const Json& documents;
-      const char* type;
-      int& count;
-    } kinds[] = {{items, "item", applied.first}, {emails, "email", applied.second}};
-    for (const auto& kind : kinds) {
-      for (const Json& document : kind.documents.array_items()) {
-        std::unique_ptr<json_t, decltype(&json_decref)> doc(patch::jansson_from_json(document), &json_decref);
-        if (KestrunContext::applyServerDocument(doc.get(), kind.type, "_id", &context)) ++kind.count;
-      }
-    }
+// Applies the snapshot as the core's snapshot client will: through the data center, in one task,
+// lists then items then e-mails, the change tokens stored for the account when it is done.
+// Returns the completion's counts: new e-mails and conversations with new mail.
+std::vector<std::string> apply_snapshot(brelt::UvThread& core, const Json& snapshot,
+                                        const std::string& account_id) {
+  std::vector<std::string> counts;
+  patch::semaphore done;
+  core.post([&] {
+    KestrunDataCenter::processDocumentSnapshot(
+        snapshot["docs"], snapshot["sync_state"], account_id,
+        [&](std::vector<std::string>& results) {
+          counts = results;
+          done.notify();
+        },
+        nullptr);
   });
-  return applied;
+  done.wait();
+  return counts;
 }
 
 }  // namespace
 
-bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& state, const std::string& address,
-                         std::chrono::milliseconds deadline) {
+bool sync_sample_account(brelt::UvThread& core, libkestrun::Defaults& defaults, const std::string& state,
+                         const std::string& address, std::chrono::milliseconds deadline) {
   std::printf("\nsync with the local sync server at %s (this program's stand-in client)\n", address.c_str());
   std::unique_ptr<SyncStandIn> connection;
   try {
@@ -81,6 +79,10 @@ bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& stat
     return false;
   }
   SyncStandIn& client = *connection;
+
+  // The change tokens live where the core keeps them; the data center stores each snapshot's.
+  auto tokens = std::make_shared<libkestrun::ChangesManager>(defaults.get_store());
+  libkestrun::changes_manager_set_instance(tokens);
 
   Json device = defaults.get_json(kDeviceKey);
   const bool known = device.is_object();
@@ -100,7 +102,7 @@ bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& stat
   if (known && account["code"] == Json("U1")) {
     std::printf("device: the server no longer knows it\n");
     authenticate(client, register_device(client, defaults));
-    defaults.erase(kTokensKey);
+    tokens->clear();
     account = client.request("ACCOUNT_CREATE", create);
   }
   const std::string account_id = account["account_id"].string_value();
@@ -110,29 +112,24 @@ bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& stat
 
   libkestrun::account_manager_set_instance(std::make_shared<RunAccounts>(account_id, kAccountAddress));
 
-  // The tokens of the last snapshot: documents saved since then, per kind.
-  const Json tokens = defaults.get_json(kTokensKey);
+  // The change tokens of the last snapshot: documents saved since then, per kind.
+  const libkestrun::Tokens since = tokens->getTokens(account_id);
   Json::object sync_state;
-  for (const char* kind : {"item", "email"}) {
-    const double since = tokens[kind].is_number() ? tokens[kind].number_value() : 0;
-    sync_state[kind] = Json::object{{"since", since}, {"exclude_ids", Json::array{}}};
+  for (const auto& [kind, token] :
+       {std::pair{"item", since.items}, {"email", since.emails}, {"list", since.lists}}) {
+    sync_state[kind] = Json::object{{"since", static_cast<long long>(token)}, {"exclude_ids", Json::array{}}};
   }
   Json snapshot = client.request("ACCOUNT_SNAPSHOT",
                                  Json::object{{"account_id", account_id}, {"sync_state", sync_state}});
-  const Json& items = snapshot["docs"]["item"];
-  const Json& emails = snapshot["docs"]["email"];
-  const auto [applied_items, applied_emails] = apply_documents(items, emails);
-  std::printf(
-      "snapshot: %zu item and %zu e-mail documents %s; %d items and %d e-mails applied to the database\n",
-      items.array_items().size(), emails.array_items().size(),
-      tokens.is_object() ? "saved since the last run" : "in all", applied_items, applied_emails);
-  // A kind the reply held none of keeps its token.
-  Json::object next = tokens.is_object() ? tokens.object_items() : Json::object{};
-  for (const char* kind : {"item", "email"}) {
-    const Json& token = snapshot["sync_state"][kind];
-    if (token.is_number() && token.number_value() > 0) next[kind] = token;
-  }
-  defaults.set_json(kTokensKey, next);
+  const Json& docs = snapshot["docs"];
+  std::printf("snapshot: %zu item and %zu e-mail documents %s%s\n", docs["item"].array_items().size(),
+              docs["email"].array_items().size(), since.items != 0 ? "saved since the last run" : "in all",
+              KestrunDataCenter::snapshotHasObjects(docs) ? "; applying them in one data task" : "");
+  const std::vector<std::string> counts = apply_snapshot(core, snapshot, account_id);
+  const libkestrun::Tokens stored = tokens->getTokens(account_id);
+  std::printf("snapshot applied: %s new e-mails in %s conversations; change tokens item %llu, e-mail %llu\n",
+              counts.at(0).c_str(), counts.at(1).c_str(), static_cast<unsigned long long>(stored.items),
+              static_cast<unsigned long long>(stored.emails));
   return true;
 }
 

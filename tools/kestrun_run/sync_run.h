@@ -6,17 +6,19 @@
 #include <chrono>
 #include <string>
 
+#include "brelt/uv_thread.h"
 #include "core/foundation/defaults.h"
 
 namespace kestrun_run {
 
 // Registers a device on the first run (its credentials stay in `defaults`; later runs
 // authenticate with them), adds the sample account maya.lind@example.com, asks for the account's
-// snapshot since the token of the last run and applies every item document in one data task.
-// The data center must be open. Returns false, having said why, when the server at `address`
+// snapshot since the change tokens of the last run and applies it through the data center (one
+// data task; the inbox's live queries report what it changed), which stores the new tokens. The
+// data center must be open on `core`. Returns false, having said why, when the server at `address`
 // cannot be reached (no trust anchor under `state`/sync-server, or no connection); throws when
 // it stops answering or refuses a request.
-bool sync_sample_account(libkestrun::Defaults& defaults, const std::string& state, const std::string& address,
-                         std::chrono::milliseconds deadline);
+bool sync_sample_account(brelt::UvThread& core, libkestrun::Defaults& defaults, const std::string& state,
+                         const std::string& address, std::chrono::milliseconds deadline);
 
 }  // namespace kestrun_run
