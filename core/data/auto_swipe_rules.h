@@ -1,6 +1,4 @@
-// The data center's view of an applied auto-swipe rule. Rule objects are not built yet: until the
-// rule class exists the model applies no "auto_swipe" document, and this is the one place that
-// reads a rule once it does.
+// The data center's view of an applied auto-swipe rule.
 #pragma once
 
 #include <cstdint>

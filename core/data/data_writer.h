@@ -171,5 +171,36 @@ class KestrunDataWriter {
                              Completion completion);
 
   // --- Contacts and auto-swipe rules (data_writer_rules.cpp) ---
-  // Added with the rules.
+  // Finds or makes the contact of the address and name (an empty name is none); reports its id,
+  // or nothing when the address is not an e-mail address.
+  static void addContact(const std::string& emailAddress, const std::string& name, Completion completion);
+  // Sets or clears priority access on every contact of the address (one per name). Local only.
+  static void updateContactAsPriority(const std::string& emailAddress, bool priority, Completion completion);
+  // Creates (or updates: one rule per user, field and value) the current user's active rule, moves
+  // the item from its old rule to it, then accepts it for the item as activateAutoSwipeForItem
+  // does; the completion runs once, after that second commit. Without a current user nothing is
+  // created. `remindAt` 0 or less is no time.
+  static void createAutoSwipe(const std::string& itemId, libkestrun::AutoSwipeField field,
+                              const std::string& value, const std::string& auxiliaryInfo,
+                              libkestrun::ItemState destination, libkestrun::SnoozeType snoozeType,
+                              int64_t remindAt, const std::string& listName, Completion completion);
+  // The rules below act only on the current user's rules. Accepting makes the item's rule active
+  // and swipes every item of it to its destination (undo steps and counts as for any triage),
+  // then tells the server with decision 10 and the number of items.
+  static void activateAutoSwipeForItem(const std::string& itemId, Completion completion);
+  // Turns the item's rule down (12) or switches a rule off (11): the rule is ignored from then on
+  // and lets all its items go.
+  static void ignoreAutoSwipeForItem(const std::string& itemId, Completion completion);
+  static void disableAutoSwipe(const std::string& autoSwipeId, Completion completion);
 };
+
+namespace libkestrun {
+
+// The "action" of an "AUTO_SWIPE_DECISION": what the user decided about a rule.
+enum class AutoSwipeDecisionAction : int {
+  Accepted = 10,
+  SwitchedOff = 11,
+  TurnedDown = 12,
+};
+
+}  // namespace libkestrun

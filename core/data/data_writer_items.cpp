@@ -14,13 +14,15 @@ std::shared_ptr<KSItem> internalFetchItem(const std::string& itemId, KestrunCont
   return context.fetchItem(itemId);
 }
 
-void internalChangeItemState(const std::shared_ptr<KSItem>& item, ItemState state,
-                             [[maybe_unused]] bool sendNow, [[maybe_unused]] bool byAutoSwipe) {
+void internalChangeItemState(const std::shared_ptr<KSItem>& item, ItemState state, bool sendNow,
+                             bool byAutoSwipe) {
   item->setState(state);
   item->promoteSearchOnlyItem();
-  // A hand triage (byAutoSwipe false) of an item whose auto-swipe suggestion waits for the user
-  // (AUTOSWIPESTATE 20) ignores the suggested rule with decision 12, written with `sendNow`
-  // before the item's own update. That step joins here with the auto-swipe rules.
+  // A hand triage of an item whose auto-swipe suggestion waits for the user turns the suggestion
+  // down, before the item's own update is written.
+  if (!byAutoSwipe && item->autoSwipeState() == AutoSwipeRuleState::Suggested) {
+    internalIgnoreAutoSwipe(item->autoSwipe(), AutoSwipeDecisionAction::TurnedDown, sendNow);
+  }
 }
 
 void internalApplyMoveSideEffects(const std::shared_ptr<KSItem>& item, ItemState before, bool sendNow,

@@ -145,6 +145,14 @@ bool internalAssociateItemWithList(const std::shared_ptr<KSItem>& item, const st
                                    bool sendNow, Ids* collectedIds, DBContext& context, bool engaged,
                                    bool byAutoSwipe);
 
+// --- Auto-swipe rules (data_writer_rules.cpp) ---
+
+// The user turned the rule down or switched it off: unless the rule is null or another user's,
+// the decision goes to the server with the rule as it was, the rule becomes ignored, and each of
+// its items is marked ignored, updated on the server (with `sendNow`) and let go.
+void internalIgnoreAutoSwipe(const std::shared_ptr<KSAutoSwipe>& rule, AutoSwipeDecisionAction action,
+                             bool sendNow);
+
 // --- Draft removal (data_writer_draft_removal.cpp) ---
 
 // Removes the draft from the store and from its conversation, and queues its removal for the

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/model/ks_account_list.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
@@ -158,6 +159,8 @@ std::shared_ptr<KestrunObject> DBContext::objectForRow(const std::string& table,
     object = std::make_shared<KSEmail>(this, query);
   } else if (table == "KSCONTACT") {
     object = std::make_shared<KSContact>(this, query);
+  } else if (table == "KSAUTOSWIPE") {
+    object = std::make_shared<KSAutoSwipe>(this, query);
   } else if (table == "KSLIST") {
     object = std::make_shared<KSList>(this, query);
   } else if (table == "KSACCOUNTLIST") {
@@ -229,6 +232,11 @@ template KSObjects<KSEmail> DBContext::fetchObjects<KSEmail>(const std::string&,
 template std::shared_ptr<KSContact> DBContext::fetchObject<KSContact>(const std::string&, CppSQLite3Statement&,
                                                                       const std::string&);
 template KSObjects<KSContact> DBContext::fetchObjects<KSContact>(const std::string&, CppSQLite3Statement&);
+template std::shared_ptr<KSAutoSwipe> DBContext::fetchObject<KSAutoSwipe>(const std::string&,
+                                                                          CppSQLite3Statement&,
+                                                                          const std::string&);
+template KSObjects<KSAutoSwipe> DBContext::fetchObjects<KSAutoSwipe>(const std::string&,
+                                                                     CppSQLite3Statement&);
 template std::shared_ptr<KSList> DBContext::fetchObject<KSList>(const std::string&, CppSQLite3Statement&,
                                                                 const std::string&);
 template KSObjects<KSList> DBContext::fetchObjects<KSList>(const std::string&, CppSQLite3Statement&);

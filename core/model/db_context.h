@@ -273,19 +273,6 @@ class DBContext : public KestrunContext {
   using Removal = libkestrun::internal::RemoveSqliteQuery<Row>;
 
   CppSQLite3Statement& sql(libkestrun::DbSql id) { return fixed_[static_cast<size_t>(id)]; }
-  // The auto-swipe class is not built yet, so no rule can be made: its fetches still run (and
-  // reset) the statement and answer empty.
-  template <class T>
-  KSObjects<T> fetchClassless(const char* table, CppSQLite3Statement& statement) {
-    fetchObjects<KestrunObject>(table, statement);
-    return std::make_shared<std::vector<std::shared_ptr<T>>>();
-  }
-  template <class T>
-  std::shared_ptr<T> fetchClasslessObject(const char* table, CppSQLite3Statement& statement,
-                                          const std::string& id) {
-    fetchObject<KestrunObject>(table, statement, id);
-    return nullptr;
-  }
   int count(CppSQLite3Statement& statement);
   SavedTimes savedTimes(CppSQLite3Statement& statement, const std::string& accountID, int64_t since,
                         int limit);

@@ -4,6 +4,7 @@
 #include "core/model/db_context.h"
 #include "core/model/db_context_bind.h"
 #include "core/model/ks_account_list.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
 #include "core/model/ks_list.h"
@@ -296,7 +297,7 @@ void DBContext::insertAutoSwipe(const AutoSwipe& row) { write(autoSwipeQuery_.in
 void DBContext::updateAutoSwipe(const AutoSwipe& row) { write(autoSwipeQuery_.update_stmt, row); }
 void DBContext::removeAutoSwipe(const std::string& id) { autoSwipeQuery_.remove(id); }
 std::shared_ptr<KSAutoSwipe> DBContext::fetchAutoSwipe(const std::string& id) {
-  return fetchClasslessObject<KSAutoSwipe>("KSAUTOSWIPE", sql(DbSql::FetchAutoSwipe), id);
+  return fetchObject<KSAutoSwipe>("KSAUTOSWIPE", sql(DbSql::FetchAutoSwipe), id);
 }
 KSQueryRows DBContext::activeAutoSwipesForUser(const std::string& userID) {
   return fetchObjects<KestrunObject>(
@@ -304,7 +305,7 @@ KSQueryRows DBContext::activeAutoSwipesForUser(const std::string& userID) {
       bind_values(sql(DbSql::ActiveAutoSwipesForUser), libkestrun::AutoSwipeRuleState::Active, userID));
 }
 KSObjects<KSAutoSwipe> DBContext::orphanAutoSwipes() {
-  return fetchClassless<KSAutoSwipe>("KSAUTOSWIPE", sql(DbSql::OrphanAutoSwipes));
+  return fetchObjects<KSAutoSwipe>("KSAUTOSWIPE", sql(DbSql::OrphanAutoSwipes));
 }
 KSQueryRows DBContext::searchActiveAutoSwipes(const std::string& userID, const std::string& text) {
   const std::string pattern = like_pattern(text);

@@ -3,9 +3,12 @@
 #include <utility>
 
 #include "core/model/draft_object.h"
+#include "core/model/ks_account_list.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
+#include "core/model/ks_list.h"
 
 namespace {
 
@@ -23,9 +26,8 @@ std::shared_ptr<KestrunObject> fetch(KestrunContext* context, const std::string&
   return (context->*Fetch)(id);
 }
 
-// One row per server document type: its table and, once its class is built, how an object of it
-// is made and fetched. A type without a class applies no document. Adding a class is adding its
-// two functions to its row.
+// One row per server document type: its table, and how an object of it is made and fetched. A type
+// without a class would apply no document.
 struct DocumentClass {
   const char* docType;
   const char* table;
@@ -37,9 +39,9 @@ const DocumentClass kDocumentClasses[] = {
     {"email", "KSEMAIL", make<KSEmail>, fetch<KSEmail, &KestrunContext::fetchEmail>},
     {"item", "KSITEM", make<KSItem>, fetch<KSItem, &KestrunContext::fetchItem>},
     {"contact", "KSCONTACT", make<KSContact>, fetch<KSContact, &KestrunContext::fetchContact>},
-    {"devicelist", "KSLIST", nullptr, nullptr},
-    {"list", "KSACCOUNTLIST", nullptr, nullptr},
-    {"auto_swipe", "KSAUTOSWIPE", nullptr, nullptr},
+    {"devicelist", "KSLIST", make<KSList>, fetch<KSList, &KestrunContext::fetchList>},
+    {"list", "KSACCOUNTLIST", make<KSAccountList>, fetch<KSAccountList, &KestrunContext::fetchAccountList>},
+    {"auto_swipe", "KSAUTOSWIPE", make<KSAutoSwipe>, fetch<KSAutoSwipe, &KestrunContext::fetchAutoSwipe>},
 };
 
 const DocumentClass* classOfType(const std::string& docType) {

@@ -4,8 +4,10 @@
 #include <tuple>
 #include <utility>
 
+#include "core/accounts/user_manager.h"
 #include "core/model/kestrun_context.h"
 #include "core/model/ks_account_list.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_list.h"
 #include "localization/localization.h"
@@ -165,6 +167,25 @@ std::shared_ptr<KSAutoSwipe> KSItem::autoSwipe() {
   const std::string& id = row_.get_MAUTOSWIPEID();
   if (!autoSwipe_ && !id.empty()) autoSwipe_ = context()->fetchAutoSwipe(id);
   return autoSwipe_;
+}
+
+void KSItem::setAutoSwipe(const std::shared_ptr<KSAutoSwipe>& rule) {
+  using libkestrun::AutoSwipeRuleState;
+  autoSwipe_ = rule;
+  if (!rule) {
+    row_.set_MAUTOSWIPEID("");
+    return;
+  }
+  row_.set_MAUTOSWIPEID(rule->autoSwipeID());
+  row_.set_AUTOSWIPEFIELD(rule->field());
+  row_.set_AUTOSWIPEITEMSTATE(rule->itemState());
+  if (rule->userID() == libkestrun::user_manager_get_user_id()) {
+    row_.set_AUTOSWIPESTATE(rule->state());
+  } else {
+    row_.set_AUTOSWIPESTATE(rule->state() == AutoSwipeRuleState::Active
+                                ? AutoSwipeRuleState::SwipedByOtherUser
+                                : AutoSwipeRuleState::None);
+  }
 }
 
 std::shared_ptr<KSItem> KSItem::copyToContext(const std::string& searchID, KestrunContext* target,

@@ -230,6 +230,11 @@ class KSItem : public DBKestrunObject {
   void setAccountList(std::shared_ptr<KSAccountList> accountList);
   void setList(std::shared_ptr<KSList> list);
   std::shared_ptr<KSAutoSwipe> autoSwipe();
+  // Points the item at the rule (null: at none) and takes over the rule's field and destination,
+  // and its state when the rule is the current user's; another user's active rule shows as
+  // SwipedByOtherUser, any other of theirs as None. Detaching only empties MAUTOSWIPEID. Called by
+  // the rule's addItem and removeItem, which keep the rule's side.
+  void setAutoSwipe(const std::shared_ptr<KSAutoSwipe>& rule);
 
   // A copy of this item in another context (search results in the memory context): the row is
   // inserted there and fetched back, marked with `searchID` when one is given, and with
@@ -297,6 +302,7 @@ class KSItem : public DBKestrunObject {
   void registerChangeListener();
   // Finishing steps of a document (ks_item_document.cpp).
   void readDeferralData(json_t* document);
+  void readAutoSwipe(json_t* document);
   void updateListFromDocument();
   void updateCountsForStateChange(bool isNew);
   void purgeIfDeletedForGood();

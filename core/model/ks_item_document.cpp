@@ -5,6 +5,7 @@
 #include "core/foundation/utility.h"
 #include "core/model/kestrun_context.h"
 #include "core/model/ks_account_list.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
 #include "core/model/ks_list.h"
@@ -111,6 +112,17 @@ void KSItem::readDeferralData(json_t* document) {
   updateDeferralBucket(0);
 }
 
+void KSItem::readAutoSwipe(json_t* document) {
+  json_t* data = json_object_get(document, "auto_swipe");
+  if (!json_is_object(data)) return;
+  auto rule = std::static_pointer_cast<KSAutoSwipe>(
+      KestrunContext::applyServerDocument(data, "auto_swipe", "_id", context()));
+  std::shared_ptr<KSItem> self = std::static_pointer_cast<KSItem>(weak_from_this().lock());
+  if (!self) return;
+  if (auto previous = autoSwipe()) previous->removeItem(self);
+  if (rule) rule->addItem(self);
+}
+
 void KSItem::updateListFromDocument() {
   auto self = std::static_pointer_cast<KSItem>(shared_from_this());
   if (state() != ItemState::List) {
@@ -150,6 +162,7 @@ void KSItem::finishServerDocument(json_t* document) {
   const bool isNew = isInserted();
   foldInEmailsOnce();
   readDeferralData(document);
+  readAutoSwipe(document);
   updateListFromDocument();
   updateCountsForStateChange(isNew);
   readSyncData(document);
@@ -172,6 +185,7 @@ json_t* KSItem::deferralDataJson() const {
 
 json_t* KSItem::toJson() {
   json_t* document = envelope();
+  if (auto rule = autoSwipe()) json_object_set_new(document, "auto_swipe", rule->toJson());
   json_object_set_new(document, "created_at", json_integer(createdAt()));
   setEnum(document, "deferral_type", deferralType());
   if (state() == ItemState::Later) json_object_set_new(document, "deferral_data", deferralDataJson());
@@ -188,7 +202,9 @@ json_t* KSItem::toJson() {
 json_t* KSItem::changesToJson(const std::unordered_set<std::string>& properties) {
   json_t* document = envelope();
   for (const std::string& name : properties) {
-    if (name == "createdAt") {
+    if (name == "autoSwipeData") {
+      if (auto rule = autoSwipe()) json_object_set_new(document, "auto_swipe", rule->toJson());
+    } else if (name == "createdAt") {
       json_object_set_new(document, "created_at", json_integer(createdAt()));
     } else if (name == "deferralType") {
       setEnum(document, "deferral_type", deferralType());

@@ -5,6 +5,7 @@
 
 #include "core/accounts/user_manager.h"
 #include "core/model/db_context.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
 #include "core/model/ks_list.h"
@@ -14,7 +15,7 @@
 
 void KSItem::purge(const std::shared_ptr<KSItem>& item, KestrunContext* context, bool keepDrafts) {
   if (!item) return;
-  // Taking the item out of its auto-swipe rule joins with the rule's class.
+  if (auto rule = item->autoSwipe()) rule->removeItem(item);
   if (auto filedIn = item->list()) filedIn->removeItem(item);
   if (auto emails = item->emails()) {
     for (const auto& email : *emails) {

@@ -10,6 +10,7 @@
 #include "core/foundation/json_conversion.h"
 #include "core/foundation/utility.h"
 #include "core/model/kestrun_context.h"
+#include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_contact.h"
 #include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
@@ -105,6 +106,11 @@ void KSItem::addEmail(const std::shared_ptr<KSEmail>& email) {
   if (email->get_SENDSTATE() == libkestrun::EmailSendState::Sending)
     setThreadUnsentCount(threadUnsentCount() + 1);
   setThreadCount(threadCount() + 1);
+  if (autoSwipeState() == libkestrun::AutoSwipeRuleState::Active) {
+    if (auto rule = autoSwipe()) {
+      if (auto self = std::static_pointer_cast<KSItem>(weak_from_this().lock())) rule->recordAction(self);
+    }
+  }
 }
 
 void KSItem::updateThreadFromEmail(const KSEmail& email) {

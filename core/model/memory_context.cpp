@@ -132,7 +132,7 @@ std::shared_ptr<KSItem> MemoryContext::fetchItem(const std::string& id) {
   return fetchObject<KSItem>("KSITEM", id);
 }
 std::shared_ptr<KSList> MemoryContext::fetchList(const std::string& id) { return fetchObject<KSList>("KSLIST", id); }
-// No auto-swipe rule can be created here yet, so their fetch finds nothing.
+// Search results carry no auto-swipe rules: none is made here, so the fetch finds nothing.
 std::shared_ptr<KSAutoSwipe> MemoryContext::fetchAutoSwipe(const std::string&) { return nullptr; }
 
 void MemoryContext::insertEmail(const libkestrun::internal::Email& row) {

@@ -1,5 +1,4 @@
-// The model classes by name, for interfaces that pass them by pointer. The auto-swipe class joins
-// the folder later, and until then no context can create or return a rule.
+// The model classes by name, for interfaces that pass them by pointer.
 #pragma once
 
 class KestrunContext;

@@ -19,4 +19,8 @@ void attachment_manager_remove_attachments_for_email(const std::string& emailID,
   instance.call(&AttachmentManager::removeAttachmentsForEmail, emailID, accountID);
 }
 
+void attachment_manager_remove_attachments_for_account(const std::string& accountID) {
+  instance.call(&AttachmentManager::removeAttachmentsForAccount, accountID);
+}
+
 }  // namespace libkestrun

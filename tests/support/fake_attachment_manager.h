@@ -12,6 +12,9 @@ class FakeAttachmentManager : public libkestrun::AttachmentManager, public CallL
   void removeAttachmentsForEmail(const std::string& emailID, const std::string& accountID) override {
     record("removeAttachmentsForEmail", {emailID, accountID});
   }
+  void removeAttachmentsForAccount(const std::string& accountID) override {
+    record("removeAttachmentsForAccount", {accountID});
+  }
 };
 
 }  // namespace kestrun_test

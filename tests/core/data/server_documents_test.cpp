@@ -166,6 +166,9 @@ TEST_F(ServerDocumentsTest, RulesReportTheEarliestLastAction) {
       {"[]", {"9223372036854775807"}},
       {"[1, 'rule']", {"9223372036854775807"}},
       {"{'rules': []}", {}},
+      {"[{'_id': 'R1', 'user_id': 'U', 'last_action': 500}, 7, {'_id': 'R2', 'user_id': 'U', 'last_action': 300},"
+       " {'_id': 'R3', 'user_id': 'U', 'last_action': 900}]",
+       {"300"}},
   };
   for (const auto& c : cases) {
     json_t* rules = doc(c.rules);
