@@ -142,7 +142,15 @@ void HttpManager::_succeeded(const std::string& id) {
 
 void HttpManager::_failed(const Request& request, int32_t status) {
   downloads_.erase(request.id);
-  if (!is_retried(status)) return;  // stays saved until the next start
+  if (!is_retried(status)) {
+    // Saved until the next start, unless a newer request of the e-mail made it obsolete: issued
+    // again then, it would undo the newer one.
+    if (_is_not_superseded(request.id))
+      parked_.insert(request.id);
+    else
+      _remove_request(request.id);
+    return;
+  }
   const Backoff next = backoff(request.max_delay_time, random_());
   retry_timers_[request.id] = thread_.defer(std::chrono::milliseconds(next.wait_ms),
                                             [this, alive = alive_, request, bound = next.next_bound] {
@@ -169,7 +177,11 @@ void HttpManager::_restore_saved_requests() {
 
 void HttpManager::_supersede_requests_for_email(const std::string& email_id) {
   for (const auto& [id, json] : _load_saved_requests()) {
-    if (string_member(json, "email_id") == email_id) _mark_superseded(id);
+    if (string_member(json, "email_id") != email_id) continue;
+    if (parked_.erase(id) != 0)
+      _remove_request(id);
+    else
+      _mark_superseded(id);
   }
 }
 

@@ -6,7 +6,8 @@
 // retried after a random wait below its bound, as a new request with a new id and the next bound:
 // bounds start where the caller says and double up to a cap (1, 2, 4, 8, 16, 32, 32, ...). Any
 // other failure (4xx, 3xx) leaves the request saved until the next start. A newer request for the
-// same e-mail supersedes the older ones: their pending retries issue nothing. Only "http" and
+// same e-mail supersedes the older ones: their pending retries issue nothing, and those that failed
+// for good are dropped rather than issued again at the next start. Only "http" and
 // "https" URLs are taken; any other is logged and dropped, never saved or fetched.
 //
 // Saved queue, under "http.queue.saved.urls": {"requests": {<id>: <request JSON>}}, rewritten
@@ -119,6 +120,8 @@ class HttpManager {
   std::unordered_map<std::string, std::shared_ptr<KSHttp::Downloader>> downloads_;
   std::unordered_map<std::string, brelt::TimerHandle> retry_timers_;
   std::unordered_set<std::string> superseded_;
+  // Failed for good in this run, not superseded: saved until the next start.
+  std::unordered_set<std::string> parked_;
 };
 
 }  // namespace libkestrun

@@ -102,7 +102,8 @@ void SearchDataManager::performSearchFetch(const std::string& accountID, const s
   fetchFinished_ = std::move(finished);
   currentSearchId_ = searchID;
   if (!internal::server_client_is_connected()) {
-    if (fetchError_) fetchError_(nullptr);
+    // The callback stays stored and runs as a copy: it may start the next fetch, which replaces it.
+    if (ResultCallback error = fetchError_) error(nullptr);
     return;
   }
   setUpCloudFetchTimeoutTimer();

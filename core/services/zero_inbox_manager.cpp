@@ -41,6 +41,7 @@ ZeroInboxManager::~ZeroInboxManager() {
 }
 
 ZeroInboxData ZeroInboxManager::get_current_photo() {
+  std::lock_guard<std::mutex> lock(photo_mutex_);
   std::optional<ZeroInboxData> data = ZeroInboxData::from_json(store_.get_json(kMetadataKey));
   if (!data) return ZeroInboxData();
   if (std::optional<KvStore::Bytes> bytes = store_.get(kPhotoKey)) data->bytes = std::move(*bytes);
@@ -80,8 +81,11 @@ void ZeroInboxManager::_download(const std::string& date) {
 
 void ZeroInboxManager::_store_photo(std::optional<ZeroInboxData> result) {
   if (!result) return;  // the failed request stays pending until the next scheduling
-  store_.set(kPhotoKey, result->bytes);
-  store_.set_json(kMetadataKey, result->to_json());
+  {
+    std::lock_guard<std::mutex> lock(photo_mutex_);
+    store_.set(kPhotoKey, result->bytes);
+    store_.set_json(kMetadataKey, result->to_json());
+  }
   request_.reset();
   _schedule_next_download();
   center_->post_notification(kNewDataNotification, nullptr);

@@ -13,13 +13,15 @@
 //
 // Threads: the requests, the timer and the manager's closures run on the core thread;
 // _schedule_next_download may be called from any thread and runs there; get_current_photo reads
-// the store on the caller's thread. The destructor, called off the core thread or on it, stops the
-// pending request and the timer there; later closures touch nothing.
+// the store on the caller's thread, under the mutex that the store of a picture holds, so that it
+// never pairs one picture's description with another's bytes. The destructor, called off the core
+// thread or on it, stops the pending request and the timer there; later closures touch nothing.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -74,6 +76,8 @@ class ZeroInboxManager {
   brelt::UvThread& thread_;
   const std::string base_url_;
   const Clock clock_;
+  // Held around reading, and around writing, the pair of kMetadataKey and kPhotoKey.
+  std::mutex photo_mutex_;
   // False once the destructor ran; posted closures test it first. Core thread.
   const std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   brelt::TimerHandle next_download_timer_;     // core thread

@@ -1,9 +1,10 @@
 #include "core/services/zero_inbox_request.h"
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "brelt/log.h"
+#include "core/foundation/utility.h"
 
 namespace {
 constexpr char kLogTag[] = "ZeroInboxRequest";
@@ -35,17 +36,14 @@ std::optional<ZeroInboxData> ZeroInboxData::from_json(const std::optional<jsonet
 namespace libkestrun {
 
 std::string zero_inbox_date_string(int64_t now_ms) {
-  const time_t seconds = static_cast<time_t>(now_ms / 1000);
-  struct tm local = {};
-  localtime_r(&seconds, &local);
+  const struct tm local =
+      Utility::local_time(std::chrono::system_clock::time_point(std::chrono::milliseconds(now_ms)));
   char text[32];
   std::snprintf(text, sizeof(text), "%d-%d-%d", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
   return text;
 }
 
-std::string zero_inbox_date_string() {
-  return zero_inbox_date_string(static_cast<int64_t>(time(nullptr)) * 1000);
-}
+std::string zero_inbox_date_string() { return zero_inbox_date_string(Utility::now_ms()); }
 
 ZeroInboxRequest::ZeroInboxRequest(brelt::UvThread& thread, const std::string& base_url, std::string date,
                                    Completion completion)

@@ -213,6 +213,35 @@ TEST_F(HttpManagerTest, ALaterAnswerForTheSameEmailSupersedesTheEarlierRetry) {
   EXPECT_EQ(requests_for("/first"), 1u);
 }
 
+// An answer that failed for good stays saved for the next start only while it is the e-mail's
+// latest: issued again after a newer answer went through, it would undo that one.
+TEST_F(HttpManagerTest, AnEarlierAnswerThatFailedForGoodIsNotIssuedAgainAfterALaterOne) {
+  server.script("/parked", status(404));
+  https_test_server::Reply held = status(404);
+  held.body = "gone";
+  held.hold_after = 0;
+  server.script("/held", held);
+  open();
+  manager->start();
+  add("E1", server.url("/parked"));  // fails before the later answer
+  ASSERT_TRUE(server.wait_for_requests(1));
+  settle();
+  add("E2", server.url("/held"));  // fails after the later answer
+  ASSERT_TRUE(server.wait_for_hold());
+  add("E1", server.url("/later-1"));
+  add("E2", server.url("/later-2"));
+  server.release();
+  ASSERT_TRUE(wait_until([&] { return saved().empty(); }));
+
+  manager.reset();
+  dir.reopen();
+  open();
+  manager->start();
+  settle();
+  EXPECT_EQ(requests_for("/parked"), 1u);
+  EXPECT_EQ(requests_for("/held"), 1u);
+}
+
 TEST_F(HttpManagerTest, RequestsAreSavedWithSixMembersAndHeldUntilStart) {
   open();
   EXPECT_EQ(dir.stored(HttpManager::kSavedUrlsKey), "null");  // an empty store reads as empty

@@ -301,6 +301,21 @@ TEST_F(SearchDataManagerTest, FetchesReportTheirThreadOrTheirError) {
   EXPECT_EQ(results->calls().back(), (Call{"updateSearchFetchedItem", Json::array{"T1"}}));
 }
 
+TEST_F(SearchDataManagerTest, AnOfflineFetchErrorMayStartTheNextFetch) {
+  server->connected = false;
+  std::vector<std::string> lines;
+  run_on(thread, [&] {
+    manager->performSearchFetch("A1", "S1", "T1", "-", nullptr,
+                                [&, name = std::string("first fetch's error, after the retry")](json_t*) {
+                                  manager->performSearchFetch("A1", "S2", "T2", "-", nullptr,
+                                                              [&](json_t*) { lines.push_back("second"); });
+                                  lines.push_back(name);
+                                });
+  });
+  EXPECT_EQ(lines, (std::vector<std::string>{"second", "first fetch's error, after the retry"}));
+  EXPECT_EQ(current(), "S2");
+}
+
 TEST_F(SearchDataManagerTest, AnUnansweredSearchTimesOutOnceWithNull) {
   open(std::chrono::milliseconds(30), std::chrono::milliseconds(30));
   quick("S1", "lunch");

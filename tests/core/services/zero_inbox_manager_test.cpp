@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/foundation/posix_file_utility.h"
+#include "core/foundation/semaphore.h"
 #include "services_fixtures.h"
 #include "support/on_loop.h"
 #include "support/pinned_zone.h"
@@ -200,6 +204,41 @@ TEST_F(ZeroInboxTest, AnswersAfterTheRequestIsGoneReachNobody) {
   EXPECT_EQ(calls, 0);
 }
 
+// Forwards to another store. Once armed, the next write of a picture's bytes stops right after it
+// is made until the test has read the picture, so the read falls between the two writes of one
+// store. A reader kept out until the store is whole cannot report; the write then goes on after a
+// second, which decides nothing but how long the test takes.
+class PausingStore : public KvStore {
+ public:
+  explicit PausingStore(std::shared_ptr<KvStore> inner) : inner_(std::move(inner)) {}
+
+  std::optional<Bytes> get(const std::string& key) override { return inner_->get(key); }
+  void set(const std::string& key, const Bytes& value) override {
+    inner_->set(key, value);
+    if (key != ZeroInboxManager::kPhotoKey || !armed.exchange(false)) return;
+    bytes_written.notify();
+    std::unique_lock<std::mutex> lock(mutex_);
+    read_cv_.wait_for(lock, std::chrono::seconds(1), [this] { return read_; });
+  }
+  void erase(const std::string& key) override { inner_->erase(key); }
+  void for_each_key(const KeyFn& fn) override { inner_->for_each_key(fn); }
+
+  void read_done() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    read_ = true;
+    read_cv_.notify_all();
+  }
+
+  std::atomic<bool> armed{false};
+  patch::semaphore bytes_written;
+
+ private:
+  const std::shared_ptr<KvStore> inner_;
+  std::mutex mutex_;
+  std::condition_variable read_cv_;
+  bool read_ = false;  // guarded by mutex_
+};
+
 // The manager over a LevelDB store and a real notification centre, with a pinned clock.
 class ZeroInboxManagerTest : public ZeroInboxTest {
  protected:
@@ -285,6 +324,24 @@ TEST_F(ZeroInboxManagerTest, ASchedulingFromAnotherThreadRunsOnTheCoreThread) {
   run_on(thread, [] {});
   EXPECT_EQ(clock_reads, 3);
   EXPECT_EQ(posted.size(), 1u);
+}
+
+TEST_F(ZeroInboxManagerTest, AReadDuringAStoreNeverPairsOnePicturesDescriptionWithAnothersBytes) {
+  auto store = std::make_shared<PausingStore>(dir.store());
+  manager = std::make_unique<ZeroInboxManager>(store, files, recorder.center(), file_manager, thread,
+                                               base_url(), [this] { return now_ms.load(); });
+  const ZeroInboxData yesterday{"3-6-2015", "https://p/6", "m6", bytes("six")};
+  const ZeroInboxData today{"3-7-2015", "https://p/7", "m7", bytes("seven")};
+  run_on(thread, [&] { manager->_store_photo(yesterday); });
+
+  store->armed = true;
+  thread.post([&] { manager->_store_photo(today); });
+  store->bytes_written.wait();
+  ZeroInboxData read = manager->get_current_photo();  // from the application's thread
+  store->read_done();
+  run_on(thread, [] {});
+  EXPECT_EQ(read.showDate, "3-7-2015");
+  EXPECT_EQ(read.bytes, bytes("seven"));
 }
 
 }  // namespace
