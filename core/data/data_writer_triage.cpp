@@ -2,6 +2,7 @@
 #include <jansson.h>
 
 #include "core/accounts/account_manager.h"
+#include "core/accounts/user_manager.h"
 #include "core/data/data_writer_routines.h"
 #include "core/foundation/utility.h"
 #include "core/services/undo_manager.h"
@@ -58,9 +59,18 @@ bool internalFullDeleteItem(const std::shared_ptr<KSItem>& item, bool sendNow, b
   if (before != ItemState::Trash && before != ItemState::Spam) return false;
   item->setModifiedAt(Utility::now_ms());
   internalChangeItemState(item, ItemState::Deleted, sendNow, false);
-  // Removing each draft also takes it out of the item's cached drafts and summary.
+  // Erasing is a local deletion of each draft, so, as every local change of a draft, it raises
+  // this device's entry of the draft's version: a removal with the stored version would be no
+  // newer than the last save still waiting to go out, and would not replace it. Removing each
+  // draft also takes it out of the item's cached drafts and summary.
   if (auto drafts = context.draftsForItem(item->itemID())) {
-    for (const auto& draft : *drafts) internalDeleteDraft(draft, context);
+    const std::string deviceID = user_manager_get_device_id();
+    const int64_t now = Utility::now_ms();
+    for (Draft draft : *drafts) {
+      draft.set_version(draft.get_version().incremented(deviceID));
+      draft.set_modified_at(now);
+      internalDeleteDraft(draft, context);
+    }
   }
   // From the trash the trash count drops; spam has no count, so erasing from spam moves none.
   internalUpdateCounts(item, before, ItemState::Deleted);

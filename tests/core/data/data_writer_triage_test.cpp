@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/data/data_writer.h"
 #include "core/foundation/utility.h"
+#include "core/sync/user_item_commands.h"
+#include "support/fake_user_manager.h"
 #include "writer_fixture.h"
 
 namespace {
@@ -218,6 +221,12 @@ TEST_F(TriageTest, AFailedTaskReleasesTheUndoLockAndLeavesTheStore) {
 
 class EraseTest : public TriageTest {
  protected:
+  EraseTest() {
+    users_->device_id = "DEV";
+    libkestrun::user_manager_set_instance(users_);
+  }
+  ~EraseTest() override { libkestrun::user_manager_set_instance(nullptr); }
+
   void storeDraft(const std::string& draftID, const std::string& itemID) {
     inStore([&](DBContext& context) {
       libkestrun::internal::Draft draft;
@@ -231,11 +240,14 @@ class EraseTest : public TriageTest {
       context.updateItemForDraft(draft);
     });
   }
-  bool draftStored(const std::string& draftID) {
-    bool stored = false;
-    inStore([&](DBContext& context) { stored = context.fetchDraft(draftID).has_value(); });
+  std::optional<libkestrun::internal::Draft> storedDraft(const std::string& draftID) {
+    std::optional<libkestrun::internal::Draft> stored;
+    inStore([&](DBContext& context) { stored = context.fetchDraft(draftID); });
     return stored;
   }
+  bool draftStored(const std::string& draftID) { return storedDraft(draftID).has_value(); }
+
+  std::shared_ptr<kestrun_test::FakeUserManager> users_ = std::make_shared<kestrun_test::FakeUserManager>();
 };
 
 TEST_F(EraseTest, OnlyTrashAndSpamAreErased) {
@@ -272,6 +284,22 @@ TEST_F(EraseTest, OnlyTrashAndSpamAreErased) {
   const auto update = callsOf(objects_->calls(), "updateItem").back();
   EXPECT_EQ(update.args[0]["state"], Json(6));
   EXPECT_EQ(update.args[2], Json(true));
+}
+
+TEST_F(EraseTest, AnErasedDraftIsRemovedWithANewerVersionThanItsLastSave) {
+  storeItem("TR", [](KSItem& item) { item.setState(ItemState::Trash); });
+  storeDraft("D1", "TR");
+  const std::optional<libkestrun::internal::Draft> stored = storedDraft("D1");
+  ASSERT_TRUE(stored);
+  perform([](Completion done) { KestrunDataWriter::fullDeleteItem("TR", done); });
+
+  ASSERT_EQ(server_->commands().size(), 1u);
+  const libkestrun::ServerCommand& removal = *server_->commands()[0];
+  EXPECT_EQ(removal.method(), "USER_ITEM_REMOVE");
+  EXPECT_EQ(removal.params()["version"], parse(R"({"D":1,"DEV":1})"));
+  // The save of the draft as stored, still waiting to go out, is replaced by the removal.
+  EXPECT_TRUE(removal.supersedes("USER_ITEM_SAVE", libkestrun::UserItemSave(*stored).params()));
+  EXPECT_FALSE(draftStored("D1"));
 }
 
 TEST_F(EraseTest, EmptyingTheTrashPurgesEveryAccountWithInboxItems) {
