@@ -1,6 +1,10 @@
 // Triage of items: archive, back to the inbox, trash, spam, erase for good and re-ordering.
 #include <jansson.h>
 
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
 #include "core/accounts/account_manager.h"
 #include "core/accounts/user_manager.h"
 #include "core/data/data_writer_routines.h"
@@ -184,11 +188,13 @@ void KestrunDataWriter::moveItemBetweenItems(const std::string& itemId, const st
         std::shared_ptr<KSItem> after = internalFetchItem(afterItemId, context);
         std::shared_ptr<KSItem> before = internalFetchItem(beforeItemId, context);
         int64_t modifiedAt;
+        // The neighbours' times come from server documents and may be anything: neither step may
+        // overflow.
         if (after && before) {
           // Halfway, rounded toward the item below: 1001 and 1000 give 1000.
-          modifiedAt = before->modifiedAt() + (after->modifiedAt() - before->modifiedAt()) / 2;
+          modifiedAt = std::midpoint(before->modifiedAt(), after->modifiedAt());
         } else if (after) {
-          modifiedAt = after->modifiedAt() - 10;
+          modifiedAt = std::max(after->modifiedAt(), std::numeric_limits<int64_t>::min() + 10) - 10;
         } else {
           modifiedAt = libkestrun::Utility::now_ms();
         }

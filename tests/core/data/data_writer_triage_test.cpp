@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -331,12 +332,23 @@ TEST_F(EraseTest, EmptyingTheTrashPurgesEveryAccountWithInboxItems) {
 // --- Re-ordering ---
 
 TEST_F(TriageTest, MovingBetweenItemsTakesTheMiddleTime) {
+  constexpr int64_t kNow = -1;
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
   struct Case {
     int64_t after;     // 0: no after item
     int64_t before;    // 0: no before item
-    int64_t expected;  // -1: the current time
+    int64_t expected;  // kNow: the current time
   };
-  const Case cases[] = {{2000, 1000, 1500}, {1001, 1000, 1000}, {5000, 0, 4990}, {0, 1000, -1}};
+  const Case cases[] = {
+      {2000, 1000, 1500},
+      {1001, 1000, 1000},
+      {5000, 0, 4990},
+      {0, 1000, kNow},
+      // Times of server documents at the ends of the range.
+      {kMax, -2, kMax / 2 - 1},
+      {kMin + 5, 0, kMin},
+  };
   counts_->setActiveCount("A", 10, true);
   int n = 0;
   for (const Case& c : cases) {
@@ -351,7 +363,7 @@ TEST_F(TriageTest, MovingBetweenItemsTakesTheMiddleTime) {
     });
     const int64_t end = libkestrun::Utility::now_ms();
     const int64_t modifiedAt = item(id).get_MODIFIEDAT();
-    if (c.expected >= 0) {
+    if (c.expected != kNow) {
       EXPECT_EQ(modifiedAt, c.expected) << id;
     } else {
       EXPECT_GE(modifiedAt, start);
