@@ -1,7 +1,12 @@
 // Triage of items: archive, back to the inbox, trash, spam, erase for good and re-ordering.
 #include <jansson.h>
 
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
 #include "core/accounts/account_manager.h"
+#include "core/accounts/user_manager.h"
 #include "core/data/data_writer_routines.h"
 #include "core/foundation/utility.h"
 #include "core/services/undo_manager.h"
@@ -58,9 +63,18 @@ bool internalFullDeleteItem(const std::shared_ptr<KSItem>& item, bool sendNow, b
   if (before != ItemState::Trash && before != ItemState::Spam) return false;
   item->setModifiedAt(Utility::now_ms());
   internalChangeItemState(item, ItemState::Deleted, sendNow, false);
-  // Removing each draft also takes it out of the item's cached drafts and summary.
+  // Erasing is a local deletion of each draft, so, as every local change of a draft, it raises
+  // this device's entry of the draft's version: a removal with the stored version would be no
+  // newer than the last save still waiting to go out, and would not replace it. Removing each
+  // draft also takes it out of the item's cached drafts and summary.
   if (auto drafts = context.draftsForItem(item->itemID())) {
-    for (const auto& draft : *drafts) internalDeleteDraft(draft, context);
+    const std::string deviceID = user_manager_get_device_id();
+    const int64_t now = Utility::now_ms();
+    for (Draft draft : *drafts) {
+      draft.set_version(draft.get_version().incremented(deviceID));
+      draft.set_modified_at(now);
+      internalDeleteDraft(draft, context);
+    }
   }
   // From the trash the trash count drops; spam has no count, so erasing from spam moves none.
   internalUpdateCounts(item, before, ItemState::Deleted);
@@ -174,11 +188,13 @@ void KestrunDataWriter::moveItemBetweenItems(const std::string& itemId, const st
         std::shared_ptr<KSItem> after = internalFetchItem(afterItemId, context);
         std::shared_ptr<KSItem> before = internalFetchItem(beforeItemId, context);
         int64_t modifiedAt;
+        // The neighbours' times come from server documents and may be anything: neither step may
+        // overflow.
         if (after && before) {
           // Halfway, rounded toward the item below: 1001 and 1000 give 1000.
-          modifiedAt = before->modifiedAt() + (after->modifiedAt() - before->modifiedAt()) / 2;
+          modifiedAt = std::midpoint(before->modifiedAt(), after->modifiedAt());
         } else if (after) {
-          modifiedAt = after->modifiedAt() - 10;
+          modifiedAt = std::max(after->modifiedAt(), std::numeric_limits<int64_t>::min() + 10) - 10;
         } else {
           modifiedAt = libkestrun::Utility::now_ms();
         }

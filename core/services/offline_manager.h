@@ -39,6 +39,7 @@
 #include <jansson.h>
 
 #include "core/foundation/defaults.h"
+#include "core/foundation/json_conversion.h"
 #include "core/foundation/task_manager.h"
 #include "core/services/sync_status_manager.h"
 #include "jsonette/json.h"
@@ -89,10 +90,7 @@ class OfflineManager {
   virtual void clear();
 
  private:
-  struct JsonRelease {
-    void operator()(json_t* value) const { json_decref(value); }
-  };
-  using JsonPtr = std::unique_ptr<json_t, JsonRelease>;
+  using JsonPtr = patch::JanssonPtr;
 
   void queueRequest(std::vector<jsonette::Json>& queue, const char* key, const std::string& requestID,
                     const jsonette::Json& message);

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/data/data_writer.h"
 #include "core/foundation/utility.h"
+#include "core/sync/user_item_commands.h"
+#include "support/fake_user_manager.h"
 #include "writer_fixture.h"
 
 namespace {
@@ -218,6 +222,12 @@ TEST_F(TriageTest, AFailedTaskReleasesTheUndoLockAndLeavesTheStore) {
 
 class EraseTest : public TriageTest {
  protected:
+  EraseTest() {
+    users_->device_id = "DEV";
+    libkestrun::user_manager_set_instance(users_);
+  }
+  ~EraseTest() override { libkestrun::user_manager_set_instance(nullptr); }
+
   void storeDraft(const std::string& draftID, const std::string& itemID) {
     inStore([&](DBContext& context) {
       libkestrun::internal::Draft draft;
@@ -231,11 +241,14 @@ class EraseTest : public TriageTest {
       context.updateItemForDraft(draft);
     });
   }
-  bool draftStored(const std::string& draftID) {
-    bool stored = false;
-    inStore([&](DBContext& context) { stored = context.fetchDraft(draftID).has_value(); });
+  std::optional<libkestrun::internal::Draft> storedDraft(const std::string& draftID) {
+    std::optional<libkestrun::internal::Draft> stored;
+    inStore([&](DBContext& context) { stored = context.fetchDraft(draftID); });
     return stored;
   }
+  bool draftStored(const std::string& draftID) { return storedDraft(draftID).has_value(); }
+
+  std::shared_ptr<kestrun_test::FakeUserManager> users_ = std::make_shared<kestrun_test::FakeUserManager>();
 };
 
 TEST_F(EraseTest, OnlyTrashAndSpamAreErased) {
@@ -274,6 +287,22 @@ TEST_F(EraseTest, OnlyTrashAndSpamAreErased) {
   EXPECT_EQ(update.args[2], Json(true));
 }
 
+TEST_F(EraseTest, AnErasedDraftIsRemovedWithANewerVersionThanItsLastSave) {
+  storeItem("TR", [](KSItem& item) { item.setState(ItemState::Trash); });
+  storeDraft("D1", "TR");
+  const std::optional<libkestrun::internal::Draft> stored = storedDraft("D1");
+  ASSERT_TRUE(stored);
+  perform([](Completion done) { KestrunDataWriter::fullDeleteItem("TR", done); });
+
+  ASSERT_EQ(server_->commands().size(), 1u);
+  const libkestrun::ServerCommand& removal = *server_->commands()[0];
+  EXPECT_EQ(removal.method(), "USER_ITEM_REMOVE");
+  EXPECT_EQ(removal.params()["version"], parse(R"({"D":1,"DEV":1})"));
+  // The save of the draft as stored, still waiting to go out, is replaced by the removal.
+  EXPECT_TRUE(removal.supersedes("USER_ITEM_SAVE", libkestrun::UserItemSave(*stored).params()));
+  EXPECT_FALSE(draftStored("D1"));
+}
+
 TEST_F(EraseTest, EmptyingTheTrashPurgesEveryAccountWithInboxItems) {
   accounts_->primary_account_ids = {"A", "B", "C"};
   storeItem("A-old", [](KSItem& item) { item.setModifiedAt(500); });
@@ -303,12 +332,23 @@ TEST_F(EraseTest, EmptyingTheTrashPurgesEveryAccountWithInboxItems) {
 // --- Re-ordering ---
 
 TEST_F(TriageTest, MovingBetweenItemsTakesTheMiddleTime) {
+  constexpr int64_t kNow = -1;
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
   struct Case {
     int64_t after;     // 0: no after item
     int64_t before;    // 0: no before item
-    int64_t expected;  // -1: the current time
+    int64_t expected;  // kNow: the current time
   };
-  const Case cases[] = {{2000, 1000, 1500}, {1001, 1000, 1000}, {5000, 0, 4990}, {0, 1000, -1}};
+  const Case cases[] = {
+      {2000, 1000, 1500},
+      {1001, 1000, 1000},
+      {5000, 0, 4990},
+      {0, 1000, kNow},
+      // Times of server documents at the ends of the range.
+      {kMax, -2, kMax / 2 - 1},
+      {kMin + 5, 0, kMin},
+  };
   counts_->setActiveCount("A", 10, true);
   int n = 0;
   for (const Case& c : cases) {
@@ -323,7 +363,7 @@ TEST_F(TriageTest, MovingBetweenItemsTakesTheMiddleTime) {
     });
     const int64_t end = libkestrun::Utility::now_ms();
     const int64_t modifiedAt = item(id).get_MODIFIEDAT();
-    if (c.expected >= 0) {
+    if (c.expected != kNow) {
       EXPECT_EQ(modifiedAt, c.expected) << id;
     } else {
       EXPECT_GE(modifiedAt, start);
