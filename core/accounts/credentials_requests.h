@@ -25,7 +25,9 @@ using ConnectionCredentialsListener =
 class CredentialsListeners;
 
 // One requester's registration. Move-only; empty when default-constructed or moved from.
-class CredentialsRequest {
+// Discarding a returned request ends the registration at once, after the first call only, so
+// the compiler warns about it.
+class [[nodiscard]] CredentialsRequest {
  public:
   CredentialsRequest() = default;
   CredentialsRequest(CredentialsRequest&& other) noexcept;

@@ -60,7 +60,8 @@ class UserManagerImpl final : public UserManager,
                               public std::enable_shared_from_this<UserManagerImpl> {
  public:
   // Registers the listeners on the accounts added and removed on this device; reads nothing.
-  // `accounts` must outlive the manager.
+  // `accounts` must outlive the manager. Build it with std::make_shared: the server's replies
+  // reach it through a weak pointer, and without a shared owner they would be dropped unheard.
   UserManagerImpl(std::shared_ptr<NotificationCenter> center, std::shared_ptr<KvStore> store,
                   AccountManager& accounts);
   UserManagerImpl(const UserManagerImpl&) = delete;

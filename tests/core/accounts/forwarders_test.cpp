@@ -158,7 +158,7 @@ TEST_F(AccountForwardersTest, UserManagerForwardersPassArgumentsAndCallbacks) {
   user_manager_set_auto_auth_enabled_for_account(
       true, "A1", [](std::string) {}, [](UserActionErrorType) {});
   std::string heard;
-  user_manager_request_connection_credentials(
+  CredentialsRequest request = user_manager_request_connection_credentials(
       [&](const std::shared_ptr<internal::ConnectionCredentials>& c) { heard = c->user_id; });
 
   std::vector<Call> expected = {
