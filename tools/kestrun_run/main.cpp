@@ -22,6 +22,7 @@
 #include "core/accounts/account_manager.h"
 #include "core/data/consumer_center.h"
 #include "core/data/data_center.h"
+#include "core/data/data_writer.h"
 #include "core/foundation/defaults.h"
 #include "core/foundation/notification_center.h"
 #include "core/foundation/posix_file_utility.h"
@@ -32,6 +33,8 @@
 #include "core/model/ks_item.h"
 #include "core/model/query_observer.h"
 #include "core/model/query_updater.h"
+#include "core/services/counts_manager.h"
+#include "core/services/undo_manager.h"
 #include "platform/localization/localization.h"
 #include "sync_run.h"
 
@@ -209,20 +212,37 @@ class InboxPrinter {
   int changes_seen_ = 0;
 };
 
-// Archives the newest inbox conversation, as the archive gesture will; false on an empty inbox.
-bool archive_newest() {
-  bool archived = false;
-  KestrunDataCenter::performSyncDataTask([&](Results&, DBContext& context) {
+// The newest inbox conversation's id and subject; empty on an empty inbox.
+std::pair<std::string, std::string> newest_inbox_item() {
+  std::pair<std::string, std::string> newest;
+  KestrunConsumerCenter::withDBContext([&](DBContext& context) {
     auto inbox = context.inboxItemsSinceQuery(0);
     if (inbox->empty()) return;
-    auto newest = *std::min_element(inbox->begin(), inbox->end(), KSItem::ModifiedAtDesc());
-    auto item = std::static_pointer_cast<KSItem>(newest);
-    std::printf("\narchiving \"%s\" in a data task\n", item->subject().c_str());
-    item->setState(ItemState::Archive);
-    item->setModifiedAt(libkestrun::Utility::now_ms());
-    archived = true;
+    auto item = std::static_pointer_cast<KSItem>(
+        *std::min_element(inbox->begin(), inbox->end(), KSItem::ModifiedAtDesc()));
+    newest = {item->itemID(), item->subject()};
   });
-  return archived;
+  return newest;
+}
+
+// Archives the newest inbox conversation as the archive gesture will, through the data writer
+// (undo step, counts, server request), then asks the undo question and takes the step back.
+// Every change is awaited through the inbox query's report.
+void archive_and_undo(InboxPrinter& printer) {
+  const auto [id, subject] = newest_inbox_item();
+  if (id.empty()) return;
+  std::printf("\narchiving \"%s\" through the data writer\n", subject.c_str());
+  int seen = printer.changes_seen();
+  KestrunDataWriter::completeItem(id, nullptr);
+  printer.wait_for_changes(seen + 1);
+  std::printf("archived conversations counted: %d; undo asks: \"%s\"\n",
+              libkestrun::counts_manager_total_completed_count(),
+              libkestrun::undo_manager_alert_message_for_current_state().c_str());
+  seen = printer.changes_seen();
+  libkestrun::undo_manager_perform_undo_action();
+  printer.wait_for_changes(seen + 1);
+  std::printf("undone: archived conversations counted: %d\n",
+              libkestrun::counts_manager_total_completed_count());
 }
 
 int run(const std::string& caches, const std::string& server) {
@@ -250,6 +270,11 @@ int run(const std::string& caches, const std::string& server) {
       "database \"kestrun.db\": schema version %d, pages encrypted, %s; data and consumer centres open\n",
       DBContext::schema_version, rebuilt ? "created" : "kept from the last run");
 
+  // The mail services the data writer records its steps with.
+  libkestrun::counts_manager_set_instance(
+      std::make_shared<libkestrun::CountsManager>(notifications, defaults.get_store()));
+  libkestrun::undo_manager_set_instance(std::make_shared<libkestrun::UndoManager>(notifications));
+
   // The inbox query runs first, so that it reports what the snapshot changes.
   InboxPrinter printer;
   KestrunConsumerCenter::addQuery(
@@ -273,16 +298,17 @@ int run(const std::string& caches, const std::string& server) {
   if (!server.empty())
     synced = kestrun_run::sync_sample_account(core, defaults, notifications, caches, server, kDeadline);
   if (!synced) write_samples();
-  const int seen = printer.changes_seen();
-  if (archive_newest()) printer.wait_for_changes(seen + 1);
+  archive_and_undo(printer);
   KestrunConsumerCenter::endQuery("inbox");
   libkestrun::query_updater_set_instance(nullptr);
   libkestrun::account_manager_set_instance(nullptr);
+  libkestrun::undo_manager_set_instance(nullptr);
+  libkestrun::counts_manager_set_instance(nullptr);
 
   std::printf(
       "\nNot built yet: the core's server client (this program syncs through a stand-in of its own),\n"
-      "the core facade and every window. The archive stays local: nothing sends it to\n"
-      "the server until the server client exists.\n");
+      "the core facade and every window. The archive and its undo stay local: nothing sends\n"
+      "them to the server until the server client exists.\n");
   return 0;
 }
 
