@@ -138,8 +138,8 @@ class KestrunDataCenter {
   // The end or failure of a cloud query, handed on behind the result tasks queued before it.
   static void processQueryFinished(json_t* result);
   static void processQueryError(json_t* error);
-  // A fetched conversation into the database: a new item is search-only, an existing one keeps
-  // its revision.
+  // A fetched conversation into the database: a new item is search-only, and so stays one an
+  // earlier fetch stored; an ordinary one keeps its revision.
   static void processFetchResults(json_t* result, Completion first, Completion second);
   static void processFetchError(json_t* error);
   // Refreshes the memory copy of a fetched item, reported to the live queries as an update.

@@ -58,6 +58,13 @@ std::optional<std::string> elementID(json_t* element) {
   return stringOf(id);
 }
 
+// True when the stored item of that id is known only from the cloud.
+bool isSearchOnly(DBContext& context, json_t* id) {
+  if (!json_is_string(id) || !context.itemExists(stringOf(id))) return false;
+  std::shared_ptr<KSItem> item = context.fetchItem(stringOf(id));
+  return item && item->masterRev() == KSItem::searchOnlyMasterRev();
+}
+
 void applyEmailResults(json_t* result, bool update, const std::string& searchID, MemoryContext& memory) {
   json_t* emails = resultElements(result, "emails");
   if (emails == nullptr) return;
@@ -165,14 +172,17 @@ void KestrunDataCenter::processFetchResults(json_t* result, Completion first, Co
   if (!currentSearchOf(result)) return;
   auto held = libkestrun::hold_document(result);
   performNormalDataTask(
-      [held](Results&, DBContext&) {
+      [held](Results&, DBContext& context) {
         json_t* thread = json_object_get(held.get(), "thread");
         if (json_is_object(thread)) {
+          const bool searchOnly = isSearchOnly(context, json_object_get(thread, "_id"));
           auto item = applyDocument(thread, "item");
-          // Only a conversation new to this device is search-only. An ordinary one keeps its
-          // revision: marked search-only it would vanish from every folder and count, and the
-          // stale-data purge would delete it with its e-mails.
-          if (item && item->isInserted())
+          // Only a conversation new to this device, or one a fetch already stored, is search-only.
+          // An ordinary one keeps its revision: marked search-only it would vanish from every
+          // folder and count, and the stale-data purge would delete it with its e-mails. A fetched
+          // one keeps the mark over the server's revision, or it would show in the folders and
+          // outlive that purge.
+          if (item && (item->isInserted() || searchOnly))
             static_cast<KSItem&>(*item).setMasterRev(KSItem::searchOnlyMasterRev());
         }
         json_t* emails = json_object_get(held.get(), "emails");

@@ -179,6 +179,13 @@ TEST_F(SearchResultsTest, FetchStoresNewConversationsSearchOnlyAndKeepsOrdinaryO
   ASSERT_TRUE(fetched);
   EXPECT_EQ(fetched->masterRev(), KSItem::searchOnlyMasterRev());
   EXPECT_TRUE(emailStored("E8"));
+
+  // Fetched again, with the server's revision: it stays search-only, or it would show in the
+  // folders and outlive the purge of search-only conversations.
+  fetch("{'_id': 'I6', 'acct_id': 'A', 'state': 2, 'master_rev': 7}");
+  fetched = storedItem("I6");
+  ASSERT_TRUE(fetched);
+  EXPECT_EQ(fetched->masterRev(), KSItem::searchOnlyMasterRev());
 }
 
 TEST_F(SearchResultsTest, FetchedItemIsRefreshedAsAnUpdate) {
