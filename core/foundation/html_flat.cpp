@@ -40,6 +40,45 @@ bool is_raw(std::string_view name, bool& as_text) {
   return as_text || is_one_of(name, {"script", "style", "template"});
 }
 
+// Elements an end tag of a phrasing element may close across: the parser closes those and keeps
+// going. Across any other element (a block, a table part, an unknown name) such an end tag is
+// ignored or, for b, i, font and the like, moves the formatting element below the block and leaves
+// the block open, so the count keeps it.
+bool is_phrasing(std::string_view name) {
+  return is_one_of(
+      name, {"a",     "abbr", "b",      "bdi",    "bdo", "big",   "cite", "code", "data", "del", "dfn",
+             "em",    "font", "i",      "ins",    "kbd", "label", "mark", "nobr", "q",    "s",   "samp",
+             "small", "span", "strike", "strong", "sub", "sup",   "time", "tt",   "u",    "var"});
+}
+
+bool is_table_part(std::string_view name) {
+  return is_one_of(name, {"table", "caption", "colgroup", "tbody", "thead", "tfoot", "tr", "td", "th"});
+}
+
+// Elements whose end tag closes whatever is open above them, up to the nearest scope boundary.
+bool is_block(std::string_view name) {
+  return is_one_of(
+      name,
+      {"address", "article", "aside", "blockquote", "center",     "details", "dialog",  "dir",     "div",
+       "dl",      "dd",      "dt",    "fieldset",   "figcaption", "figure",  "footer",  "form",    "h1",
+       "h2",      "h3",      "h4",    "h5",         "h6",         "header",  "hgroup",  "li",      "listing",
+       "main",    "menu",    "nav",   "ol",         "p",          "pre",     "section", "summary", "ul"});
+}
+
+// An open element past which the parser does not look when it closes `end_name`: an end tag
+// whose element lies beyond it is ignored and closes nothing.
+bool stops_end_tag(std::string_view end_name, std::string_view open_name) {
+  if (is_table_part(end_name)) return is_one_of(open_name, {"html", "table", "template"});
+  if (!is_block(end_name)) return !is_phrasing(open_name);
+  if (is_one_of(open_name,
+                {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"}))
+    return true;
+  if (same_name(end_name, "li") && is_one_of(open_name, {"ol", "ul"})) return true;
+  return same_name(end_name, "p") && same_name(open_name, "button");
+}
+
+bool is_foreign_root(std::string_view name) { return is_one_of(name, {"svg", "math"}); }
+
 // How many of the last opened elements an end tag searches for its name: enough for misnested
 // inline markup, small enough that no end tag costs time in proportion to the depth.
 constexpr size_t kEndTagReach = 16;
@@ -146,24 +185,30 @@ void walk(std::string_view html, OnText on_text, OnTag on_tag) {
 
 bool nests_deeper_than(std::string_view html, size_t limit) {
   std::vector<std::string_view> open;
+  size_t foreign = 0;  // open svg and math elements, inside which "/>" closes a tag's element
   bool deeper = false;
   walk(
       html, [](std::string_view) { return true; },
       [&](const Token& token) {
         if (token.kind == Token::kStart) {
-          if (token.self_closing || is_void(token.name)) return true;
+          // Outside svg and math the parser ignores "/>" on an element that is not void.
+          if (is_void(token.name) || (token.self_closing && foreign > 0)) return true;
           if (!open.empty() && closes_itself(token.name) && same_name(open.back(), token.name)) return true;
           open.push_back(token.name);
+          if (is_foreign_root(token.name)) ++foreign;
           deeper = open.size() > limit;
           return !deeper;
         }
         if (token.kind == Token::kEnd) {
           const size_t reach = std::min(open.size(), kEndTagReach);
           for (size_t i = 1; i <= reach; ++i) {
-            if (same_name(open[open.size() - i], token.name)) {
+            std::string_view name = open[open.size() - i];
+            if (same_name(name, token.name)) {
+              for (size_t j = 1; j <= i; ++j) foreign -= is_foreign_root(open[open.size() - j]) ? 1 : 0;
               open.resize(open.size() - i);
               break;
             }
+            if (stops_end_tag(token.name, name)) break;
           }
         }
         return true;

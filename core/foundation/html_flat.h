@@ -18,8 +18,10 @@
 namespace libkestrun::html_flat {
 
 // True when more than `limit` elements would be open at once. End tags close the nearest open
-// element of their name among the last few opened; void elements, self-closing tags and a
-// repeated list item, paragraph, cell or option (which closes its predecessor) open nothing.
+// element of their name among the last few opened, unless an element the parser would not close
+// across lies between (a block for a formatting end tag, a table for a block's); void elements,
+// self-closing tags inside svg or math and a repeated list item, paragraph, cell or option (which
+// closes its predecessor) open nothing. Where unsure it counts an element as open.
 bool nests_deeper_than(std::string_view html, size_t limit);
 
 // The text of the document with every tag removed: a space where an element other than a, small,

@@ -24,7 +24,15 @@ TEST(HtmlFlat, DepthCountsOnlyElementsThatStayOpen) {
       {"closed as it goes", repeat("<div><p>x</p></div>", 10000), false},
       {"end tags in any case", repeat("<div>", 300) + repeat("</Div>", 300) + repeat("<div>", 300), false},
       {"list items without end tags", "<ul>" + repeat("<li>item", 1000) + "</ul>", false},
-      {"void and self-closing tags", repeat("<br><img src=x><div/>", 1000), false},
+      {"void tags", repeat("<br><img src=x><hr/>", 1000), false},
+      {"self-closing svg parts", "<svg>" + repeat("<path d='M0'/>", 1000) + "</svg>", false},
+      // The parser ignores "/>" on an element that is not void: each of these opens a div.
+      {"self-closing divs", repeat("<div/>", 513), true},
+      // An end tag of a formatting element across a block moves the formatting element inside
+      // the block and keeps the block open.
+      {"formatting end tag across a block", repeat("<b><div></b>", 513), true},
+      {"phrasing end tag across a block", repeat("<span><div></span>", 513), true},
+      {"block end tag across a table", repeat("<div><table></div>", 513), true},
       {"markup inside a script", "<script>" + repeat("<div>", 1000) + "</script>", false},
       {"markup inside a comment", "<!--" + repeat("<div>", 1000) + "-->", false},
       {"a stray < is text", repeat("a < b <", 1000), false},
