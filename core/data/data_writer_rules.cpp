@@ -8,6 +8,7 @@
 #include "core/foundation/json_conversion.h"
 #include "core/model/ks_auto_swipe.h"
 #include "core/model/ks_contact.h"
+#include "core/model/ks_list.h"
 #include "core/services/offline_manager.h"
 #include "core/sync/auto_swipe_server_client.h"
 #include "jsonette/json.h"
@@ -27,16 +28,16 @@ void sendDecision(KSAutoSwipe& rule, AutoSwipeDecisionAction action, int count) 
 
 // Moves one item of an accepted rule to the rule's destination; true when the item changed.
 bool swipeToDestination(const std::shared_ptr<KSItem>& item, const KSAutoSwipe& rule,
-                        const jsonette::Json& deferral, DeferralType deferralType, Ids* collected) {
+                        const std::shared_ptr<KSList>& list, const jsonette::Json& deferral,
+                        DeferralType deferralType, Ids* collected, DBContext& context) {
   switch (rule.itemState()) {
     case ItemState::Archive:
       return internalCompleteItem(item, false, collected, false, true);
     case ItemState::Trash:
       return internalDeleteItem(item, false, collected, false, true);
     case ItemState::List:
-      // Filing into the rule's list joins here with the lists; until then the item stays where
-      // it is, as it does for a list that no longer exists.
-      return false;
+      // A list that no longer exists leaves the item where it is.
+      return internalAssociateItemWithList(item, list, false, collected, context, false, true);
     case ItemState::Later:
       if (deferralType == DeferralType::BySnooze && deferral["snooze_type"].is_number()) {
         return internalSnoozeDeferItem(item, static_cast<SnoozeType>(deferral["snooze_type"].int_value()), 0,
@@ -58,6 +59,8 @@ void activate(const std::string& itemId, DBContext& context) {
   std::shared_ptr<KSAutoSwipe> rule = item->autoSwipe();
   if (!rule || !isCurrentUsers(*rule)) return;
   rule->setState(AutoSwipeRuleState::Active);
+  std::shared_ptr<KSList> list;
+  if (!rule->listName().empty()) list = KSList::fetchWithName(rule->listName(), &context);
 
   jsonette::Json deferral;
   DeferralType deferralType = DeferralType::NotDeferred;
@@ -73,7 +76,7 @@ void activate(const std::string& itemId, DBContext& context) {
   for (const auto& member : *items) {
     ++visited;
     member->setAutoSwipeState(AutoSwipeRuleState::Active);
-    if (swipeToDestination(member, *rule, deferral, deferralType, &collected))
+    if (swipeToDestination(member, *rule, list, deferral, deferralType, &collected, context))
       collected.push_back(member->itemID());
   }
   sendDecision(*rule, AutoSwipeDecisionAction::Accepted, visited);
