@@ -8,6 +8,7 @@
 #include "core/model/ks_account_list.h"
 #include "core/model/ks_list.h"
 #include "core/services/list_ordering_manager.h"
+#include "core/services/undo_manager.h"
 #include "core/sync/kestrun_object_server_client.h"
 
 using namespace libkestrun::internal;
@@ -99,16 +100,19 @@ void KestrunDataWriter::deleteList(const std::string& listId, Completion complet
         std::shared_ptr<KSList> list = internalFetchList(listId, context);
         if (!list) return;
         {
-          // The archive records undo steps; it clears none, but the step is read under this lock
-          // on other threads.
           UndoStepLock lock;
           Ids collected;
-          for (const auto& item : copyOf(KSItem::listItemsForList(listId, &context))) {
+          // Every item filed here, also those the list's folder does not show yet (e-mails still
+          // on their way): none may stay in state 5 under a list that is gone.
+          for (const auto& item : copyOf(list->items())) {
             if (internalCompleteItem(item, false, &collected, item->threadRead(), false)) {
               collected.push_back(item->itemID());
             }
           }
           sendCollected(collected);
+          // The archive recorded its items on top of the step before, and an undo would file them
+          // all into this list, which is gone: a deleted list leaves nothing to undo.
+          libkestrun::undo_manager_clear();
         }
         const auto accountLists = copyOf(list->accountLists());
         for (const auto& accountList : accountLists) {
