@@ -114,7 +114,7 @@ void UndoManager::startOppositeStep(const Step& step) {
       KestrunDataWriter::deleteItems(step.itemIds, nullptr);
       break;
     case ItemState::List:
-      // Filing back into step.listId (associateItemsWithList) joins here with the lists.
+      KestrunDataWriter::associateItemsWithList(step.itemIds, step.listId, nullptr);
       break;
     case ItemState::Spam:
       KestrunDataWriter::spamifyItems(step.itemIds, nullptr);

@@ -79,6 +79,21 @@ TEST_F(ListsTest, FilingMovesTheItemBetweenListsAndNamesTheList) {
   EXPECT_TRUE(objects_->calls().empty());
 }
 
+TEST_F(ListsTest, UndoFilesAnArchivedItemBackIntoItsList) {
+  storeList("Travel");
+  storeItem("I");
+  storeEmail("I-1", "I");
+  perform([](Completion done) { KestrunDataWriter::associateItemWithList("I", "list_Travel", done); });
+  perform([](Completion done) { KestrunDataWriter::completeItem("I", done); });
+  ASSERT_EQ(list("list_Travel")->get_LISTCOUNT(), 0);
+
+  undo_->performUndoAction();
+  inStore([](DBContext&) {});  // queued behind the opposite step
+  EXPECT_EQ(item("I").get_STATE(), ItemState::List);
+  EXPECT_EQ(item("I").get_MLISTID(), "list_Travel");
+  EXPECT_EQ(list("list_Travel")->get_LISTCOUNT(), 1);
+}
+
 TEST_F(ListsTest, FilingAnItemOfAnotherAccountCreatesItsAccountList) {
   storeList("Travel");
   storeItem("J", [](KSItem& item) { item.setAccountID("B"); });
