@@ -4,7 +4,10 @@
 #include <vector>
 
 #include "core/data/data_writer.h"
+#include "core/model/ks_auto_swipe.h"
 #include "list_writer_fixture.h"
+#include "support/fake_auto_swipe_server_client.h"
+#include "support/fake_user_manager.h"
 
 namespace {
 
@@ -92,6 +95,48 @@ TEST_F(ListsTest, UndoFilesAnArchivedItemBackIntoItsList) {
   EXPECT_EQ(item("I").get_STATE(), ItemState::List);
   EXPECT_EQ(item("I").get_MLISTID(), "list_Travel");
   EXPECT_EQ(list("list_Travel")->get_LISTCOUNT(), 1);
+}
+
+TEST_F(ListsTest, AcceptingAListRuleFilesItsItems) {
+  auto users = std::make_shared<kestrun_test::FakeUserManager>();
+  users->user_id = "U";
+  libkestrun::user_manager_set_instance(users);
+  auto decisions = std::make_shared<kestrun_test::FakeAutoSwipeServerClient>();
+  libkestrun::internal::auto_swipe_server_client_set_instance(decisions);
+  storeList("Travel");
+  for (const std::string rule : {"TO_LIST", "TO_NOWHERE"}) {
+    storeItem(rule + "-a");
+    storeItem(rule + "-b");
+    inStore([&](DBContext& context) {
+      auto swipe = std::static_pointer_cast<KSAutoSwipe>(context.createObject("KSAUTOSWIPE", rule));
+      swipe->setAutoSwipeID(rule);
+      swipe->setUserID("U");
+      swipe->setField(libkestrun::AutoSwipeField::Sender);
+      swipe->setValue("ann@x.example");
+      swipe->setItemState(ItemState::List);
+      swipe->setListName(rule == "TO_LIST" ? "Travel" : "Gone");
+      swipe->setState(libkestrun::AutoSwipeRuleState::Suggested);
+      for (const std::string suffix : {"-a", "-b"}) swipe->addItem(context.fetchItem(rule + suffix));
+    });
+  }
+  offline_->clear();
+
+  perform([](Completion done) { KestrunDataWriter::activateAutoSwipeForItem("TO_LIST-a", done); });
+  perform([](Completion done) { KestrunDataWriter::activateAutoSwipeForItem("TO_NOWHERE-a", done); });
+  for (const std::string id : {"TO_LIST-a", "TO_LIST-b"}) {
+    EXPECT_EQ(item(id).get_STATE(), ItemState::List) << id;
+    EXPECT_EQ(item(id).get_MLISTID(), "list_Travel") << id;
+  }
+  EXPECT_EQ(list("list_Travel")->get_LISTCOUNT(), 2);
+  // A list that no longer exists: the items stay, the rule is still accepted for both.
+  EXPECT_EQ(item("TO_NOWHERE-b").get_STATE(), ItemState::Inbox);
+  const auto sent = decisions->calls();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].args[0], Json(10));
+  EXPECT_EQ(sent[0].args[1], Json(2));
+  EXPECT_EQ(sent[1].args[1], Json(2));
+  libkestrun::internal::auto_swipe_server_client_set_instance(nullptr);
+  libkestrun::user_manager_set_instance(nullptr);
 }
 
 TEST_F(ListsTest, FilingAnItemOfAnotherAccountCreatesItsAccountList) {
