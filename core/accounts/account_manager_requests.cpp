@@ -5,6 +5,7 @@
 // records may change before the reply), sends one request through the account server client, and
 // its reply looks the records up again. A server account document is a jansson object with
 // "account_id", "data" (the address), "name", "description", "type" and "aliases" ([{"address"}]).
+#include <algorithm>
 #include <set>
 
 #include "brelt/uuid.h"
@@ -221,8 +222,13 @@ void AccountManagerImpl::addEmailAlias(const std::string& primaryID, const std::
       primaryID, address,
       [self = shared_from_this(), primaryID, address, success](json_t*) {
         {
+          // The server's AUTH notice with the new alias list may have come first and made it.
           Guard lock(self->_mutex);
-          self->_createSecondaryAccount(lock, primaryID, address);
+          const auto* aliases = self->_aliasesOf(lock, primaryID);
+          const bool known =
+              aliases && std::any_of(aliases->begin(), aliases->end(),
+                                     [&](const Record& alias) { return alias->emailAddress == address; });
+          if (!known) self->_createSecondaryAccount(lock, primaryID, address);
           self->saveAccounts(lock);
         }
         self->post(kAddedNotification, Json(primaryID));

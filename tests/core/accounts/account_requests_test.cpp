@@ -322,6 +322,18 @@ TEST_F(AccountRequestsTest, AddingAndRemovingAliases) {
                                                         {"com.kestrun.account.removed.locally", "P"}}));
 }
 
+TEST_F(AccountRequestsTest, AnAliasMadeByAnAuthNoticeBeforeTheReplyIsNotMadeTwice) {
+  start_with(Json::array{stored_account("P", "me@x")});
+  Outcome added;
+  manager->addEmailAlias("P", "new@x", added.on_success(), added.on_failure());
+  json_t* aliases = json_pack("[{s:s}]", "address", "new@x");
+  manager->handleAccountAuthorized("P", "", "", aliases);
+  json_decref(aliases);
+  requests->reply();
+  EXPECT_EQ(added.success, "P");
+  EXPECT_EQ(manager->allSecondaryEmailAccountsForPrimaryAccountID("P")->size(), 1u);
+}
+
 TEST_F(AccountRequestsTest, AnAuthNotificationUpdatesOnlyAKnownAccount) {
   start_with(Json::array{stored_account("P", "me@x"), stored_account("S", "old@x", false, "P")});
   notifications();
