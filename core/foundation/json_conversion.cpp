@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -96,6 +97,14 @@ jsonette::Json json_from_jansson(const json_t* value) {
       break;
   }
   return jsonette::Json();
+}
+
+std::string compact_text(const json_t* value) {
+  char* text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
+  if (text == nullptr) return "";
+  std::string result(text);
+  std::free(text);
+  return result;
 }
 
 json_t* jansson_from_json(const jsonette::Json& value) {

@@ -13,6 +13,7 @@
 #include <jansson.h>
 
 #include <memory>
+#include <string>
 
 #include "jsonette/json.h"
 
@@ -23,6 +24,10 @@ jsonette::Json json_from_jansson(const json_t* value);
 
 // A new jansson value owned by the caller (one reference).
 json_t* jansson_from_json(const jsonette::Json& value);
+
+// The compact JSON text of `value` (any value, a string quoted and escaped); "" when it cannot
+// be written.
+std::string compact_text(const json_t* value);
 
 // Owns one reference to a jansson value and releases it, also when an exception passes by.
 struct JanssonRelease {

@@ -1,6 +1,6 @@
 #include "core/model/db_kestrun_object.h"
+#include "core/foundation/json_conversion.h"
 
-#include <cstdlib>
 #include <utility>
 
 #include "core/accounts/account_manager.h"
@@ -13,15 +13,6 @@ const char* const DBKestrunObject::kBadDataNotification = "com.kestrun.db.kestru
 namespace {
 
 libkestrun::ProcessInstance<libkestrun::NotificationCenter> notification_center;
-
-// The compact text of a JSON value, or "" when it cannot be written.
-std::string compact_text(const json_t* value) {
-  char* text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
-  if (text == nullptr) return "";
-  std::string result(text);
-  std::free(text);
-  return result;
-}
 
 }  // namespace
 
@@ -60,7 +51,7 @@ void DBKestrunObject::acknowledgeServerSave(json_t* document) {
 
 void DBKestrunObject::readSyncData(json_t* document) {
   json_t* sync = json_object_get(document, "sync_data");
-  if (json_is_object(sync)) setSyncData(compact_text(sync));
+  if (json_is_object(sync)) setSyncData(patch::compact_text(sync));
 }
 
 void DBKestrunObject::finishServerDocument(json_t* document) {

@@ -1,7 +1,7 @@
 #include "core/model/ks_auto_swipe.h"
+#include "core/foundation/json_conversion.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <utility>
 
 #include "core/model/ks_item.h"
@@ -26,15 +26,6 @@ void set_text(json_t* object, const char* key, const std::string& text) {
 template <class Enum>
 void set_number(json_t* object, const char* key, Enum value) {
   json_object_set_new(object, key, json_integer(static_cast<json_int_t>(value)));
-}
-
-// The compact text of a JSON value, or "" when it cannot be written.
-std::string compact_text(const json_t* value) {
-  char* text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
-  if (text == nullptr) return "";
-  std::string result(text);
-  std::free(text);
-  return result;
 }
 
 const KSAutoSwipe& rule(const std::shared_ptr<KestrunObject>& object) {
@@ -141,7 +132,7 @@ void KSAutoSwipe::finishServerDocument(json_t* document) {
     json_t* state = json_object_get(action, "state");
     if (json_is_integer(state)) setItemState(static_cast<ItemState>(json_integer_value(state)));
     json_t* deferral = json_object_get(action, "deferral_data");
-    if (json_is_object(deferral)) setDeferralData(compact_text(deferral));
+    if (json_is_object(deferral)) setDeferralData(patch::compact_text(deferral));
     json_t* type = json_object_get(action, "deferral_type");
     if (json_is_integer(type)) setDeferralType(static_cast<DeferralType>(json_integer_value(type)));
     json_t* list = json_object_get(action, "list_name");

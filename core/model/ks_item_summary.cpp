@@ -2,7 +2,6 @@
 // columns, the texts shown for it, and local search scoring.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <set>
 #include <utility>
 
@@ -31,14 +30,6 @@ constexpr int64_t kMostRecentMs = 1000;
 std::string no_content() {
   return LOCALIZED_STRING("This message has no content.",
                           "Short message saying that an email has no content");
-}
-
-std::string compact_text(const json_t* value) {
-  char* text = json_dumps(value, JSON_COMPACT);
-  if (text == nullptr) return "";
-  std::string result(text);
-  std::free(text);
-  return result;
 }
 
 // The column's JSON object, or null when it is empty or holds something else.
@@ -161,7 +152,7 @@ void KSItem::updateParticipantsFromEmail(KSEmail& email, bool first) {
       add_participant(senders, sender->generateShortenedFromRepresentation(sentAt, first));
     }
   }
-  setThreadSenders(compact_text(senders));
+  setThreadSenders(patch::compact_text(senders));
   for (const auto& list : {email.to(), email.cc(), email.bcc()}) {
     if (!list) continue;
     for (const auto& contact : *list) {
@@ -169,7 +160,7 @@ void KSItem::updateParticipantsFromEmail(KSEmail& email, bool first) {
       add_participant(receivers, contact->generateShortenedFromRepresentation(0, first));
     }
   }
-  setThreadReceivers(compact_text(receivers));
+  setThreadReceivers(patch::compact_text(receivers));
   json_decref(senders);
   json_decref(receivers);
 }
@@ -185,8 +176,8 @@ void KSItem::updateParticipantsFromDraft(const Draft& draft, bool first) {
       add_participant(receivers, patch::jansson_from_json(participantJson(name, 0, first)));
     }
   }
-  setThreadSenders(compact_text(senders));
-  setThreadReceivers(compact_text(receivers));
+  setThreadSenders(patch::compact_text(senders));
+  setThreadReceivers(patch::compact_text(receivers));
   json_decref(senders);
   json_decref(receivers);
 }
