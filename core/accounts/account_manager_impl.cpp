@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "brelt/uuid.h"
+#include "core/data/background_writer.h"
 
 namespace libkestrun {
 
@@ -94,7 +95,11 @@ void AccountManagerImpl::clearKeychainVault() { _store.erase(kKeychainVaultKey);
 
 void AccountManagerImpl::resetAll() {
   Guard lock(_mutex);
-  for (const auto& [accountID, record] : _accounts) post(kRemovedNotification, Json(accountID));
+  // The purges only queue data tasks; they run on the core thread after the lock is released.
+  for (const auto& [accountID, record] : _accounts) {
+    KestrunDataBackgroundWriter::purgeAllDataForAccount(accountID, nullptr);
+    post(kRemovedNotification, Json(accountID));
+  }
   _deviceId = brelt::generate_uuid_upper();
   _store.set(kDeviceIdKey, _deviceId);
   _accounts.clear();

@@ -18,7 +18,7 @@ bool internalDeferItem(const std::shared_ptr<KSItem>& item, const DeferralSetter
   if (!item) return false;
   const ItemState before = item->state();
   undo_manager_record_action(item, ItemState::Later);
-  internalChangeItemState(item, ItemState::Later, sendNow, byAutoSwipe);
+  internalChangeItemState(item, ItemState::Later, sendNow, collectedIds, byAutoSwipe);
   if (setter) setter();
   item->setSnoozeType(snoozeType);
   const int64_t now = Utility::now_ms();
@@ -52,9 +52,9 @@ bool internalSnoozeDeferItem(const std::shared_ptr<KSItem>& item, SnoozeType sno
 }
 
 bool internalTriggerDeviceDeferredItem(const std::shared_ptr<KSItem>& item, SnoozeType snoozeType,
-                                       bool sendNow) {
+                                       bool sendNow, Ids* collectedIds) {
   if (!item || item->state() != ItemState::Later || item->snoozeType() != snoozeType) return false;
-  internalChangeItemState(item, ItemState::Inbox, sendNow, false);
+  internalChangeItemState(item, ItemState::Inbox, sendNow, collectedIds, false);
   item->setModifiedAt(Utility::now_ms());
   item->setDeferRead(false);
   internalUpdateCounts(item, ItemState::Later, ItemState::Inbox);
@@ -125,7 +125,7 @@ void KestrunDataWriter::triggerDeviceDeferredItem(const std::string& itemId, Sno
                                                   Completion completion) {
   performWriterTask(
       [itemId, snoozeType](Ids&, DBContext& context) {
-        internalTriggerDeviceDeferredItem(internalFetchItem(itemId, context), snoozeType, true);
+        internalTriggerDeviceDeferredItem(internalFetchItem(itemId, context), snoozeType, true, nullptr);
       },
       std::move(completion));
 }
@@ -137,7 +137,8 @@ void KestrunDataWriter::triggerAllDeviceDeferredItems(SnoozeType snoozeType, con
         Ids collected;
         KSObjects<KSItem> items = context.deviceDeferredItems(snoozeType, accountId);
         for (const auto& item : *items) {
-          if (internalTriggerDeviceDeferredItem(item, snoozeType, false)) collected.push_back(item->itemID());
+          if (internalTriggerDeviceDeferredItem(item, snoozeType, false, &collected))
+            collected.push_back(item->itemID());
         }
         sendCollected(collected);
       },

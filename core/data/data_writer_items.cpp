@@ -15,13 +15,14 @@ std::shared_ptr<KSItem> internalFetchItem(const std::string& itemId, KestrunCont
 }
 
 void internalChangeItemState(const std::shared_ptr<KSItem>& item, ItemState state, bool sendNow,
-                             bool byAutoSwipe) {
+                             Ids* collectedIds, bool byAutoSwipe) {
   item->setState(state);
   item->promoteSearchOnlyItem();
   // A hand triage of an item whose auto-swipe suggestion waits for the user turns the suggestion
-  // down, before the item's own update is written.
+  // down, before the item's own update is written. In a batch the rule's item updates are only
+  // queued: their ids go out with the batch's, or they would wait for an unrelated send.
   if (!byAutoSwipe && item->autoSwipeState() == AutoSwipeRuleState::Suggested) {
-    internalIgnoreAutoSwipe(item->autoSwipe(), AutoSwipeDecisionAction::TurnedDown, sendNow);
+    internalIgnoreAutoSwipe(item->autoSwipe(), AutoSwipeDecisionAction::TurnedDown, sendNow, collectedIds);
   }
 }
 

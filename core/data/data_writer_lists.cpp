@@ -30,7 +30,7 @@ bool internalAssociateItemWithList(const std::shared_ptr<KSItem>& item, const st
   const ItemState before = item->state();
   undo_manager_record_action(item, ItemState::List);
   item->setListID(accountList->listID());
-  internalChangeItemState(item, ItemState::List, sendNow, byAutoSwipe);
+  internalChangeItemState(item, ItemState::List, sendNow, collectedIds, byAutoSwipe);
   list->addItem(item, accountList);
   item->setModifiedAt(Utility::now_ms());
   internalApplyMoveSideEffects(item, before, sendNow, collectedIds);

@@ -79,9 +79,9 @@ std::shared_ptr<KSItem> internalFetchItem(const std::string& itemId, KestrunCont
 
 // The state step of every change: the new state (the old one becomes PREVIOUSSTATE, a state other
 // than a list leaves the list), a search-only item becomes a stored one, and a hand triage answers
-// a waiting auto-swipe suggestion.
+// a waiting auto-swipe suggestion (whose item updates join `collectedIds`).
 void internalChangeItemState(const std::shared_ptr<KSItem>& item, ItemState state, bool sendNow,
-                             bool byAutoSwipe);
+                             Ids* collectedIds, bool byAutoSwipe);
 // Read on move, unstar on move and the defer-read update, in this order. `before` is the state the
 // item had before the routine.
 void internalApplyMoveSideEffects(const std::shared_ptr<KSItem>& item, ItemState before, bool sendNow,
@@ -105,10 +105,10 @@ bool internalCompleteItem(const std::shared_ptr<KSItem>& item, bool sendNow, Ids
 bool internalDeleteItem(const std::shared_ptr<KSItem>& item, bool sendNow, Ids* collectedIds, bool engaged,
                         bool byAutoSwipe);
 bool internalSpamifyItem(const std::shared_ptr<KSItem>& item, bool sendNow, Ids* collectedIds, bool engaged);
-bool internalActivateItem(const std::shared_ptr<KSItem>& item, bool sendNow, bool engaged);
+bool internalActivateItem(const std::shared_ptr<KSItem>& item, bool sendNow, Ids* collectedIds, bool engaged);
 // Only from the trash or spam; the item's drafts go with it.
-bool internalFullDeleteItem(const std::shared_ptr<KSItem>& item, bool sendNow, bool engaged,
-                            DBContext& context);
+bool internalFullDeleteItem(const std::shared_ptr<KSItem>& item, bool sendNow, Ids* collectedIds,
+                            bool engaged, DBContext& context);
 
 // --- Deferral routines (data_writer_deferral.cpp) ---
 
@@ -124,7 +124,7 @@ bool internalDeferItemByTime(const std::shared_ptr<KSItem>& item, int64_t time, 
 bool internalSnoozeDeferItem(const std::shared_ptr<KSItem>& item, SnoozeType snoozeType, int64_t time,
                              bool sendNow, Ids* collectedIds, bool engaged, bool byAutoSwipe);
 bool internalTriggerDeviceDeferredItem(const std::shared_ptr<KSItem>& item, SnoozeType snoozeType,
-                                       bool sendNow);
+                                       bool sendNow, Ids* collectedIds);
 
 // --- E-mail routines (data_writer_email_flags.cpp) ---
 
@@ -149,9 +149,9 @@ bool internalAssociateItemWithList(const std::shared_ptr<KSItem>& item, const st
 
 // The user turned the rule down or switched it off: unless the rule is null or another user's,
 // the decision goes to the server with the rule as it was, the rule becomes ignored, and each of
-// its items is marked ignored, updated on the server (with `sendNow`) and let go.
+// its items is marked ignored, updated on the server (with `sendNow`, its id collected) and let go.
 void internalIgnoreAutoSwipe(const std::shared_ptr<KSAutoSwipe>& rule, AutoSwipeDecisionAction action,
-                             bool sendNow);
+                             bool sendNow, Ids* collectedIds);
 
 // --- Draft removal (data_writer_draft_removal.cpp) ---
 

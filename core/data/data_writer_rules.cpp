@@ -99,7 +99,7 @@ void createRule(json_t* document, const std::string& itemId, Ids& ids, DBContext
 }  // namespace
 
 void internalIgnoreAutoSwipe(const std::shared_ptr<KSAutoSwipe>& rule, AutoSwipeDecisionAction action,
-                             bool sendNow) {
+                             bool sendNow, Ids* collectedIds) {
   if (!rule || !isCurrentUsers(*rule)) return;
   sendDecision(*rule, action, 0);
   rule->setState(AutoSwipeRuleState::Ignored);
@@ -107,6 +107,7 @@ void internalIgnoreAutoSwipe(const std::shared_ptr<KSAutoSwipe>& rule, AutoSwipe
   for (const auto& item : *items) {
     item->setAutoSwipeState(AutoSwipeRuleState::Ignored);
     internalSendItemChanges(item, {"autoSwipeData"}, sendNow);
+    collect(collectedIds, item->itemID());
     rule->removeItem(item);
   }
 }
@@ -169,7 +170,8 @@ void KestrunDataWriter::ignoreAutoSwipeForItem(const std::string& itemId, Comple
   KestrunDataCenter::performDataTask(
       [itemId](Ids&, DBContext& context) {
         if (std::shared_ptr<KSItem> item = internalFetchItem(itemId, context)) {
-          internalIgnoreAutoSwipe(item->autoSwipe(), libkestrun::AutoSwipeDecisionAction::TurnedDown, true);
+          internalIgnoreAutoSwipe(item->autoSwipe(), libkestrun::AutoSwipeDecisionAction::TurnedDown, true,
+                                  nullptr);
         }
       },
       KSDataTaskBlockPriorityNormal, nullptr, std::move(completion));
@@ -179,7 +181,7 @@ void KestrunDataWriter::disableAutoSwipe(const std::string& autoSwipeId, Complet
   KestrunDataCenter::performDataTask(
       [autoSwipeId](Ids&, DBContext& context) {
         internalIgnoreAutoSwipe(context.fetchAutoSwipe(autoSwipeId),
-                                libkestrun::AutoSwipeDecisionAction::SwitchedOff, true);
+                                libkestrun::AutoSwipeDecisionAction::SwitchedOff, true, nullptr);
       },
       KSDataTaskBlockPriorityNormal, nullptr, std::move(completion));
 }

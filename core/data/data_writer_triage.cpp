@@ -27,7 +27,7 @@ bool moveItem(const std::shared_ptr<KSItem>& item, ItemState target, bool sendNo
   const ItemState before = item->state();
   undo_manager_record_action(item, target);
   item->setModifiedAt(Utility::now_ms());
-  internalChangeItemState(item, target, sendNow, byAutoSwipe);
+  internalChangeItemState(item, target, sendNow, collectedIds, byAutoSwipe);
   if (withSideEffects) internalApplyMoveSideEffects(item, before, sendNow, collectedIds);
   internalUpdateCounts(item, before, target);
   ChangeNames names{"modifiedAt", "state"};
@@ -52,17 +52,18 @@ bool internalSpamifyItem(const std::shared_ptr<KSItem>& item, bool sendNow, Ids*
   return moveItem(item, ItemState::Spam, sendNow, collectedIds, engaged, false, true);
 }
 
-bool internalActivateItem(const std::shared_ptr<KSItem>& item, bool sendNow, bool engaged) {
-  return moveItem(item, ItemState::Inbox, sendNow, nullptr, engaged, false, false);
+bool internalActivateItem(const std::shared_ptr<KSItem>& item, bool sendNow, Ids* collectedIds,
+                          bool engaged) {
+  return moveItem(item, ItemState::Inbox, sendNow, collectedIds, engaged, false, false);
 }
 
-bool internalFullDeleteItem(const std::shared_ptr<KSItem>& item, bool sendNow, bool engaged,
-                            DBContext& context) {
+bool internalFullDeleteItem(const std::shared_ptr<KSItem>& item, bool sendNow, Ids* collectedIds,
+                            bool engaged, DBContext& context) {
   if (!item) return false;
   const ItemState before = item->state();
   if (before != ItemState::Trash && before != ItemState::Spam) return false;
   item->setModifiedAt(Utility::now_ms());
-  internalChangeItemState(item, ItemState::Deleted, sendNow, false);
+  internalChangeItemState(item, ItemState::Deleted, sendNow, collectedIds, false);
   // Erasing is a local deletion of each draft, so, as every local change of a draft, it raises
   // this device's entry of the draft's version: a removal with the stored version would be no
   // newer than the last save still waiting to go out, and would not replace it. Removing each
@@ -92,8 +93,8 @@ ItemRoutine complete() {
   };
 }
 ItemRoutine activate() {
-  return [](const std::shared_ptr<KSItem>& item, bool sendNow, Ids*, bool engaged) {
-    return internalActivateItem(item, sendNow, engaged);
+  return [](const std::shared_ptr<KSItem>& item, bool sendNow, Ids* collectedIds, bool engaged) {
+    return internalActivateItem(item, sendNow, collectedIds, engaged);
   };
 }
 ItemRoutine trash() {
@@ -107,8 +108,8 @@ ItemRoutine spamify() {
   };
 }
 ItemRoutine fullDelete(DBContext& context) {
-  return [&context](const std::shared_ptr<KSItem>& item, bool sendNow, Ids*, bool engaged) {
-    return internalFullDeleteItem(item, sendNow, engaged, context);
+  return [&context](const std::shared_ptr<KSItem>& item, bool sendNow, Ids* collectedIds, bool engaged) {
+    return internalFullDeleteItem(item, sendNow, collectedIds, engaged, context);
   };
 }
 
@@ -154,7 +155,7 @@ void KestrunDataWriter::fullDeleteItem(const std::string& itemId, Completion com
   performWriterTask(
       [itemId](Ids&, DBContext& context) {
         std::shared_ptr<KSItem> item = internalFetchItem(itemId, context);
-        internalFullDeleteItem(item, true, item && item->threadRead(), context);
+        internalFullDeleteItem(item, true, nullptr, item && item->threadRead(), context);
       },
       std::move(completion));
 }

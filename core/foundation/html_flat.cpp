@@ -1,6 +1,7 @@
 #include "core/foundation/html_flat.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace libkestrun::html_flat {
@@ -78,6 +79,20 @@ bool stops_end_tag(std::string_view end_name, std::string_view open_name) {
 }
 
 bool is_foreign_root(std::string_view name) { return is_one_of(name, {"svg", "math"}); }
+
+// The elements the parser keeps in its list of active formatting elements. One closed by another
+// element's end tag stays in that list, and the parser opens a copy of it, nested inside whatever
+// is open, before the next text or inline start tag; only its own end tag drops it.
+constexpr std::string_view kFormatting[] = {"a",    "b", "big",   "code",   "em",     "font", "i",
+                                            "nobr", "s", "small", "strike", "strong", "tt",   "u"};
+constexpr size_t kNotFormatting = std::size(kFormatting);
+
+size_t formatting_index(std::string_view name) {
+  for (size_t i = 0; i < kNotFormatting; ++i) {
+    if (same_name(name, kFormatting[i])) return i;
+  }
+  return kNotFormatting;
+}
 
 // How many of the last opened elements an end tag searches for its name: enough for misnested
 // inline markup, small enough that no end tag costs time in proportion to the depth.
@@ -186,6 +201,10 @@ void walk(std::string_view html, OnText on_text, OnTag on_tag) {
 bool nests_deeper_than(std::string_view html, size_t limit) {
   std::vector<std::string_view> open;
   size_t foreign = 0;  // open svg and math elements, inside which "/>" closes a tag's element
+  // Formatting elements closed by another element's end tag, per name: each may be opened again
+  // inside the elements open when it is, so each counts as open until an end tag of its name.
+  size_t lingering[kNotFormatting] = {};
+  size_t lingering_total = 0;
   bool deeper = false;
   walk(
       html, [](std::string_view) { return true; },
@@ -196,19 +215,35 @@ bool nests_deeper_than(std::string_view html, size_t limit) {
           if (!open.empty() && closes_itself(token.name) && same_name(open.back(), token.name)) return true;
           open.push_back(token.name);
           if (is_foreign_root(token.name)) ++foreign;
-          deeper = open.size() > limit;
+          deeper = open.size() + lingering_total > limit;
           return !deeper;
         }
         if (token.kind == Token::kEnd) {
           const size_t reach = std::min(open.size(), kEndTagReach);
+          size_t closed = 0;
           for (size_t i = 1; i <= reach; ++i) {
             std::string_view name = open[open.size() - i];
             if (same_name(name, token.name)) {
-              for (size_t j = 1; j <= i; ++j) foreign -= is_foreign_root(open[open.size() - j]) ? 1 : 0;
-              open.resize(open.size() - i);
+              closed = i;
               break;
             }
             if (stops_end_tag(token.name, name)) break;
+          }
+          for (size_t j = 1; j <= closed; ++j) {
+            std::string_view name = open[open.size() - j];
+            foreign -= is_foreign_root(name) ? 1 : 0;
+            const size_t formatting = formatting_index(name);
+            if (j < closed && formatting != kNotFormatting) {
+              ++lingering[formatting];
+              ++lingering_total;
+            }
+          }
+          open.resize(open.size() - closed);
+          // An end tag of a formatting element that is no longer open drops one lingering copy.
+          const size_t formatting = formatting_index(token.name);
+          if (closed == 0 && formatting != kNotFormatting && lingering[formatting] > 0) {
+            --lingering[formatting];
+            --lingering_total;
           }
         }
         return true;

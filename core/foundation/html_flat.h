@@ -21,7 +21,9 @@ namespace libkestrun::html_flat {
 // element of their name among the last few opened, unless an element the parser would not close
 // across lies between (a block for a formatting end tag, a table for a block's); void elements,
 // self-closing tags inside svg or math and a repeated list item, paragraph, cell or option (which
-// closes its predecessor) open nothing. Where unsure it counts an element as open.
+// closes its predecessor) open nothing. A formatting element (b, i, font, a...) closed by another
+// element's end tag stays open in the count until an end tag of its name, since the parser opens it
+// again inside what follows. Where unsure it counts an element as open.
 bool nests_deeper_than(std::string_view html, size_t limit);
 
 // The text of the document with every tag removed: a space where an element other than a, small,

@@ -84,6 +84,10 @@ void KSItem::save() {
   } else if (isDeleted()) {
     context()->removeItem(row_.get_ITEMID());
   }
+  // The parsed participants serve the e-mails folded in within one transaction; kept for every
+  // cached item they would cost more memory than parsing again.
+  parsedSenders_ = {};
+  parsedReceivers_ = {};
 }
 
 void KSItem::setItemID(std::string id) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/foundation/json_conversion.h"
 #include "core/model/db_kestrun_object.h"
 #include "core/model/kestrun_context.h"
 #include "core/store/cpp_sqlite3.h"
@@ -322,10 +323,24 @@ class KSItem : public DBKestrunObject {
   void updatePreviewFromEmail(const KSEmail& email);
   void updatePreviewFromDraft(const libkestrun::internal::Draft& draft);
   void updateParticipantsFromEmail(KSEmail& email, bool first);
+  // A participants column's object as it was last written into the column. Folding a
+  // conversation's e-mails in one after another then parses the column's text once, not once per
+  // e-mail; the object is used only while the column still holds the text it was written as.
+  struct ParsedParticipants {
+    std::string text;
+    patch::JanssonPtr object;
+  };
+  // The object of the column's text, read from `cache` when it matches; changed in place by the
+  // caller, then written with `storeParticipants`.
+  static json_t* participantsFor(ParsedParticipants& cache, const std::string& text);
+  static std::string storeParticipants(ParsedParticipants& cache);
   void updateParticipantsFromDraft(const libkestrun::internal::Draft& draft, bool first);
   bool isFirstMessage() const { return !threadHasEmails() && row_.get_DRAFTIDS().empty(); }
   std::vector<std::shared_ptr<KSEmail>>& emailCache();
   std::vector<libkestrun::internal::Draft>& draftCache();
+
+  ParsedParticipants parsedSenders_;
+  ParsedParticipants parsedReceivers_;
 
   std::string searchContents_;
   int32_t searchMatchScore_ = 0;

@@ -140,9 +140,19 @@ void KSItem::updatePreviewFromDraft(const Draft& draft) {
   setThreadPreview(preview.empty() ? no_content() : preview);
 }
 
+json_t* KSItem::participantsFor(ParsedParticipants& cache, const std::string& text) {
+  if (!cache.object || cache.text != text) cache.object.reset(object_or_new(parse_object(text)));
+  return cache.object.get();
+}
+
+std::string KSItem::storeParticipants(ParsedParticipants& cache) {
+  cache.text = patch::compact_text(cache.object.get());
+  return cache.text;
+}
+
 void KSItem::updateParticipantsFromEmail(KSEmail& email, bool first) {
-  json_t* senders = object_or_new(threadSendersJson());
-  json_t* receivers = object_or_new(threadReceiversJson());
+  json_t* senders = participantsFor(parsedSenders_, row_.get_THREADSENDERS());
+  json_t* receivers = participantsFor(parsedReceivers_, row_.get_THREADRECEIVERS());
   const int64_t sentAt = email.get_CREATEDAT();
   if (auto sender = email.from()) {
     json_t* entry = json_object_get(senders, sender->emailAddress().c_str());
@@ -152,7 +162,7 @@ void KSItem::updateParticipantsFromEmail(KSEmail& email, bool first) {
       add_participant(senders, sender->generateShortenedFromRepresentation(sentAt, first));
     }
   }
-  setThreadSenders(patch::compact_text(senders));
+  setThreadSenders(storeParticipants(parsedSenders_));
   for (const auto& list : {email.to(), email.cc(), email.bcc()}) {
     if (!list) continue;
     for (const auto& contact : *list) {
@@ -160,9 +170,7 @@ void KSItem::updateParticipantsFromEmail(KSEmail& email, bool first) {
       add_participant(receivers, contact->generateShortenedFromRepresentation(0, first));
     }
   }
-  setThreadReceivers(patch::compact_text(receivers));
-  json_decref(senders);
-  json_decref(receivers);
+  setThreadReceivers(storeParticipants(parsedReceivers_));
 }
 
 void KSItem::updateParticipantsFromDraft(const Draft& draft, bool first) {

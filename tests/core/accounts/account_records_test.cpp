@@ -2,11 +2,18 @@
 // queries and the local setters, and what survives reopening.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 #include <set>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "accounts_fixture.h"
 #include "core/foundation/json_conversion.h"
+#include "core/foundation/semaphore.h"
+#include "core/model/ks_email.h"
+#include "core/model/ks_item.h"
 
 namespace kestrun_test {
 namespace {
@@ -280,6 +287,41 @@ TEST_F(AccountsTest, ResetAllDropsEveryAccountAndStoresANewDeviceId) {
   EXPECT_EQ(manager->getDeviceId(), device);
   manager->resetAll();
   EXPECT_NE(manager->getDeviceId(), device);
+}
+
+TEST_F(AccountsTest, ResetAllPurgesEveryAccountsStoredData) {
+  start_with(Json::array{stored_account("P", "me@x"), stored_account("S", "alias@x", false, "P")});
+  auto in_store = [](const std::function<void(DBContext&)>& work) {
+    patch::semaphore done;
+    KestrunDataCenter::performNormalDataTask(
+        [&](std::vector<std::string>&, DBContext& context) { work(context); },
+        [&](std::vector<std::string>&) { done.notify(); }, nullptr);
+    done.wait();
+  };
+  in_store([](DBContext& context) {
+    for (const std::string account : {"P", "S", "other"}) {
+      auto item = std::static_pointer_cast<KSItem>(context.createObject("KSITEM", "item-" + account));
+      item->setItemID("item-" + account);
+      item->setAccountID(account);
+      auto email = std::static_pointer_cast<KSEmail>(context.createObject("KSEMAIL", "email-" + account));
+      email->set_EMAILID("email-" + account);
+      email->set_ACCOUNTID(account);
+      email->set_PARENTITEMID("item-" + account);
+    }
+  });
+  manager->resetAll();
+  // Queued behind the purges.
+  std::vector<std::string> items, emails;
+  in_store([&](DBContext& context) {
+    for (auto [table, column, found] :
+         {std::tuple{"KSITEM", "ITEMID", &items}, {"KSEMAIL", "EMAILID", &emails}}) {
+      CppSQLite3Query query =
+          context.database().execQuery((std::string("SELECT ") + column + " FROM " + table + ";").c_str());
+      for (; !query.eof(); query.nextRow()) found->push_back(query.getStringField(0));
+    }
+  });
+  EXPECT_EQ(items, std::vector<std::string>{"item-other"});
+  EXPECT_EQ(emails, std::vector<std::string>{"email-other"});
 }
 
 TEST_F(AccountsTest, MigrationValuesForDeviceRegistration) {

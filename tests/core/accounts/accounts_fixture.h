@@ -1,5 +1,6 @@
 // A real account manager over a LevelDB directory, with the notifications it posts recorded in
-// order, and the sync connection and account requests as recording fakes.
+// order, the data center over a keyed database on the core thread (a reset purges each account's
+// stored data there), and the sync connection and account requests as recording fakes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 #include "brelt/uv_thread.h"
 #include "core/accounts/account_manager_impl.h"
+#include "core/data/data_center.h"
 #include "core/foundation/json_kv_store.h"
 #include "core/foundation/leveldb_store.h"
 #include "core/foundation/notification_center.h"
@@ -40,6 +42,8 @@ class AccountsTest : public ::testing::Test {
       std::lock_guard<std::mutex> lock(mutex_);
       posted_.emplace_back(name, payload);
     });
+    DBContext::check_schema_version(dir.file("kestrun.db"), false, kDatabaseKey, [] {});
+    KestrunDataCenter::initialize(&core, center, dir.file("kestrun.db"), kDatabaseKey);
     open();
     libkestrun::internal::server_client_set_instance(server);
     libkestrun::internal::account_server_client_set_instance(requests);
@@ -94,6 +98,8 @@ class AccountsTest : public ::testing::Test {
     for (const auto& record : *list) result.push_back(record->accountID);
     return result;
   }
+
+  static inline const std::string kDatabaseKey = "0123456789abcdef0123456789ABCDEF";
 
   TempDir dir;
   brelt::UvThread core{true};

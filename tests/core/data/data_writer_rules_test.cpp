@@ -285,6 +285,17 @@ TEST_F(RulesTest, TriagingASuggestedItemByHandTurnsTheRuleDown) {
   EXPECT_EQ(rule("R").get_STATE(), AutoSwipeRuleState::Ignored);
 }
 
+TEST_F(RulesTest, ABatchSendsTheTurnedDownRulesItemUpdatesWithItsOwn) {
+  storeRule("R");
+  storeItemsOfRule("R", {"I1", "I2"});
+  perform([](Completion done) { KestrunDataWriter::deleteItems({"I1"}, done); });
+  // The rule's items' updates, then the item's defer-read and state updates, in one message.
+  const auto sent = offline_->calls();
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back(), (Call{"sendRequestsForIds", Json::array{Json::array{"I1", "I2", "I1", "I1"}}}));
+  EXPECT_EQ(item("I2").get_AUTOSWIPESTATE(), AutoSwipeRuleState::Ignored);
+}
+
 TEST_F(RulesTest, Contacts) {
   EXPECT_EQ(perform([](Completion done) { KestrunDataWriter::addContact("ann@x.example", "Ann", done); }),
             std::vector<std::string>{"ann@x.example/Ann"});

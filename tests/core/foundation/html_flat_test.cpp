@@ -33,6 +33,10 @@ TEST(HtmlFlat, DepthCountsOnlyElementsThatStayOpen) {
       {"formatting end tag across a block", repeat("<b><div></b>", 513), true},
       {"phrasing end tag across a block", repeat("<span><div></span>", 513), true},
       {"block end tag across a table", repeat("<div><table></div>", 513), true},
+      // A block's end tag closes the formatting element inside it, which the parser opens again
+      // in the next block, one level deeper each time; its own end tag drops it.
+      {"formatting closed by a block", repeat("<div><b id=x></div>", 513), true},
+      {"formatting closed later by its own end tag", repeat("<div><b id=x></div></b>", 1000), false},
       {"markup inside a script", "<script>" + repeat("<div>", 1000) + "</script>", false},
       {"markup inside a comment", "<!--" + repeat("<div>", 1000) + "-->", false},
       {"a stray < is text", repeat("a < b <", 1000), false},

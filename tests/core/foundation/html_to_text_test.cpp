@@ -99,6 +99,19 @@ TEST(HtmlToText, DeepNestingNeedsNoCallStack) {
   }
 }
 
+TEST(HtmlToText, ReopenedFormattingElementsCountTowardTheDepth) {
+  // Each block ends with a formatting element open; the parser opens a copy of every one of them
+  // in the next block, so each block nests one level deeper than the last.
+  std::string html, expected;
+  for (int i = 0; i < 3000; ++i) {
+    html += "<div><b id=" + std::to_string(i) + ">w</div>";
+    expected += i == 0 ? "w" : " w";
+  }
+  std::string text;
+  run_on_small_stack(512 * 1024, [&] { text = Utility::html_to_text(html); });
+  EXPECT_EQ(text, expected);
+}
+
 TEST(HtmlToText, TooDeepInputConvertsFromItsTextAlone) {
   // Parsing this would take minutes; its text is what the document holds.
   std::string text;
