@@ -92,6 +92,7 @@ void ServerCommandClient::handleDisconnect() {
   std::map<std::string, std::unique_ptr<ServerCommand>> disconnected = std::move(pending_);
   pending_.clear();
   for (auto& entry : disconnected) entry.second->on_disconnect();
+  for (auto& entry : disconnected) entry.second.reset();
 }
 
 }  // namespace libkestrun
