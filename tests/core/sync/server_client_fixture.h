@@ -126,13 +126,19 @@ class ServerClientTest : public ::testing::Test {
   // Connects and returns once the server has taken the device's authentication: a save the
   // server refuses before it has been answered without an error.
   void connect_authenticated() {
+    const std::string probe = "probe-" + std::to_string(++probes_);
     run_on(thread_, [&] {
       client_->connect();
       client_->send("ITEM_SAVE",
-                    Json::object{{"doc", Json::object{{"_id", "PROBE"}, {"acct_id", kSampleAccount}}}},
-                    "probe", true);
+                    Json::object{{"doc", Json::object{{"_id", probe}, {"acct_id", kSampleAccount}}}}, probe,
+                    true);
     });
-    ASSERT_TRUE(wait_until([&] { return !tasks_->has_tasks(); }));
+    ASSERT_TRUE(wait_until([&] { return replied(probe); }));
+  }
+
+  // The trace shows an error-free reply to the request `id`.
+  bool replied(const std::string& id) const {
+    return trace().find("\"error\":null,\"id\":\"" + id + "\",\"result\"") != std::string::npos;
   }
 
   // Returns once everything queued on the core thread so far, low priority included, has run.
@@ -192,6 +198,7 @@ class ServerClientTest : public ::testing::Test {
   std::shared_ptr<libkestrun::PerfLogger> perf_ = std::make_shared<libkestrun::PerfLogger>("macos", "1.0");
   std::shared_ptr<ServerClientImpl> client_;
 
+  int probes_ = 0;
   std::mutex mutex_;
   std::vector<std::pair<std::string, Json>> posted_;  // guarded by mutex_
 };

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <stdexcept>
 
 #include "server_client_fixture.h"
 
@@ -164,6 +166,88 @@ TEST_F(ServerClientTest, TheServerClosingMidWriteLeavesTheProcessRunning) {
     for (int i = 0; i < 4; ++i) client_->write_message(big);
   });
   EXPECT_TRUE(wait_posted(kClosed));
+}
+
+// A change already made locally must reach the server even when the connection is cut before the
+// reply: the queue keeps it until an answer acknowledges it.
+TEST_F(ServerClientTest, AnArchiveAllCutOffBeforeItsReplyStaysQueuedUntilAcknowledged) {
+  start_server();
+  register_device();
+  make_client();
+  connect_authenticated();
+
+  server_->drop_next("ARCHIVE_ALL", 1);
+  run_on(thread_, [&] {
+    kestrun_object_server_client_archive_all(kSampleAccount, 4102444800000,
+                                             libkestrun::ArchiveAllType::AllInbox, true);
+    // Frames are served in order: once this is answered, the archive-all has been dropped.
+    client_->send("ITEM_SAVE",
+                  Json::object{{"doc", Json::object{{"_id", "AFTER"}, {"acct_id", kSampleAccount}}}}, "after",
+                  true);
+  });
+  ASSERT_TRUE(wait_until([&] {
+    return offline_->getQueuedRequests().size() == 1 && count(kClosed) == 0 &&
+           trace().find("\"id\":\"after\",\"result\"") != std::string::npos;
+  }));
+  run_on(thread_, [&] { client_->disconnect(); });
+  ASSERT_TRUE(wait_posted(kClosed));
+  std::vector<Json> queued = offline_->getQueuedRequests();
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_EQ(queued[0]["method"], Json("ARCHIVE_ALL"));
+
+  connect_authenticated();
+  run_on(thread_, [&] { client_->send_json(Json(offline_->getQueuedRequests())); });
+  ASSERT_TRUE(wait_until([&] { return !tasks_->has_tasks(); }));
+  EXPECT_TRUE(offline_->getQueuedRequests().empty());
+  EXPECT_TRUE(replied(queued[0]["id"].string_value())) << "the server applied it without an error";
+}
+
+// A key-value store whose writes fail on demand.
+class FailingStore : public libkestrun::KvStore {
+ public:
+  explicit FailingStore(std::shared_ptr<libkestrun::KvStore> inner) : inner_(std::move(inner)) {}
+  std::optional<Bytes> get(const std::string& key) override { return inner_->get(key); }
+  void set(const std::string& key, const Bytes& value) override {
+    if (failing) throw std::runtime_error("the store is full");
+    inner_->set(key, value);
+  }
+  void erase(const std::string& key) override { inner_->erase(key); }
+  void for_each_key(const KeyFn& fn) override { inner_->for_each_key(fn); }
+
+  std::atomic<bool> failing = false;
+
+ private:
+  std::shared_ptr<libkestrun::KvStore> inner_;
+};
+
+TEST_F(ServerClientTest, AStoreFailingInADispatchIsLoggedAndLaterMessagesStillArrive) {
+  auto failing = std::make_shared<FailingStore>(store_);
+  offline_ = std::make_shared<libkestrun::OfflineManager>(libkestrun::OfflineManager::kConnectionWifi,
+                                                          std::make_shared<libkestrun::Defaults>(failing),
+                                                          tasks_, status_.get());
+  libkestrun::offline_manager_set_instance(offline_);
+  start_server();
+  const Json state = register_device();
+  make_client();
+  connect_authenticated();
+
+  run_on(thread_, [&] {
+    client_->send("ITEM_SAVE",
+                  Json::object{{"doc", Json::object{{"_id", "T3"}, {"acct_id", kSampleAccount}}}}, "t3",
+                  false);
+  });
+  failing->failing = true;
+  // The acknowledgement of the reply writes the queue, which throws.
+  run_on(thread_, [&] {
+    client_->send_json(Json(Json::array{Json(Json::object{
+        {"method", "ITEM_SAVE"},
+        {"id", "t3"},
+        {"params", Json::object{{"doc", Json::object{{"_id", "T3"}, {"acct_id", kSampleAccount}}}}}})}));
+  });
+  ASSERT_TRUE(
+      server_->notify_user(state["user_id"].string_value(), "GENERIC_STATUS", R"({"status": "still here"})"));
+  EXPECT_TRUE(wait_posted("com.kestrun.sync.generic.message"));
+  failing->failing = false;
 }
 
 }  // namespace
