@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,16 +35,18 @@ class SnapshotClientTest : public sync_server_test::ServerTest {
     ServerTest::SetUp();
     DBContext::check_schema_version(dir_.file("kestrun.db"), false, std::nullopt, [] {});
     KestrunDataCenter::initialize(&thread_, center_, dir_.file("kestrun.db"), std::nullopt);
+    libkestrun::changes_manager_set_instance(changes_);
   }
   void TearDown() override {
     run_on(thread_, [&] { client_.reset(); });
+    libkestrun::changes_manager_set_instance(nullptr);
   }
 
   // A client whose main connection is `main` (null: requests are only recorded).
   void make_client(sync_server_test::SyncClient* main, int64_t now = 0) {
     SnapshotServerClientImpl::Neighbours n;
     n.accounts = &accounts_;
-    n.changes = &changes_;
+    n.changes = changes_.get();
     n.status = &status_;
     n.users = &users_;
     n.send = [this, main](const Json& message) {
@@ -95,7 +98,8 @@ class SnapshotClientTest : public sync_server_test::ServerTest {
       std::make_shared<libkestrun::NotificationCenter>(thread_);
   std::shared_ptr<libkestrun::MemoryStore> store_ = std::make_shared<libkestrun::MemoryStore>();
   kestrun_test::FakeAccountManager accounts_;
-  libkestrun::ChangesManager changes_{std::make_shared<libkestrun::MemoryStore>()};
+  std::shared_ptr<libkestrun::ChangesManager> changes_ =
+      std::make_shared<libkestrun::ChangesManager>(std::make_shared<libkestrun::MemoryStore>());
   kestrun_test::FakeSyncStatusManager status_;
   kestrun_test::FakeUserManager users_;
   std::unique_ptr<SnapshotServerClientImpl> client_;
@@ -108,7 +112,7 @@ TEST_F(SnapshotClientTest, SinceIsThirtyBelowTheTokenAndNeverNegative) {
   const std::pair<uint64_t, double> cases[] = {{0, 0}, {20, 0}, {1000, 970}};
   accounts_.primary_account_ids = {"A0", "A20", "A1000"};
   for (const auto& [token, since] : cases)
-    changes_.setTokens("A" + std::to_string(token), token, token, token);
+    changes_->setTokens("A" + std::to_string(token), token, token, token);
   make_client(nullptr);
   run_on(thread_, [&] { client_->requestAllSnapshots(); });
   std::vector<Json> got = sent();
@@ -122,6 +126,54 @@ TEST_F(SnapshotClientTest, SinceIsThirtyBelowTheTokenAndNeverNegative) {
   EXPECT_EQ(got[3]["method"], Json("USER_SNAPSHOT"));
   // Two accounts without tokens: updating accounts is the larger status, posted once.
   EXPECT_EQ(statuses(), (std::vector<std::string>{"com.kestrun.sync.updating.accounts"}));
+}
+
+// Id to "saved_at" of the documents of one kind in a snapshot reply.
+std::map<std::string, uint64_t> saved_times(const Json& docs) {
+  std::map<std::string, uint64_t> times;
+  for (const Json& doc : docs.array_items())
+    times[doc["_id"].string_value()] = static_cast<uint64_t>(doc["saved_at"].number_value());
+  return times;
+}
+
+TEST_F(SnapshotClientTest, ANewAccountsInitialSyncFillsTheStoreAndWaitsForInboxAndArchive) {
+  start();
+  Json state;
+  auto main = signed_in(&state);
+  const std::string account = "acct-example-com";
+  ASSERT_EQ(add_account(*main, "maya.lind@example.com", "sample-com-password")["account_id"], Json(account));
+  make_client(main.get());
+
+  run_on(thread_, [&] { client_->requestInitialSnapshot(account, true); });
+  Json reply = dispatch_reply(*main, 0);
+  const Json& docs = reply["result"]["docs"];
+  ASSERT_FALSE(docs["email"].array_items().empty());
+  // Applied, but still waiting for the server's initial sync of both locations.
+  ASSERT_TRUE(wait_until([&] { return changes_->getTokens(account).emails != 0; }));
+  const Json& tokens = reply["result"]["sync_state"];
+  EXPECT_EQ(changes_->getTokens(account),
+            (libkestrun::Tokens{static_cast<uint64_t>(tokens["item"].number_value()),
+                                static_cast<uint64_t>(tokens["email"].number_value()),
+                                static_cast<uint64_t>(tokens["list"].number_value())}));
+  auto done = [&](const char* location) {
+    run_on(thread_, [&] {
+      client_->handleInitialSyncDone(Json::object{{"acct_id", account}, {"location", location}});
+    });
+  };
+  done("SENT");
+  done("INBOX");
+  EXPECT_EQ(run_on(thread_, [&] { return client_->lastSnapshotSync(); }), 0u);
+  done("ARCHIVE");
+  EXPECT_GT(run_on(thread_, [&] { return client_->lastSnapshotSync(); }), 0u);
+  EXPECT_EQ(statuses(), (std::vector<std::string>{"com.kestrun.sync.initial.sync.started",
+                                                  "com.kestrun.sync.intial.sync.completed"}));
+  EXPECT_TRUE(store_->get(SnapshotServerClientImpl::kLastSnapshotSyncKey).has_value());
+
+  // The store holds the server's account lists, in the server's versions.
+  DBContext* context = KestrunDataCenter::getDBContext();
+  run_on(thread_, [&] {
+    EXPECT_EQ(context->accountListSavedTimesSince(account, 0, 1 << 20), saved_times(docs["list"]));
+  });
 }
 
 TEST_F(SnapshotClientTest, OnlyACycleOlderThanTheStalePeriodIsRefused) {
