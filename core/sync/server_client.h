@@ -25,6 +25,11 @@ class ServerClient {
   // Writes `message` (a message object, or an array of them sent as one message) as it is: the
   // outgoing queue resends requests that already carry their ids. Core thread.
   virtual void send_json(const jsonette::Json& message) = 0;
+  // Sends the request {"method", "params", "id"}: queued in the outgoing queue (which keeps the
+  // methods it tracks until a reply acknowledges them) and written at once when `write_now`.
+  // Never fails at the call. Core thread.
+  virtual void send(const std::string& method, const jsonette::Json& params, const std::string& id,
+                    bool write_now) = 0;
 
   // Cloud search requests, each under a new lower-case request id. Core thread.
   // SEARCH_PRIME {"account_id"}, unless the account id is empty.
