@@ -94,4 +94,31 @@ void account_server_client_remove_alias_from_email_account(const std::string& ac
   }
 }
 
+void account_server_client_reset() { instance.call(&AccountServerClient::reset); }
+
+void account_server_client_handle_account_create_response(const std::string& id, json_t* result, json_t* error) {
+  instance.call(&AccountServerClient::handleAccountCreateResponse, id, result, error);
+}
+
+void account_server_client_handle_account_associate_response(const std::string& id, json_t* result,
+                                                             json_t* error) {
+  instance.call(&AccountServerClient::handleAccountAssociateResponse, id, result, error);
+}
+
+void account_server_client_handle_account_update_response(const std::string& id, json_t* result, json_t* error) {
+  instance.call(&AccountServerClient::handleAccountUpdateResponse, id, result, error);
+}
+
+void account_server_client_handle_account_remove_response(const std::string& id, json_t* result, json_t* error) {
+  instance.call(&AccountServerClient::handleAccountRemoveResponse, id, result, error);
+}
+
+void account_server_client_handle_auth_notification(json_t* params) {
+  instance.call(&AccountServerClient::handleAuthNotification, params);
+}
+
+bool account_server_client_has_received_auth_for_account(const std::string& account_id) {
+  return instance.call(&AccountServerClient::hasReceivedAuthForAccount, account_id);
+}
+
 }  // namespace libkestrun::internal

@@ -1,6 +1,7 @@
 // The account requests of the sync connection, as the account manager sees them: adding,
-// associating, re-authorising and updating a mail account and changing its aliases. The full
-// client (requests, replies, time-outs) implements this interface.
+// associating, re-authorising, updating and removing a mail account and changing its aliases; and
+// the replies and "AUTH" notifications the incoming dispatch hands over. The full client
+// (AccountServerClientImpl: requests, replies, time-outs, resets) implements this interface.
 //
 // Callbacks: every request calls exactly one of its two callbacks, once, on the core thread. A
 // success callback borrows the reply's result for the duration of the call; the add and associate
@@ -70,6 +71,24 @@ class AccountServerClient {
                                       AccountRequestSuccess success, AccountRequestFailure failure) = 0;
   virtual void removeAliasFromEmailAccount(const std::string& account_id, const std::string& address,
                                            AccountRequestSuccess success, AccountRequestFailure failure) = 0;
+  // "ACCOUNT_REMOVE" {"account_id", "global_remove": 1 or 0}; `global` removes the account from
+  // every device of the user. An empty id fails at once with EmptyArguments.
+  virtual void remove_email_account(const std::string& account_id, bool global, AccountRequestSuccess success,
+                                    AccountRequestFailure failure) = 0;
+
+  // The replies, from the incoming dispatch: the request id, the reply's "result" and "error"
+  // (borrowed; null when missing).
+  virtual void handleAccountCreateResponse(const std::string& id, json_t* result, json_t* error) = 0;
+  virtual void handleAccountAssociateResponse(const std::string& id, json_t* result, json_t* error) = 0;
+  virtual void handleAccountUpdateResponse(const std::string& id, json_t* result, json_t* error) = 0;
+  virtual void handleAccountRemoveResponse(const std::string& id, json_t* result, json_t* error) = 0;
+  // The params of an "AUTH" notification (borrowed): an account authorised, deleted or to reset.
+  virtual void handleAuthNotification(json_t* params) = 0;
+
+  // Forgets which accounts the server confirmed and every recorded reset token.
+  virtual void reset() = 0;
+  // The server confirmed the account's authorisation since start-up (or the last reset).
+  virtual bool hasReceivedAuthForAccount(const std::string& account_id) = 0;
 };
 
 // The process-wide instance (see core/foundation/process_instance.h). Without one a request sends
@@ -107,5 +126,15 @@ void account_server_client_remove_alias_from_email_account(const std::string& ac
                                                            const std::string& address,
                                                            AccountRequestSuccess success,
                                                            AccountRequestFailure failure);
+
+// These do nothing (and answer false) without an instance.
+void account_server_client_reset();
+void account_server_client_handle_account_create_response(const std::string& id, json_t* result, json_t* error);
+void account_server_client_handle_account_associate_response(const std::string& id, json_t* result,
+                                                             json_t* error);
+void account_server_client_handle_account_update_response(const std::string& id, json_t* result, json_t* error);
+void account_server_client_handle_account_remove_response(const std::string& id, json_t* result, json_t* error);
+void account_server_client_handle_auth_notification(json_t* params);
+bool account_server_client_has_received_auth_for_account(const std::string& account_id);
 
 }  // namespace libkestrun::internal

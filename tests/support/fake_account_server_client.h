@@ -51,6 +51,28 @@ class FakeAccountServerClient : public libkestrun::internal::AccountServerClient
     keep("removeAliasFromEmailAccount", {account_id, address}, success, failure);
   }
 
+  void remove_email_account(const std::string& account_id, bool global, Success success, Failure failure) override {
+    keep("remove_email_account", {account_id, global}, success, failure);
+  }
+  void handleAccountCreateResponse(const std::string& id, json_t* result, json_t* error) override {
+    record("handleAccountCreateResponse", {id, document(result), document(error)});
+  }
+  void handleAccountAssociateResponse(const std::string& id, json_t* result, json_t* error) override {
+    record("handleAccountAssociateResponse", {id, document(result), document(error)});
+  }
+  void handleAccountUpdateResponse(const std::string& id, json_t* result, json_t* error) override {
+    record("handleAccountUpdateResponse", {id, document(result), document(error)});
+  }
+  void handleAccountRemoveResponse(const std::string& id, json_t* result, json_t* error) override {
+    record("handleAccountRemoveResponse", {id, document(result), document(error)});
+  }
+  void handleAuthNotification(json_t* params) override { record("handleAuthNotification", {document(params)}); }
+  void reset() override { record("reset"); }
+  bool hasReceivedAuthForAccount(const std::string& account_id) override {
+    record("hasReceivedAuthForAccount", {account_id});
+    return false;
+  }
+
   size_t pending() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pending_.size();

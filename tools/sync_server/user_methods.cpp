@@ -52,7 +52,9 @@ void SyncService::new_device(SessionState&, const json_t* params, Outcome& out) 
   store_.put_record("user", user_id, "", json_text(user_doc.get()));
 
   const std::string device_id = random_uuid();
-  JsonPtr device(json_pack("{s:s, s:s, s:s, s:s}", "secret", random_hex(32).c_str(), "name",
+  // A UUID text, the form the client checks a stored secret against (64 hex digits would read as
+  // a corrupted user document there).
+  JsonPtr device(json_pack("{s:s, s:s, s:s, s:s}", "secret", random_uuid().c_str(), "name",
                            member_string(params, "name").c_str(), "type",
                            member_string(params, "type").c_str(), "vendor_id",
                            member_string(params, "vendor_id").c_str()));

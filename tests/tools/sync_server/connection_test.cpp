@@ -91,7 +91,8 @@ TEST_F(ServerTest, RegisteredDeviceAuthenticatesAndIsServed) {
   ASSERT_TRUE(state.is_object());
   EXPECT_EQ(state["user_id"].string_value().substr(0, 1), "-");
   EXPECT_FALSE(state["device_id"].string_value().empty());
-  EXPECT_GE(state["device_secret"].string_value().size(), 32u);
+  EXPECT_EQ(state["device_secret"].string_value().size(), 36u) << "a UUID text";
+  EXPECT_NE(state["device_secret"], state["device_id"]);
   EXPECT_EQ(state["has_desktop"], Json(true));
   EXPECT_EQ(state["accounts"], Json(Json::array{}));
 
