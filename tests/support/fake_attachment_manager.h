@@ -1,4 +1,5 @@
 // A recording stand-in for the attachment files, for the tests of the layers below the services.
+// Its clear() is the manager's; the record is emptied with CallLog::clear().
 #pragma once
 
 #include "core/services/attachment_manager.h"
