@@ -46,6 +46,8 @@ class UserManager {
   virtual std::string getDeviceId() = 0;
   // The "user_id" of the stored user document; empty while no user is registered.
   virtual std::string getUserId() = 0;
+  // The secret that, with the two ids, authenticates this device; empty while unregistered.
+  virtual std::string getDeviceSecret() = 0;
   // User id, device id and device secret are all stored.
   virtual bool deviceIsRegistered() = 0;
   // The user id is stored and does not begin with "-" (an anonymous user's ids do).

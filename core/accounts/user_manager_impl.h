@@ -71,7 +71,7 @@ class UserManagerImpl final : public UserManager,
   // Reading the document.
   std::string getDeviceId() override;
   std::string getUserId() override;
-  std::string getDeviceSecret();
+  std::string getDeviceSecret() override;
   bool hasDesktopApp();
   bool hasMobileApp();
   bool deviceIsRegistered() override;

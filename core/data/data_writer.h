@@ -169,6 +169,9 @@ class KestrunDataWriter {
   static void sendSavedEmail(const std::string& emailID, libkestrun::EmailSendType sendType,
                              const std::optional<std::string>& associatedEmailID, bool isFullBody,
                              Completion completion);
+  // An outgoing e-mail that is still sending (1) and can no longer be sent (an attachment it
+  // waited for is gone) becomes send failed (4); reports its id when it changed.
+  static void markEmailSendFailed(const std::string& emailID, Completion completion);
 
   // --- Contacts and auto-swipe rules (data_writer_rules.cpp) ---
   // Finds or makes the contact of the address and name (an empty name is none); reports its id,

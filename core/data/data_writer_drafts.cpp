@@ -140,8 +140,7 @@ void runSendEmail(const Outgoing& out, Recipients& recipients, Ids& ids, DBConte
   }
 
   if (internal::server_client_is_connected()) sync_status_manager_started_sending_message();
-  if (email_resource_manager_should_send_email_now(out.emailID, documentType, out.associatedEmailID,
-                                                   fullBody)) {
+  if (email_resource_manager_queue_email_send(out.emailID, documentType, out.associatedEmailID, fullBody)) {
     std::optional<std::string> refEmail, refSyncData;
     if (associated) {
       refEmail = out.associatedEmailID;
@@ -203,6 +202,17 @@ void KestrunDataWriter::sendSavedEmail(const std::string& emailID, EmailSendType
         std::optional<std::string> refSyncData;
         if (!email->syncData().empty()) refSyncData = email->syncData();
         internalSendEmail(*email, sendType, associatedEmailID, std::move(refSyncData), isFullBody);
+      },
+      std::move(completion));
+}
+
+void KestrunDataWriter::markEmailSendFailed(const std::string& emailID, Completion completion) {
+  libkestrun::internal::performWriterTask(
+      [emailID](Ids& ids, DBContext& context) {
+        auto email = libkestrun::internal::internalFetchEmail(emailID, context);
+        if (!email || email->sendState() != EmailSendState::Sending) return;
+        email->set_SENDSTATE(EmailSendState::SendFailed);
+        ids.push_back(emailID);
       },
       std::move(completion));
 }

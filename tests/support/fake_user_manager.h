@@ -20,6 +20,10 @@ class FakeUserManager : public libkestrun::UserManager, public CallLog {
     record("getUserId");
     return user_id;
   }
+  std::string getDeviceSecret() override {
+    record("getDeviceSecret");
+    return device_secret;
+  }
   bool deviceIsRegistered() override {
     record("deviceIsRegistered");
     return registered;
@@ -71,6 +75,7 @@ class FakeUserManager : public libkestrun::UserManager, public CallLog {
   // Answers; set before installing.
   std::string device_id;
   std::string user_id;
+  std::string device_secret;
   bool registered = false;
   bool linked = false;
   libkestrun::EmailAccountAssociations associations;

@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -69,8 +70,12 @@ struct ResourceServer::Client {
 
 ResourceServer::ResourceServer(SyncStore& store, std::mutex& store_mutex, std::vector<unsigned char> key,
                                const ServerIdentity& identity, uint16_t port, int idle_timeout_ms,
-                               std::string pictures_directory)
-    : store_(store), mutex_(store_mutex), key_(std::move(key)), pictures_directory_(std::move(pictures_directory)) {
+                               std::string pictures_directory, std::string shared_directory)
+    : store_(store),
+      mutex_(store_mutex),
+      key_(std::move(key)),
+      pictures_directory_(std::move(pictures_directory)),
+      shared_directory_(std::move(shared_directory)) {
   sync_peer::TlsServerSettings settings;
   settings.certificate_pem = identity.certificate_pem;
   settings.key_pem = identity.key_pem;
@@ -82,6 +87,7 @@ ResourceServer::ResourceServer(SyncStore& store, std::mutex& store_mutex, std::v
 }
 
 ResourceServer::~ResourceServer() {
+  release();
   listener_->shutdown();
   acceptor_.join();
   std::lock_guard<std::mutex> lock(clients_mutex_);
@@ -120,6 +126,13 @@ void ResourceServer::serve(Client& client) {
     bytes.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
     std::optional<HttpRequest> request = parse_http_request(bytes, kMaxBody, &error);
     if (request) {
+      {
+        std::unique_lock<std::mutex> lock(control_mutex_);
+        ++waiting_;
+        control_changed_.notify_all();
+        control_changed_.wait(lock, [this] { return !held_; });
+        --waiting_;
+      }
       response = respond(*request);
       break;
     }
@@ -146,8 +159,16 @@ std::string ResourceServer::respond(const HttpRequest& request) {
   for (size_t i = segments.size(); i-- > 0;) {
     const std::string& name = segments[i];
     std::vector<std::string> rest(segments.begin() + static_cast<std::ptrdiff_t>(i) + 1, segments.end());
+    if (i == 0 && name == "s" && rest.size() == 2) {
+      count(name);
+      return shared_file(rest, form);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     try {
+      if ((name == "body" || name == "text_body") && rest.size() == 2) count(name);
+      if (name == "attachment_download" && rest.size() == 3) count(name);
+      if (name == "s3_download" && rest.size() == 4) count(name);
+      if (name == "upload" && rest.empty()) count(name);
       if (name == "body" && rest.size() == 2) return body(rest, form, false);
       if (name == "text_body" && rest.size() == 2) return body(rest, form, true);
       if (name == "attachment_download" && rest.size() == 3) return attachment(rest, form);
@@ -168,6 +189,46 @@ std::string ResourceServer::picture(const std::string& name) {
   if (!file) return kNotFound;
   std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   return http_response(200, image ? "image/jpeg" : "application/json", content);
+}
+
+std::string ResourceServer::shared_file(const std::vector<std::string>& segments, const FormData& form) {
+  // Shared links are public: a request that sends credentials (or anything else) is not one.
+  if (!form.fields.empty() || !form.file_name.empty()) return kBadRequest;
+  for (const std::string& segment : segments) {
+    if (segment.empty() || segment[0] == '.' || segment.find('/') != std::string::npos) return kNotFound;
+  }
+  if (shared_directory_.empty()) return kNotFound;
+  std::ifstream file(shared_directory_ + "/" + segments[0] + "/" + segments[1], std::ios::binary);
+  if (!file) return kNotFound;
+  std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  return http_response(200, "application/octet-stream", content);
+}
+
+void ResourceServer::count(const std::string& operation) {
+  std::lock_guard<std::mutex> lock(control_mutex_);
+  ++served_[operation];
+}
+
+size_t ResourceServer::served(const std::string& operation) {
+  std::lock_guard<std::mutex> lock(control_mutex_);
+  auto found = served_.find(operation);
+  return found == served_.end() ? 0 : found->second;
+}
+
+void ResourceServer::hold() {
+  std::lock_guard<std::mutex> lock(control_mutex_);
+  held_ = true;
+}
+
+void ResourceServer::release() {
+  std::lock_guard<std::mutex> lock(control_mutex_);
+  held_ = false;
+  control_changed_.notify_all();
+}
+
+bool ResourceServer::wait_for_held(size_t count) {
+  std::unique_lock<std::mutex> lock(control_mutex_);
+  return control_changed_.wait_for(lock, std::chrono::seconds(60), [&] { return waiting_ >= count; });
 }
 
 bool ResourceServer::authorized(const FormData& form, json_t* signed_fields) {

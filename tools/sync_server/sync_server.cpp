@@ -108,7 +108,7 @@ SyncServer::SyncServer(ServerOptions options) : options_(std::move(options)) {
   if (listener_->port() == 0) throw std::runtime_error("cannot listen on 127.0.0.1");
   resources_ = std::make_unique<ResourceServer>(*store_, mutex_, options_.hmac_key, identity_,
                                                 options_.resource_port, options_.resource_idle_ms,
-                                                pictures_directory());
+                                                pictures_directory(), shared_directory());
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 

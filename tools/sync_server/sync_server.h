@@ -52,6 +52,11 @@ class SyncServer {
   // Where the HTTPS side reads the empty-inbox pictures ("<date>.json", "<date>.jpg"): the
   // "zero-inbox" folder of the state directory, which the owner fills.
   std::string pictures_directory() const { return options_.state_directory + "/zero-inbox"; }
+  // Where the HTTPS side reads files shared by link ("<attachment>/<file>"): the "shared" folder
+  // of the state directory, which the owner fills.
+  std::string shared_directory() const { return options_.state_directory + "/shared"; }
+  // The HTTPS side, for tests' counts and holds.
+  ResourceServer& resources() { return *resources_; }
   // The certificate clients add as their trust anchor.
   const std::string& authority_pem() const { return identity_.authority_pem; }
 

@@ -94,7 +94,7 @@ TEST_F(BackgroundWriterTest, PurgingOneAccountKeepsTheOthers) {
   storeMail("B1", "B");
   storeList("Shared", {"A", "B"});
   storeList("Solo", {"A"});
-  attachments_->clear();
+  attachments_->CallLog::clear();  // the record, not the files
   resources_->clear();
 
   const auto ids =

@@ -222,7 +222,7 @@ TEST_F(SendTest, PendingUploadsHoldTheSend) {
   item(ids[0]);
   EXPECT_EQ(sync_->calls(), (std::vector<Call>{{"startedSendingMessage", Json::array{}}}));
   EXPECT_TRUE(callsOf("saveEmail").empty());
-  EXPECT_EQ(resources_->calls().back(), (Call{"shouldSendEmailNow", Json::array{"OUT", 3, "", true}}));
+  EXPECT_EQ(resources_->calls().back(), (Call{"queueEmailSend", Json::array{"OUT", 3, "", true}}));
 
   // Offline: nothing counted as sending.
   sync_->clear();

@@ -72,7 +72,7 @@ class ItemDocumentTest : public ::testing::Test {
     context.log.clear();
     offline_->clear();
     counts_->clear();
-    attachments_->clear();
+    attachments_->CallLog::clear();  // the record, not the files
   }
   static std::shared_ptr<KSItem> apply(const std::string& text, KestrunContext& context) {
     JsonDoc document(text);

@@ -185,10 +185,34 @@ TEST_F(ServiceForwardersTest, EachForwarderReachesItsManagerWithItsArguments) {
        [&] { search_data_manager_process_query_finished(error); },
        *search,
        {"processQueryFinished", Json::array{Json::object{{"search_id", "S1"}}}}},
-      {"remove_all_attachments",
-       [] { attachment_manager_remove_all_attachments(); },
+      {"clear",
+       [] { attachment_manager_clear(); },
        *attachments,
-       {"removeAllAttachments", Json::array{}}},
+       {"clear", Json::array{}}},
+      {"add_attachment",
+       [] { attachment_manager_add_attachment("/tmp/f", "A1", "E1", "T1", "f.pdf"); },
+       *attachments,
+       {"addAttachment", Json::array{"/tmp/f", "A1", "E1", "T1", "f.pdf"}}},
+      {"attachment_exists",
+       [] { attachment_manager_attachment_exists("A1", "E1", "T1", "f.pdf", true); },
+       *attachments,
+       {"attachmentExists", Json::array{"A1", "E1", "T1", "f.pdf", true}}},
+      {"path_for_attachment",
+       [] { attachment_manager_path_for_attachment("A1", "E1", "T1"); },
+       *attachments,
+       {"pathForAttachment", Json::array{"A1", "E1", "T1"}}},
+      {"image_attachments_for_email",
+       [] { attachment_manager_image_attachments_for_email("A1", "E1"); },
+       *attachments,
+       {"imageAttachmentsForEmail", Json::array{"A1", "E1"}}},
+      {"send_queued_attachments",
+       [] { email_resource_manager_send_queued_attachments(); },
+       *resources,
+       {"sendQueuedAttachments", Json::array{}}},
+      {"upload_attachment",
+       [] { email_resource_manager_upload_attachment("T1", "/tmp/f", "f.pdf", "E1", "A1", true, nullptr, nullptr); },
+       *resources,
+       {"uploadAttachment", Json::array{"T1", "/tmp/f", "f.pdf", "E1", "A1", true}}},
       {"remove_attachments_for_email",
        [] { attachment_manager_remove_attachments_for_email("E1", "A1"); },
        *attachments,
@@ -222,7 +246,7 @@ TEST_F(ServiceForwardersTest, AnswersComeFromTheInstance) {
   lists->order_key = 12;
   search->current_search_id = "S1";
   resources->no_queued_uploads = true;
-  resources->send_now = false;
+  resources->send_now = false;  // the send waits for the uploads
   sync_status_manager_set_instance(status);
   list_ordering_manager_set_instance(lists);
   search_data_manager_set_instance(search);
@@ -232,12 +256,12 @@ TEST_F(ServiceForwardersTest, AnswersComeFromTheInstance) {
   EXPECT_EQ(list_ordering_manager_get_order_key("Work"), 12);
   EXPECT_EQ(search_data_manager_get_current_search_id(), "S1");
   EXPECT_TRUE(email_resource_manager_has_no_queued_uploads_for_email("E1"));
-  EXPECT_FALSE(email_resource_manager_should_send_email_now("E1", EmailSendType::Reply, "", true));
+  EXPECT_FALSE(email_resource_manager_queue_email_send("E1", EmailSendType::Reply, "", true));
 
   EXPECT_EQ(status->calls(), (std::vector<Call>{{"isNewEmailTimestamp", Json::array{1700000000000LL}}}));
   EXPECT_EQ(lists->calls(), (std::vector<Call>{{"getOrderKey", Json::array{"Work"}}}));
   EXPECT_EQ(resources->calls(), (std::vector<Call>{{"hasNoQueuedUploadsForEmail", Json::array{"E1"}},
-                                                   {"shouldSendEmailNow", Json::array{"E1", 1, "", true}}}));
+                                                   {"queueEmailSend", Json::array{"E1", 1, "", true}}}));
 }
 
 TEST_F(ServiceForwardersTest, WithoutAnInstanceNothingHappensAndAnswersAreNeutral) {
@@ -253,14 +277,14 @@ TEST_F(ServiceForwardersTest, WithoutAnInstanceNothingHappensAndAnswersAreNeutra
   changes_manager_set_tokens("A1", 1, 2, 3);
   offline_manager_send_requests_for_ids({"I1"});
   search_data_manager_process_query_finished(nullptr);
-  attachment_manager_remove_all_attachments();
+  attachment_manager_clear();
 
   EXPECT_TRUE(counts->calls().empty());
   EXPECT_FALSE(sync_status_manager_is_new_email_timestamp(1700000000000));
   EXPECT_EQ(list_ordering_manager_get_order_key("Work"), 0);
   EXPECT_EQ(search_data_manager_get_current_search_id(), std::nullopt);
   EXPECT_FALSE(email_resource_manager_has_no_queued_uploads_for_email("E1"));
-  EXPECT_FALSE(email_resource_manager_should_send_email_now("E1", EmailSendType::Reply, "", true));
+  EXPECT_FALSE(email_resource_manager_queue_email_send("E1", EmailSendType::Reply, "", true));
 }
 
 }  // namespace

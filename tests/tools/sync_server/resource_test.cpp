@@ -303,6 +303,29 @@ TEST_F(ResourceTest, TheDaysPictureFilesAreServedByName) {
   }
 }
 
+TEST_F(ResourceTest, SharedLinksAreServedOnlyToRequestsWithoutFields) {
+  std::filesystem::create_directories(server_->shared_directory() + "/SH-1");
+  std::ofstream(server_->shared_directory() + "/SH-1/plan v2.txt", std::ios::binary) << "shared";
+  const struct {
+    const char* name;
+    std::string path, body;
+    int status;
+  } cases[] = {
+      {"no fields", "/s/SH-1/plan%20v2.txt", "", 200},
+      {"credentials sent", "/s/SH-1/plan%20v2.txt", signed_request({}), 400},
+      {"unknown file", "/s/SH-1/other.txt", "", 404},
+      {"out of the folder", "/s/..%2f..%2fsync.sqlite/x", "", 404},
+      {"dot file", "/s/SH-1/.hidden", "", 404},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Response response = download(c.path, c.body);
+    EXPECT_EQ(response.status, c.status);
+    if (c.status == 200) EXPECT_EQ(response.body, "shared");
+  }
+  EXPECT_EQ(server_->resources().served("s"), 5u);
+}
+
 // A client that connects and then falls silent, before the handshake or halfway through its
 // request, is closed by the server instead of holding a thread for ever. The read's own limit is
 // far above the server's and only keeps a faulty server from hanging the test.
