@@ -23,13 +23,21 @@ void server_client_send_json(json_t* message) {
   instance.call(&ServerClient::send_json, converted);
 }
 
+void server_client_send(const std::string& method, const jsonette::Json& params, const std::string& id,
+                        bool write_now) {
+  instance.call(&ServerClient::send, method, params, id, write_now);
+}
+
+void server_client_send(const std::string& method, json_t* params, const std::string& id, bool write_now) {
+  server_client_send(method, patch::json_from_jansson(params), id, write_now);
+}
 
 void server_client_prime_search(const std::string& accountID) {
   instance.call(&ServerClient::prime_search, accountID);
 }
 
-void server_client_search_query(const std::string& accountID, const std::string& folder, const std::string& searchID,
-                                const std::string& text, int numAccounts) {
+void server_client_search_query(const std::string& accountID, const std::string& folder,
+                                const std::string& searchID, const std::string& text, int numAccounts) {
   instance.call(&ServerClient::search_query, accountID, folder, searchID, text, numAccounts);
 }
 

@@ -25,6 +25,11 @@ class ServerClient {
   // Writes `message` (a message object, or an array of them sent as one message) as it is: the
   // outgoing queue resends requests that already carry their ids. Core thread.
   virtual void send_json(const jsonette::Json& message) = 0;
+  // Builds the request {"method", "params", "id"}, hands a copy to the outgoing queue (which keeps
+  // the methods it tracks until an error-free reply acknowledges them) and writes it when
+  // `write_now` is true. Never fails at the call. Core thread.
+  virtual void send(const std::string& method, const jsonette::Json& params, const std::string& id,
+                    bool write_now) = 0;
 
   // Cloud search requests, each under a new lower-case request id. Core thread.
   // SEARCH_PRIME {"account_id"}, unless the account id is empty.
@@ -33,12 +38,12 @@ class ServerClient {
   // "network_state"}, "folder" (only when not empty)}, unless the text, the account id or the
   // search id is empty. The reply reaches the data center, which ends the query in the search
   // data manager.
-  virtual void search_query(const std::string& accountID, const std::string& folder, const std::string& searchID,
-                            const std::string& text, int numAccounts) = 0;
+  virtual void search_query(const std::string& accountID, const std::string& folder,
+                            const std::string& searchID, const std::string& text, int numAccounts) = 0;
   // SEARCH_FETCH {"account_id", "search_id", "thr_id", "sync_data"} ("sync_data" parsed from its
   // text, left out for "-"), unless one of the first three is empty.
-  virtual void search_fetch(const std::string& accountID, const std::string& searchID, const std::string& threadID,
-                            const std::string& syncData) = 0;
+  virtual void search_fetch(const std::string& accountID, const std::string& searchID,
+                            const std::string& threadID, const std::string& syncData) = 0;
 };
 
 // The process-wide instance (see core/foundation/process_instance.h). Without one, the forwarders
@@ -49,9 +54,13 @@ bool server_client_is_connected();
 void server_client_send_command(std::unique_ptr<ServerCommand> command);
 // Converts `message` and releases the caller's reference to it (also without an instance).
 void server_client_send_json(json_t* message);
+void server_client_send(const std::string& method, const jsonette::Json& params, const std::string& id,
+                        bool write_now);
+// Converts `params`; the caller keeps its reference.
+void server_client_send(const std::string& method, json_t* params, const std::string& id, bool write_now);
 void server_client_prime_search(const std::string& accountID);
-void server_client_search_query(const std::string& accountID, const std::string& folder, const std::string& searchID,
-                                const std::string& text, int numAccounts);
+void server_client_search_query(const std::string& accountID, const std::string& folder,
+                                const std::string& searchID, const std::string& text, int numAccounts);
 void server_client_search_fetch(const std::string& accountID, const std::string& searchID,
                                 const std::string& threadID, const std::string& syncData);
 

@@ -23,6 +23,10 @@ class FakeServerClient : public libkestrun::internal::ServerClient, public CallL
   }
 
   void send_json(const jsonette::Json& message) override { record("send_json", {message}); }
+  void send(const std::string& method, const jsonette::Json& params, const std::string& id,
+            bool write_now) override {
+    record("send", {method, params, id, write_now});
+  }
   void prime_search(const std::string& accountID) override { record("prime_search", {accountID}); }
   void search_query(const std::string& accountID, const std::string& folder, const std::string& searchID,
                     const std::string& text, int numAccounts) override {
