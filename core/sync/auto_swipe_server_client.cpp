@@ -17,4 +17,9 @@ void auto_swipe_server_client_send_auto_swipe_decision(int action, int count, co
   instance.call(&AutoSwipeServerClient::sendAutoSwipeDecision, action, count, user_id, std::move(rule));
 }
 
+void auto_swipe_server_client_send_auto_swipe_rules_get(const std::string& user_id, long long before,
+                                                        int limit, std::function<void(long long)> callback) {
+  instance.call(&AutoSwipeServerClient::sendAutoSwipeRulesGet, user_id, before, limit, std::move(callback));
+}
+
 }  // namespace libkestrun::internal

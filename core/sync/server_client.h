@@ -60,12 +60,12 @@ class ServerClient {
   // "network_state"}, "folder" (only when not empty)}, unless the text, the account id or the
   // search id is empty. The reply reaches the data center, which ends the query in the search
   // data manager.
-  virtual void search_query(const std::string& accountID, const std::string& folder, const std::string& searchID,
-                            const std::string& text, int numAccounts) = 0;
+  virtual void search_query(const std::string& accountID, const std::string& folder,
+                            const std::string& searchID, const std::string& text, int numAccounts) = 0;
   // SEARCH_FETCH {"account_id", "search_id", "thr_id", "sync_data"} ("sync_data" parsed from its
   // text, left out for "-"), unless one of the first three is empty.
-  virtual void search_fetch(const std::string& accountID, const std::string& searchID, const std::string& threadID,
-                            const std::string& syncData) = 0;
+  virtual void search_fetch(const std::string& accountID, const std::string& searchID,
+                            const std::string& threadID, const std::string& syncData) = 0;
 };
 
 // The process-wide instance (see core/foundation/process_instance.h). Without one, the forwarders
@@ -93,8 +93,8 @@ void server_client_send_command(std::unique_ptr<ServerCommand> command);
 // Converts `message` and releases the caller's reference to it (also without an instance).
 void server_client_send_json(json_t* message);
 void server_client_prime_search(const std::string& accountID);
-void server_client_search_query(const std::string& accountID, const std::string& folder, const std::string& searchID,
-                                const std::string& text, int numAccounts);
+void server_client_search_query(const std::string& accountID, const std::string& folder,
+                                const std::string& searchID, const std::string& text, int numAccounts);
 void server_client_search_fetch(const std::string& accountID, const std::string& searchID,
                                 const std::string& threadID, const std::string& syncData);
 

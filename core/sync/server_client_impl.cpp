@@ -113,13 +113,30 @@ void ServerClientImpl::run_socket_thread(const ServerEnv& env, DeviceType device
 // The sub-clients, in this order: snapshot, account, auto-swipe, object, push, preference, cloud
 // search, user. Each family's client joins here in its place, publishing its instance.
 void ServerClientImpl::create_sub_clients(const brelt::ApiClient::Options&, const std::string&, DeviceType) {
+  auto_swipe_client_ = std::make_shared<AutoSwipeServerClientImpl>(this, &managers_->countsManager(),
+                                                                   managers_->userManager());
+  auto_swipe_server_client_set_instance(auto_swipe_client_);
   object_client_ = std::make_shared<KestrunObjectServerClientImpl>(this, managers_->prefManager());
   kestrun_object_server_client_set_instance(object_client_);
+  cloud_search_client_ = std::make_unique<CloudSearchServerClient>(perf_);
 }
 
 // The dispatch tables. Replies by "type"; notifications by "method". Replies of the methods the
 // outgoing queue tracks need no line: they acknowledge their request (see dispatch).
 void ServerClientImpl::register_handlers() {
+  reply_handlers_["SEARCH_QUERY"] = [this](const IncomingMessage& incoming) {
+    patch::JanssonPtr message(patch::jansson_from_json(incoming.message));
+    cloud_search_client_->handleSearchQueryResponse(message.get());
+  };
+  reply_handlers_["SEARCH_FETCH"] = [this](const IncomingMessage& incoming) {
+    patch::JanssonPtr result(incoming.result.is_null() ? nullptr : patch::jansson_from_json(incoming.result));
+    patch::JanssonPtr error(incoming.error.is_null() ? nullptr : patch::jansson_from_json(incoming.error));
+    cloud_search_client_->handleSearchFetchResponse(result.get(), error.get());
+  };
+  reply_handlers_["AUTO_SWIPE_RULES_GET"] = [this](const IncomingMessage& incoming) {
+    patch::JanssonPtr result(incoming.result.is_null() ? nullptr : patch::jansson_from_json(incoming.result));
+    auto_swipe_client_->handleAutoSwipeGetResponse(incoming.id, result.get());
+  };
   notification_handlers_["DOCUMENT"] = [this](const Json& params) { handleDocumentNotification(params); };
   notification_handlers_["ACCOUNT_STATUS"] = [](const Json& params) {
     patch::JanssonPtr converted(patch::jansson_from_json(params));
@@ -233,13 +250,17 @@ void ServerClientImpl::send_command(std::unique_ptr<ServerCommand> command) {
   command_client_.sendCommand(std::move(command));
 }
 
-// Cloud search requests belong to the cloud search client, which answers them once it joins the
-// set-up.
-void ServerClientImpl::prime_search(const std::string&) {}
-void ServerClientImpl::search_query(const std::string&, const std::string&, const std::string&,
-                                    const std::string&, int) {}
-void ServerClientImpl::search_fetch(const std::string&, const std::string&, const std::string&,
-                                    const std::string&) {}
+void ServerClientImpl::prime_search(const std::string& accountID) {
+  cloud_search_client_->sendSearchPrime(accountID);
+}
+void ServerClientImpl::search_query(const std::string& accountID, const std::string& folder,
+                                    const std::string& searchID, const std::string& text, int numAccounts) {
+  cloud_search_client_->sendSearchQuery(accountID, folder, searchID, text, numAccounts);
+}
+void ServerClientImpl::search_fetch(const std::string& accountID, const std::string& searchID,
+                                    const std::string& threadID, const std::string& syncData) {
+  cloud_search_client_->sendSearchFetch(accountID, searchID, threadID, syncData);
+}
 
 // --- Receiving ---
 

@@ -58,6 +58,8 @@
 #include "core/foundation/kv_store.h"
 #include "core/foundation/notification_center.h"
 #include "core/services/perf_logger.h"
+#include "core/sync/auto_swipe_server_client_impl.h"
+#include "core/sync/cloud_search_server_client.h"
 #include "core/sync/kestrun_object_server_client_impl.h"
 #include "core/sync/server_client.h"
 #include "core/sync/server_command_client.h"
@@ -174,7 +176,9 @@ class ServerClientImpl : public ServerClient {
   const ServerClientTimings timings_;
 
   // The sub-clients, kept for the life of the process through their published instances.
+  std::shared_ptr<AutoSwipeServerClientImpl> auto_swipe_client_;
   std::shared_ptr<KestrunObjectServerClientImpl> object_client_;
+  std::unique_ptr<CloudSearchServerClient> cloud_search_client_;
 
   std::shared_ptr<brelt::AutoConnectApiClient> client_;                         // set by the set-up
   std::unordered_map<std::string, ReplyHandler> reply_handlers_;                // by "type"

@@ -12,6 +12,10 @@ class FakeAutoSwipeServerClient : public libkestrun::internal::AutoSwipeServerCl
                              jsonette::Json rule) override {
     record("sendAutoSwipeDecision", {action, count, user_id, std::move(rule)});
   }
+  void sendAutoSwipeRulesGet(const std::string& user_id, long long before, int limit,
+                             std::function<void(long long)> callback) override {
+    record("sendAutoSwipeRulesGet", {user_id, before, limit, static_cast<bool>(callback)});
+  }
 };
 
 }  // namespace kestrun_test

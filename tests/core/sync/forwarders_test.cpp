@@ -110,21 +110,29 @@ TEST_F(SyncForwardersTest, ServerSnapshotAndAutoSwipeForwardersReachTheirInstanc
   server_client_prime_search("A1");
   server_client_search_query("A1", "INBOX", "S1", "lunch", 3);
   server_client_search_fetch("A1", "S1", "T1", "-");
+  server_client_send("PUSH_REGISTER", Json::object{{"push_type", 2}}, "r1", true);
+  Doc params(R"({"account_id": "A1"})");
+  server_client_send("SEARCH_PRIME", params.value, "r2", false);
   snapshot_server_client_reset_last_snapshot_sync();
   auto_swipe_server_client_send_auto_swipe_decision(10, 3, "U1", Json::object{{"_id", "R1"}});
+  auto_swipe_server_client_send_auto_swipe_rules_get("U1", 1700000000000, 25, [](long long) {});
 
   EXPECT_EQ(server->calls(),
-            (std::vector<Call>{{"is_connected", Json::array{}},
-                               {"send_command", Json::array{"PROBE", Json::object{{"n", 1}}}},
-                               {"prime_search", Json::array{"A1"}},
-                               {"search_query", Json::array{"A1", "INBOX", "S1", "lunch", 3}},
-                               {"search_fetch", Json::array{"A1", "S1", "T1", "-"}}}));
+            (std::vector<Call>{
+                {"is_connected", Json::array{}},
+                {"send_command", Json::array{"PROBE", Json::object{{"n", 1}}}},
+                {"prime_search", Json::array{"A1"}},
+                {"search_query", Json::array{"A1", "INBOX", "S1", "lunch", 3}},
+                {"search_fetch", Json::array{"A1", "S1", "T1", "-"}},
+                {"send", Json::array{"PUSH_REGISTER", Json::object{{"push_type", 2}}, "r1", true}},
+                {"send", Json::array{"SEARCH_PRIME", Json::object{{"account_id", "A1"}}, "r2", false}}}));
   ASSERT_EQ(server->commands().size(), 1u);
   EXPECT_EQ(destroyed, 0) << "the client owns the command it was handed";
   EXPECT_EQ(snapshots->calls(), (std::vector<Call>{{"resetLastSnapshotSync", Json::array{}}}));
   EXPECT_EQ(
       auto_swipe->calls(),
-      (std::vector<Call>{{"sendAutoSwipeDecision", Json::array{10, 3, "U1", Json::object{{"_id", "R1"}}}}}));
+      (std::vector<Call>{{"sendAutoSwipeDecision", Json::array{10, 3, "U1", Json::object{{"_id", "R1"}}}},
+                         {"sendAutoSwipeRulesGet", Json::array{"U1", 1700000000000LL, 25, true}}}));
 }
 
 TEST_F(SyncForwardersTest, WithoutAnInstanceNothingHappensAndCommandsAreReleased) {
