@@ -19,14 +19,19 @@ const char* const kPreferencesKey = "offline.manager.queued.preferences";
 const char* const kSwipesKey = "offline.manager.queued.swipes";
 const char* const kRequestsKey = "offline.manager.queued.requests";
 const char* const kRequestIdsKey = "offline.manager.queued.message.ids";
+const char* const kAccountRequestsKey = "offline.manager.queued.account.requests";
 
 const char* const kPreferenceUpdate = "PREFERENCE_UPDATE";
 const char* const kAutoSwipeDecision = "AUTO_SWIPE_DECISION";
 const char* const kEmailSave = "EMAIL_SAVE";
 
+// The account-wide changes: no document, one queue entry per request id.
+const std::unordered_set<std::string> kAccountMethods = {"ARCHIVE_ALL", "PURGE_ALL_TRASH", "EMAIL_FLAG"};
+
 const std::unordered_set<std::string> kHandledMethods = {
-    "ITEM_SAVE",  "ITEM_UPDATE",  "LIST_SAVE",       "LIST_UPDATE",     "LIST_DELETE",
-    "EMAIL_SAVE", "EMAIL_UPDATE", kPreferenceUpdate, kAutoSwipeDecision};
+    "ITEM_SAVE",  "ITEM_UPDATE",       "LIST_SAVE",        "LIST_UPDATE",    "LIST_DELETE",
+    "EMAIL_SAVE", "EMAIL_UPDATE",      kPreferenceUpdate,  kAutoSwipeDecision,
+    "ARCHIVE_ALL", "PURGE_ALL_TRASH", "EMAIL_FLAG"};
 
 std::string stringOf(const jsonette::Json& value) { return value.is_string() ? value.string_value() : ""; }
 
@@ -103,7 +108,8 @@ OfflineManager::OfflineManager(int32_t connectionType, std::shared_ptr<Defaults>
   }
   preferenceQueue_ = loadQueue(kPreferencesKey);
   swipeQueue_ = loadQueue(kSwipesKey);
-  for (const auto* queue : {&preferenceQueue_, &swipeQueue_})
+  accountQueue_ = loadQueue(kAccountRequestsKey);
+  for (const auto* queue : {&preferenceQueue_, &swipeQueue_, &accountQueue_})
     for (const jsonette::Json& queued : *queue) startTask(stringOf(queued["id"]));
 }
 
@@ -183,6 +189,15 @@ void OfflineManager::addRequest(const jsonette::Json& message) {
     queueSwipeRequest(requestID, message);
     return;
   }
+  if (kAccountMethods.count(method)) {
+    if (requestID.empty()) return;
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    // The same request handed in again (a resend) stays one entry.
+    for (const jsonette::Json& queued : accountQueue_)
+      if (stringOf(queued["id"]) == requestID) return;
+    queueRequest(accountQueue_, kAccountRequestsKey, requestID, message);
+    return;
+  }
   const std::string objectID = stringOf(message["params"]["doc"]["_id"]);
   if (!handlesMethod(method) || requestID.empty() || objectID.empty()) return;
   JsonPtr converted(patch::jansson_from_json(message));
@@ -242,8 +257,8 @@ void OfflineManager::acknowledgeRequest(const std::string& requestID) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   tasks_.erase(requestID);
   if (requestID.empty()) return;
-  for (auto [queue, key] :
-       {std::pair{&preferenceQueue_, kPreferencesKey}, std::pair{&swipeQueue_, kSwipesKey}}) {
+  for (auto [queue, key] : {std::pair{&preferenceQueue_, kPreferencesKey}, std::pair{&swipeQueue_, kSwipesKey},
+                            std::pair{&accountQueue_, kAccountRequestsKey}}) {
     auto found = std::find_if(queue->begin(), queue->end(), [&](const jsonette::Json& queued) {
       return stringOf(queued["id"]) == requestID;
     });
@@ -340,6 +355,7 @@ std::vector<jsonette::Json> OfflineManager::getQueuedRequests() {
   saveQueue(swipeQueue_, kSwipesKey);
   saveQueue(preferenceQueue_, kPreferencesKey);
   swipes.insert(swipes.end(), preferences.begin(), preferences.end());
+  swipes.insert(swipes.end(), accountQueue_.begin(), accountQueue_.end());
   return swipes;
 }
 
@@ -365,6 +381,15 @@ void OfflineManager::removeRequestsForAccount(const std::string& accountID) {
     changed = true;
   }
   if (changed) saveRequests();
+
+  auto ofAccount = [&](const jsonette::Json& queued) {
+    return stringOf(queued["params"]["account_id"]) == accountID;
+  };
+  if (accountID.empty() || std::none_of(accountQueue_.begin(), accountQueue_.end(), ofAccount)) return;
+  for (const jsonette::Json& queued : accountQueue_)
+    if (ofAccount(queued)) tasks_.erase(stringOf(queued["id"]));
+  accountQueue_.erase(std::remove_if(accountQueue_.begin(), accountQueue_.end(), ofAccount), accountQueue_.end());
+  saveQueue(accountQueue_, kAccountRequestsKey);
 }
 
 void OfflineManager::clear() {
@@ -375,9 +400,11 @@ void OfflineManager::clear() {
   requestIdTexts_.clear();
   preferenceQueue_.clear();
   swipeQueue_.clear();
+  accountQueue_.clear();
   saveRequests();
   saveQueue(preferenceQueue_, kPreferencesKey);
   saveQueue(swipeQueue_, kSwipesKey);
+  saveQueue(accountQueue_, kAccountRequestsKey);
   tasks_.clear();
 }
 

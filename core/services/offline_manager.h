@@ -1,10 +1,11 @@
 // The queue of outgoing server requests whose effect must not be lost: item, list and e-mail saves
-// and updates, preference updates and auto-swipe decisions. The server client hands every message
+// and updates, preference updates, auto-swipe decisions and the account-wide changes (archive all,
+// empty the trash, flag an e-mail). The server client hands every message
 // to addRequest before it writes it; a request stays until the server answers its id without an
 // error, until the object's saved document comes back, until its account is removed or until the
 // queue is cleared, and is written again on every connection until then.
 //
-// Three queues:
+// Four queues:
 //   - per object: at most one request per object id; a newer request for the same object is
 //     merged into the queued one (the newer members win, older members the newer one lacks are
 //     kept, the newer id replaces the older one). An update merged into a queued save stays a
@@ -12,11 +13,15 @@
 //   - preference updates, in order; sent folded into one update under a new id.
 //   - auto-swipe decisions, in order; sent one per rule (a decision of action 10 or 11 replaces
 //     the rule's earlier one, any other repeats are dropped).
+//   - account-wide changes ("ARCHIVE_ALL", "PURGE_ALL_TRASH", "EMAIL_FLAG"), in order, one per
+//     request id. They carry no document, so nothing merges them; the change is already made
+//     locally, and a connection lost before the reply must not lose it on the server. The server
+//     applies a request id once, so sending one again is harmless.
 // While a request is queued it holds one task of the task manager, so the core keeps or reopens
 // the connection while work is pending.
 //
-// Persistence: four keys of the defaults store, each rewritten whole after every change (the two
-// per-object values are erased when empty; the two queues are stored as [] when empty). The
+// Persistence: five keys of the defaults store, each rewritten whole after every change (the two
+// per-object values are erased when empty; the three queues are stored as [] when empty). The
 // per-object requests and their id index are written one after the other; the index is rebuilt
 // from the requests at construction, so a crash between the two writes loses nothing. Each
 // member's JSON text is kept beside it, so rewriting a queue of a thousand requests joins texts
@@ -83,8 +88,8 @@ class OfflineManager {
   virtual void sendRequestsForIds(const std::vector<std::string>& objectIDs);
   // Writes every queued request of the account as one message; they stay queued.
   virtual void sendRequestsForAccount(const std::string& accountID);
-  // The auto-swipe decisions (by rule id) and then the preference update(s), compacted as above;
-  // the compacted queues are stored.
+  // The auto-swipe decisions (by rule id), the preference update(s), compacted as above, then the
+  // account-wide changes in order; the compacted queues are stored.
   virtual std::vector<jsonette::Json> getQueuedRequests();
   virtual void removeRequestsForAccount(const std::string& accountID);
   virtual void clear();
@@ -116,6 +121,7 @@ class OfflineManager {
   std::recursive_mutex mutex_;
   std::vector<jsonette::Json> preferenceQueue_;  // guarded by mutex_
   std::vector<jsonette::Json> swipeQueue_;       // guarded by mutex_
+  std::vector<jsonette::Json> accountQueue_;     // guarded by mutex_
   std::map<std::string, TaskHandle> tasks_;      // by request id; guarded by mutex_
   JsonPtr requests_;                             // object id -> message; guarded by mutex_
   JsonPtr requestIds_;                           // request id -> object id; guarded by mutex_

@@ -16,8 +16,35 @@ class ServerClient {
  public:
   virtual ~ServerClient() = default;
 
-  // True while the sync connection is up. Any thread.
+  // Opens the connection at once (cancelling a pending back-off and an idle close) and reports
+  // "started connecting" when it is on its way. Core thread.
+  virtual void connect() = 0;
+  // Connects when not connected; otherwise keeps the connection and, for a registered device,
+  // asks for every snapshot again. Core thread.
+  virtual void connect_and_sync() = 0;
+  // Closes the connection after `ms` unless an idle close is already pending; true when it was.
+  virtual bool schedule_disconnect(unsigned ms) = 0;
+  // Ends the connection; it stays closed until the next connect or write. Core thread.
+  virtual void disconnect() = 0;
+  // True while the sync connection is up (or on its way). Any thread; the answer may be stale.
   virtual bool is_connected() = 0;
+  virtual bool is_connected_or_connecting() = 0;
+  // The account's snapshot is in: its held documents are applied, later ones at once. Any thread.
+  virtual void markAccountAsStreamable(const std::string& account_id) = 0;
+  // Every requested snapshot has completed: no "having trouble" report is due. Core thread.
+  virtual void stop_trouble_timer() = 0;
+
+  // Writes `message` to the connection, opening it when it is closed. Core thread.
+  virtual void write_message(const jsonette::Json& message) = 0;
+  // Sends {"method", "params", "id"}: the outgoing queue keeps a copy when it tracks the method,
+  // and the message is written now only when `write_now` is true. Core thread.
+  virtual void send(const std::string& method, const jsonette::Json& params, const std::string& id,
+                    bool write_now) = 0;
+  // Sends {"doc": doc} plus every member of `extra` (an object, or null for none) under a new
+  // lower-case id. A document of an account whose snapshot is not in yet is only queued. Core
+  // thread.
+  virtual void send_document(const std::string& method, const jsonette::Json& doc, const jsonette::Json& extra,
+                             bool write_now) = 0;
   // Takes the command, gives it a new message id and sends it; a persistent command is also kept
   // in the offline store under its object id, replacing the stored commands it supersedes. Never
   // fails at the call. Core thread.
@@ -45,7 +72,23 @@ class ServerClient {
 // answer false and drop the command.
 void server_client_set_instance(std::shared_ptr<ServerClient> client);
 
+void server_client_connect();
+void server_client_connect_and_sync();
+bool server_client_schedule_disconnect(unsigned ms);
+void server_client_disconnect();
 bool server_client_is_connected();
+bool server_client_is_connected_or_connecting();
+void server_client_mark_account_as_streamable(const std::string& account_id);
+void server_client_stop_trouble_timer();
+void server_client_write_message(const jsonette::Json& message);
+void server_client_send(const std::string& method, const jsonette::Json& params, const std::string& id,
+                        bool write_now);
+// Converts `params` (borrowed; null reads as JSON null) and sends as above.
+void server_client_send(const std::string& method, json_t* params, const std::string& id, bool write_now);
+void server_client_send_document(const std::string& method, const jsonette::Json& doc,
+                                 const jsonette::Json& extra, bool write_now);
+// Converts `doc` and `extra` (borrowed; null reads as JSON null) and sends as above.
+void server_client_send_document(const std::string& method, json_t* doc, json_t* extra, bool write_now);
 void server_client_send_command(std::unique_ptr<ServerCommand> command);
 // Converts `message` and releases the caller's reference to it (also without an instance).
 void server_client_send_json(json_t* message);

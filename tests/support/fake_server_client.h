@@ -12,9 +12,33 @@ namespace kestrun_test {
 
 class FakeServerClient : public libkestrun::internal::ServerClient, public CallLog {
  public:
+  void connect() override { record("connect"); }
+  void connect_and_sync() override { record("connect_and_sync"); }
+  bool schedule_disconnect(unsigned ms) override {
+    record("schedule_disconnect", {static_cast<int>(ms)});
+    return false;
+  }
+  void disconnect() override { record("disconnect"); }
   bool is_connected() override {
     record("is_connected");
     return connected;
+  }
+  bool is_connected_or_connecting() override {
+    record("is_connected_or_connecting");
+    return connected;
+  }
+  void markAccountAsStreamable(const std::string& account_id) override {
+    record("markAccountAsStreamable", {account_id});
+  }
+  void stop_trouble_timer() override { record("stop_trouble_timer"); }
+  void write_message(const jsonette::Json& message) override { record("write_message", {message}); }
+  void send(const std::string& method, const jsonette::Json& params, const std::string& id,
+            bool write_now) override {
+    record("send", {method, params, id, write_now});
+  }
+  void send_document(const std::string& method, const jsonette::Json& doc, const jsonette::Json& extra,
+                     bool write_now) override {
+    record("send_document", {method, doc, extra, write_now});
   }
   void send_command(std::unique_ptr<libkestrun::ServerCommand> command) override {
     record("send_command", {command->method(), command->params()});

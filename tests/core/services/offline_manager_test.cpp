@@ -26,6 +26,7 @@ const char* const kRequests = "offline.manager.queued.requests";
 const char* const kRequestIds = "offline.manager.queued.message.ids";
 const char* const kPreferences = "offline.manager.queued.preferences";
 const char* const kSwipes = "offline.manager.queued.swipes";
+const char* const kAccountRequests = "offline.manager.queued.account.requests";
 
 Json request(const std::string& method, const std::string& id, Json doc) {
   return Json::object{{"method", method}, {"id", id}, {"params", Json::object{{"doc", std::move(doc)}}}};
@@ -168,6 +169,47 @@ TEST_F(OfflineManagerTest, MalformedAndUnrelatedMessagesAreNotQueued) {
   EXPECT_FALSE(tasks_->has_tasks());
   EXPECT_FALSE(manager_->handlesMethod("DRAFT_SAVE"));
   EXPECT_TRUE(manager_->handlesMethod("LIST_DELETE"));
+}
+
+// Account-wide changes carry no document; they are kept one per request id, in order, until a
+// reply acknowledges them, so a connection lost before the reply does not lose a change that is
+// already made locally.
+TEST_F(OfflineManagerTest, AccountWideChangesStayQueuedPerIdUntilAcknowledged) {
+  auto change = [](const std::string& method, const std::string& id, const std::string& account) {
+    return Json::object{
+        {"method", method}, {"id", id}, {"params", Json::object{{"account_id", account}, {"from_date", 5}}}};
+  };
+  const Json archive = change("ARCHIVE_ALL", "r1", "A");
+  const Json purge = change("PURGE_ALL_TRASH", "r2", "B");
+  const Json flag = change("EMAIL_FLAG", "r3", "A");
+  for (const char* method : {"ARCHIVE_ALL", "PURGE_ALL_TRASH", "EMAIL_FLAG"})
+    EXPECT_TRUE(manager_->handlesMethod(method)) << method;
+  manager_->addRequest(archive);
+  manager_->addRequest(purge);
+  manager_->addRequest(archive);  // a resend of the same request
+  manager_->addRequest(flag);
+  manager_->addRequest(change("ARCHIVE_ALL", "", "A"));  // no id: nothing acknowledges it
+  manager_->addRequest(preference("p1", Json::object{{"a", 1}}));
+
+  restart();
+  EXPECT_TRUE(tasks_->has_tasks());
+  EXPECT_EQ(manager_->getQueuedRequests(),
+            (std::vector<Json>{preference("p1", Json::object{{"a", 1}}), archive, purge, flag}));
+  EXPECT_EQ(dir_.stored(kRequests), "absent") << "the per-object queue is not touched";
+
+  manager_->acknowledgeRequest("r1");
+  EXPECT_EQ(dir_.stored(kAccountRequests), Json(Json::array{purge, flag}).dump());
+  manager_->removeRequestsForAccount("A");
+  EXPECT_EQ(dir_.stored(kAccountRequests), Json(Json::array{purge}).dump());
+  manager_->acknowledgeRequest("p1");
+  manager_->acknowledgeRequest("r2");
+  EXPECT_EQ(dir_.stored(kAccountRequests), "[]");
+  EXPECT_FALSE(tasks_->has_tasks());
+
+  manager_->addRequest(flag);
+  manager_->clear();
+  EXPECT_EQ(dir_.stored(kAccountRequests), "[]");
+  EXPECT_FALSE(tasks_->has_tasks());
 }
 
 TEST_F(OfflineManagerTest, PreferenceUpdatesFoldIntoOneUnderANewId) {

@@ -1,0 +1,374 @@
+#include "core/sync/server_client_impl.h"
+
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "brelt/api_client.h"
+#include "brelt/log.h"
+#include "brelt/semaphore.h"
+#include "brelt/uuid.h"
+#include "core/accounts/account_status_manager.h"
+#include "core/accounts/user_manager.h"
+#include "core/data/data_center.h"
+#include "core/foundation/json_conversion.h"
+#include "core/services/offline_manager.h"
+#include "core/services/sanity.h"
+#include "core/services/sync_status_manager.h"
+#include "core/store/draft.h"
+#include "core/sync/auto_auth_connection.h"
+#include "core/sync/draft_update.h"
+#include "core/sync/ignore_sigpipe.h"
+
+namespace libkestrun::internal {
+
+using jsonette::Json;
+
+const char* const kAppVersionWasNuked = "com.kestrun.app.version.was.nuked";
+
+namespace {
+
+const char* const kTag = "ServerClient";
+
+// Messages from this size on are traced as one summary line.
+constexpr size_t kTraceSummaryBytes = 1500;
+
+std::string stringOf(const Json& value) { return value.is_string() ? value.string_value() : ""; }
+
+}  // namespace
+
+ServerClientImpl::ServerClientImpl(brelt::UvThread& thread, ServerEnv env, DeviceType device_type,
+                                   std::string app_id, std::string app_version,
+                                   std::shared_ptr<NotificationCenter> center, std::shared_ptr<KvStore> store,
+                                   Managers* managers, std::shared_ptr<PerfLogger> perf,
+                                   ServerClientTimings timings)
+    : thread_(thread),
+      managers_(managers),
+      center_(std::move(center)),
+      store_(std::move(store)),
+      timings_(std::move(timings)),
+      perf_(std::move(perf)),
+      command_client_([this](const Json& message) { write_message(message); }, store_) {
+  if (thread_.is_current_thread()) throw std::logic_error("the server client is built off the core thread");
+  brelt::Semaphore ready;
+  thread_.post([&, env = std::move(env), app_id = std::move(app_id), app_version = std::move(app_version)] {
+    run_socket_thread(env, device_type, app_id, app_version);
+    ready.notify();
+  });
+  ready.wait();
+}
+
+ServerClientImpl::~ServerClientImpl() {
+  thread_.post_sync([this] {
+    *alive_ = false;
+    if (client_) {
+      client_->on_connect = nullptr;
+      client_->on_end = nullptr;
+      client_->on_data = nullptr;
+      client_->on_read_error = nullptr;
+      client_->on_write_error = nullptr;
+      client_->disconnect();
+    }
+    client_.reset();
+    if (trouble_timer_) trouble_timer_->stop();
+    trouble_timer_.reset();
+  });
+}
+
+void ServerClientImpl::run_socket_thread(const ServerEnv& env, DeviceType device_type,
+                                         const std::string& app_id, const std::string& app_version) {
+  ignore_sigpipe();
+
+  brelt::ApiClient::Options options;
+  options.version = app_version;
+  options.device = deviceTypeToString(device_type);
+  options.host = env.host;
+  options.port = env.port;
+  options.extra.assign(env.extra_bytes.begin(), env.extra_bytes.end());
+  options.hmac_key.assign(env.signing_key.begin(), env.signing_key.end());
+
+  auto factory = std::make_unique<AutoAuthConnectionFactory>(*managers_->userManager(), nullptr,
+                                                             thread_.get_loop(), options);
+  client_ = std::make_shared<brelt::AutoConnectApiClient>(thread_.get_loop(), std::move(factory),
+                                                          timings_.connection);
+  client_->on_connect = [this] {
+    error_reported_ = false;
+    handleSocketConnect();
+  };
+  client_->on_end = [this] {
+    error_reported_ = false;
+    handleSocketDisconnect();
+  };
+  client_->on_data = [this](Json message) { handleSocketMessage(std::move(message)); };
+  client_->on_read_error = [this](brelt::Error error) { handleReadError(error); };
+  client_->on_write_error = [this](brelt::Error error) { handleWriteError(error); };
+
+  create_sub_clients(options, app_id, device_type);
+  register_handlers();
+
+  trouble_timer_ = std::make_unique<brelt::Timer>(thread_.get_loop(), timings_.trouble_ms, false,
+                                                  [this] { postStatus(kSyncHavingTroubleConnecting); });
+}
+
+// The sub-clients, in this order: snapshot, account, auto-swipe, object, push, preference, cloud
+// search, user. Each family's client joins here in its place, publishing its instance.
+void ServerClientImpl::create_sub_clients(const brelt::ApiClient::Options&, const std::string&, DeviceType) {
+  object_client_ = std::make_shared<KestrunObjectServerClientImpl>(this, managers_->prefManager());
+  kestrun_object_server_client_set_instance(object_client_);
+}
+
+// The dispatch tables. Replies by "type"; notifications by "method". Replies of the methods the
+// outgoing queue tracks need no line: they acknowledge their request (see dispatch).
+void ServerClientImpl::register_handlers() {
+  notification_handlers_["DOCUMENT"] = [this](const Json& params) { handleDocumentNotification(params); };
+  notification_handlers_["ACCOUNT_STATUS"] = [](const Json& params) {
+    patch::JanssonPtr converted(patch::jansson_from_json(params));
+    account_status_manager_process_account_status(converted.get());
+  };
+  notification_handlers_["NUKE"] = [this](const Json&) { handleNukeNotification(); };
+  notification_handlers_["GENERIC_STATUS"] = [this](const Json& params) {
+    handleGenericStatusNotification(params);
+  };
+}
+
+// --- Connection ---
+
+void ServerClientImpl::postStatus(const char* name) { sync_status_manager_post_status(name, -1, -1); }
+
+void ServerClientImpl::connect() {
+  perf_->startTiming(PERF_LOGGER_METRIC_CONNECTION_TIME);
+  client_->connect_now();
+  error_reported_ = false;
+  if (client_->is_connecting()) postStatus(kSyncStartedConnecting);
+}
+
+void ServerClientImpl::connect_and_sync() {
+  if (!client_->is_connected()) {
+    connect();
+    return;
+  }
+  client_->connect_now();
+  if (user_manager_device_is_registered()) trouble_timer_->start();
+}
+
+bool ServerClientImpl::schedule_disconnect(unsigned ms) { return client_->idle_after(ms); }
+
+void ServerClientImpl::disconnect() {
+  trouble_timer_->stop();
+  client_->disconnect();
+}
+
+bool ServerClientImpl::is_connected() { return client_->is_connected(); }
+
+bool ServerClientImpl::is_connected_or_connecting() {
+  const brelt::AutoConnectApiClient::State state = client_->state();
+  return state == brelt::AutoConnectApiClient::State::Connected ||
+         state == brelt::AutoConnectApiClient::State::Connecting;
+}
+
+void ServerClientImpl::stop_trouble_timer() { trouble_timer_->stop(); }
+
+void ServerClientImpl::handleSocketConnect() {
+  perf_->stopTiming(PERF_LOGGER_METRIC_CONNECTION_TIME);
+  if (user_manager_device_is_registered()) trouble_timer_->start();
+  for (const auto& listener : connected_listeners) listener();
+}
+
+void ServerClientImpl::handleSocketDisconnect() {
+  postStatus(kSyncDidCloseConnection);
+  sync_status_manager_reset();
+  trouble_timer_->stop();
+  post([this] {
+    guarded("the end of a connection", [this] {
+      streamable_accounts_.clear();
+      pending_documents_.clear();
+      command_client_.handleDisconnect();
+    });
+  });
+}
+
+void ServerClientImpl::handleReadError(const brelt::Error& error) {
+  if (error_reported_) return;
+  trouble_timer_->stop();
+  error_reported_ = true;
+  postStatus(error.code == brelt::ErrorCode::DnsError ? kSyncFailedConnecting : kSyncHavingTroubleConnecting);
+}
+
+void ServerClientImpl::handleWriteError(const brelt::Error& error) {
+  // Writes that a failing or ending connection did not send are an account of its loss, not a
+  // failure of their own (they come before the failure's own report); what must survive is
+  // resent by the outgoing queue and the command store.
+  if (error.tag == brelt::kNotSentTag || error_reported_) return;
+  error_reported_ = true;
+  postStatus(kSyncHavingTroubleConnecting);
+}
+
+// --- Sending ---
+
+void ServerClientImpl::write_message(const Json& message) { client_->write(Json(message)); }
+
+void ServerClientImpl::send(const std::string& method, const Json& params, const std::string& id,
+                            bool write_now) {
+  Json envelope = Json::object{{"method", method}, {"params", params}, {"id", id}};
+  offline_manager_add_request(envelope);
+  if (write_now) write_message(envelope);
+}
+
+void ServerClientImpl::send_document(const std::string& method, const Json& doc, const Json& extra,
+                                     bool write_now) {
+  Json::object params{{"doc", doc}};
+  if (extra.is_object()) {
+    for (const auto& [key, value] : extra.object_items()) params[key] = value;
+  }
+  // A change to an account whose snapshot is not in yet waits in the outgoing queue, which sends
+  // it once the snapshot has been applied.
+  const std::string account = stringOf(doc["acct_id"]);
+  if (!account.empty() && streamable_accounts_.count(account) == 0) write_now = false;
+  send(method, Json(std::move(params)), brelt::generate_uuid_lower(), write_now);
+}
+
+void ServerClientImpl::send_json(const Json& message) { write_message(message); }
+
+void ServerClientImpl::send_command(std::unique_ptr<ServerCommand> command) {
+  command_client_.sendCommand(std::move(command));
+}
+
+// Cloud search requests belong to the cloud search client, which answers them once it joins the
+// set-up.
+void ServerClientImpl::prime_search(const std::string&) {}
+void ServerClientImpl::search_query(const std::string&, const std::string&, const std::string&,
+                                    const std::string&, int) {}
+void ServerClientImpl::search_fetch(const std::string&, const std::string&, const std::string&,
+                                    const std::string&) {}
+
+// --- Receiving ---
+
+void ServerClientImpl::post(std::function<void()> work) {
+  thread_.post([alive = alive_, work = std::move(work)] {
+    if (*alive) work();
+  });
+}
+
+void ServerClientImpl::guarded(const char* what, const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const std::exception& error) {
+    brelt::log_error(kTag, std::string("failed during ") + what + ": " + error.what());
+  }
+}
+
+void ServerClientImpl::handleSocketMessage(Json message) {
+  guarded("settling a command", [&] { command_client_.handleResponse(message); });
+  IncomingMessage incoming;
+  incoming.id = stringOf(message["id"]);
+  incoming.type = stringOf(message["type"]);
+  incoming.error = message["error"];
+  incoming.result = message["result"];
+  incoming.message = std::move(message);
+  handleIncomingMessage(std::move(incoming));
+}
+
+void ServerClientImpl::handleIncomingMessage(IncomingMessage incoming) {
+  post([this, incoming = std::move(incoming)] {
+    guarded("the dispatch of a message", [&] { dispatch(incoming); });
+  });
+}
+
+void ServerClientImpl::dispatch(const IncomingMessage& incoming) {
+  const Json& code = incoming.error["code"];
+  if (code.is_string() && code.string_value() != "H1" && code.string_value() != "S14") sanity::upload();
+
+  const std::string text = incoming.message.dump();
+  if (text.size() >= kTraceSummaryBytes) {
+    sanity::log("Received message type: " + incoming.type + " size: " + std::to_string(text.size()) +
+                "b id: " + incoming.id);
+  } else {
+    sanity::log_json("Received message", incoming.message);
+  }
+
+  if (incoming.type == "NOTIFICATION") {
+    const std::string method = stringOf(incoming.message["method"]);
+    if (!method.empty()) handleNotification(method, incoming.message["params"]);
+    return;
+  }
+  auto handler = reply_handlers_.find(incoming.type);
+  if (handler != reply_handlers_.end()) {
+    handler->second(incoming);
+  } else if (offline_manager_handles_method(incoming.type)) {
+    if (incoming.error.is_null() && !incoming.id.empty()) offline_manager_acknowledge_request(incoming.id);
+  } else {
+    brelt::log_info(kTag, "unhandled message type \"" + incoming.type + "\"");
+  }
+}
+
+void ServerClientImpl::handleNotification(const std::string& method, const Json& params) {
+  auto handler = notification_handlers_.find(method);
+  if (handler != notification_handlers_.end()) handler->second(params);
+}
+
+void ServerClientImpl::handleDocumentNotification(const Json& params) {
+  const Json& doc = params["doc"];
+  const Json& doc_type = params["doc_type"];
+  if (!doc.is_object() || !doc_type.is_string()) return;
+  const Json& account = doc["acct_id"];
+  if (account.is_string()) {
+    if (streamable_accounts_.count(account.string_value())) {
+      processDocument(doc, doc_type.string_value());
+    } else {
+      pending_documents_[account.string_value()].push_back(params);
+    }
+    return;
+  }
+  // A document without an account is one of the user's drafts; drafts do not wait for snapshots.
+  std::vector<DraftUpdate> updates;
+  if (doc["removed"].is_bool() && doc["removed"].bool_value()) {
+    updates.push_back(DraftUpdate::removal(stringOf(doc["_id"])));
+  } else {
+    std::optional<Draft> draft = Draft::from_json(doc);
+    if (!draft) return;
+    updates.emplace_back(*draft);
+  }
+  KestrunDataCenter::processServerBatch(std::move(updates), nullptr);
+}
+
+void ServerClientImpl::markAccountAsStreamable(const std::string& account_id) {
+  post([this, account_id] {
+    guarded("making an account streamable", [&] {
+      streamable_accounts_.insert(account_id);
+      auto held = pending_documents_.find(account_id);
+      if (held == pending_documents_.end()) return;
+      std::deque<Json> documents = std::move(held->second);
+      pending_documents_.erase(held);
+      for (const Json& params : documents) {
+        if (params["doc"].is_object() && params["doc_type"].is_string())
+          processDocument(params["doc"], params["doc_type"].string_value());
+      }
+    });
+  });
+}
+
+void ServerClientImpl::processDocument(const Json& doc, const std::string& doc_type) {
+  patch::JanssonPtr converted(patch::jansson_from_json(doc));
+  auto done = [](std::vector<std::string>& results) {
+    if (results.size() < 3) return;
+    const int conversations = std::atoi(results[2].c_str());
+    if (conversations > 0) sync_status_manager_post_status(kSyncReceivedNewMessages, conversations, -1);
+  };
+  auto after = [this, doc_type](std::vector<std::string>& results) {
+    if (results.size() < 3) return;
+    for (const auto& listener : document_listeners) listener(results[0], doc_type);
+  };
+  KestrunDataCenter::processDocument(converted.get(), doc_type, done, after);
+}
+
+void ServerClientImpl::handleNukeNotification() {
+  trouble_timer_->stop();
+  client_->disconnect();
+  center_->post_notification(kAppVersionWasNuked, Json());
+}
+
+void ServerClientImpl::handleGenericStatusNotification(const Json& params) {
+  if (params["status"].is_string()) sync_status_manager_post_generic_message(params["status"].string_value());
+}
+
+}  // namespace libkestrun::internal
