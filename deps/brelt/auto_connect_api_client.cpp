@@ -80,6 +80,11 @@ void AutoConnectApiClient::connect_now() {
 
 void AutoConnectApiClient::disconnect() { sleep(); }
 
+void AutoConnectApiClient::drop_held() {
+  held_.clear();
+  held_bytes_ = 0;
+}
+
 void AutoConnectApiClient::on_idle() {
   // Held messages mean the connection this period was for has not come up yet: going to sleep
   // would leave them for whatever wakes the client next. The period starts over instead.

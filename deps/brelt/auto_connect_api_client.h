@@ -67,6 +67,9 @@ class AutoConnectApiClient : public JsonConnection {
   // connects, after the messages held for it have gone out. Messages held while no connection is on
   // its way stay held until the client is woken again.
   void disconnect();
+  // Forgets every held message, so none is ever sent: the owner calls it when what it wrote no
+  // longer holds, e.g. after the user changed and before the next connection authenticates anew.
+  void drop_held();
   // Starts the idle timer for `ms` unless it already runs; returns true when it already ran.
   bool idle_after(uint64_t ms);
   bool idle_after();

@@ -344,6 +344,26 @@ TEST_F(AutoConnectTest, DisconnectWhileBackingOffKeepsHeldMessagesForTheNextWake
   EXPECT_EQ(trace(1).written, std::vector<Json>{message("held")});
 }
 
+TEST_F(AutoConnectTest, DroppedHeldMessagesNeverLeave) {
+  // Held while connecting, and held across a sleep while backing off.
+  make({.backoff_initial_ms = 1});
+  client_->write(message("connecting"));
+  client_->disconnect();
+  client_->drop_held();
+  live(0).up();
+  EXPECT_TRUE(trace(0).written.empty());
+  uv_run(&loop_, UV_RUN_DEFAULT);
+
+  client_->write(message("old"));
+  live(1).fail_read();
+  client_->disconnect();
+  client_->drop_held();
+  client_->connect_now();
+  client_->write(message("new"));
+  live(2).up();
+  EXPECT_EQ(trace(2).written, std::vector<Json>{message("new")});
+}
+
 TEST_F(AutoConnectTest, PingsWhileConnectedOnly) {
   make({.ping_ms = 2});
   client_->connect_now();
