@@ -157,7 +157,7 @@ void Controller::reset_all(const std::string& userID) {
   managers_.prefs.resetToDefaults();
   managers_.accounts.resetAll();
   managers_.user._reset_data();
-  managers_.attachments.removeAllAttachments();
+  managers_.attachments.clear();
   links_->reset_account_client();
   links_->cancel_all_commands();
   // What the connection still holds was written for the old user; it must not go out under the

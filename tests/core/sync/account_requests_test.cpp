@@ -133,7 +133,7 @@ TEST_F(AccountRequestsTest, EmptyArgumentsFailAtOnceAndSendNothing) {
 }
 
 TEST_F(AccountRequestsTest, ServerCodesBecomeFailureValues) {
-  start({std::chrono::milliseconds(300)});
+  start({std::chrono::milliseconds(300), {}});
   const Json state = sign_in();
   add_account();
   struct Case {
@@ -286,7 +286,7 @@ TEST_F(AccountRequestsTest, ReauthorisationRequestsAllSnapshotsAfterItsCallbackA
 }
 
 TEST_F(AccountRequestsTest, AssociateReplyAfterTheTimeOutStillCountsButACreateReplyDoesNot) {
-  start({std::chrono::milliseconds(100)});
+  start({std::chrono::milliseconds(100), {}});
   sign_in();
   std::vector<std::string> resets;
   run([&] {

@@ -135,7 +135,7 @@ TEST_F(ControllerTest, FullResetClearsEveryManagerAndRestartsTheConnectionLast) 
   EXPECT_TRUE(sent_after_snapshot("A").empty());
   EXPECT_EQ(prefs_->getChangedPreferences(), Json(Json::object{}));
   EXPECT_NE(libkestrun::ListOrderingManager(store_).getOrderKey("Receipts"), 4) << "the stored order is gone";
-  EXPECT_EQ(attachments_->calls(), calls({"removeAllAttachments"}));
+  EXPECT_EQ(attachments_->calls(), calls({"clear"}));
 
   ASSERT_TRUE(wait_until([&] { return called("reset_last_snapshot_sync"); }));
   EXPECT_FALSE(item_state("IA"));

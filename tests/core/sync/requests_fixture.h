@@ -61,6 +61,15 @@ class WireServerClient final : public ServerClient {
   }
 
   bool is_connected() override { return connected_; }
+  void connect() override {}
+  void connect_and_sync() override {}
+  bool schedule_disconnect(unsigned) override { return false; }
+  void disconnect() override {}
+  bool is_connected_or_connecting() override { return connected_; }
+  void markAccountAsStreamable(const std::string&) override {}
+  void stop_trouble_timer() override {}
+  void write_message(const Json& message) override { client_->write(Json(message)); }
+  void send_document(const std::string&, const Json&, const Json&, bool) override {}
   void send_command(std::unique_ptr<libkestrun::ServerCommand>) override {}
   void send_json(const Json& message) override { client_->write(Json(message)); }
   void send(const std::string& method, const Json& params, const std::string& id, bool write_now) override {

@@ -123,7 +123,7 @@ TEST_F(RequestsTest, ServerCodesBecomeFailureValues) {
 }
 
 TEST_F(RequestsTest, UnansweredRequestFailsWithTimeOut) {
-  start({std::chrono::milliseconds(200)});
+  start({std::chrono::milliseconds(200), {}});
   sign_in();
   server->drop_next("USER_LINK", 1);
   Outcome outcome;
@@ -223,7 +223,7 @@ TEST_F(RequestsTest, UnauthorizedReasonsAndUnlinkReasonTexts) {
 }
 
 TEST_F(RequestsTest, RepliesOfUnexpectedShapeAreClassified) {
-  start({std::chrono::milliseconds(200)});
+  start({std::chrono::milliseconds(200), {}});
   struct Case {
     const char* name;
     Json result;
