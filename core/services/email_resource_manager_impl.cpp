@@ -326,6 +326,11 @@ size_t EmailResourceManagerImpl::attachmentDownloadsInFlight() {
   return attachmentDownloads_.size();
 }
 
+size_t EmailResourceManagerImpl::uploadsInFlight() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return uploads_.size();
+}
+
 // --- Uploads ---
 
 std::string EmailResourceManagerImpl::uploadAttachment(const std::string& attachmentID,
@@ -457,6 +462,9 @@ void EmailResourceManagerImpl::sendQueuedAttachments() {
     entry = json_object_get(queue_, emailID.c_str());
     json_t* requests = json_object_get(entry, kRequests);
     const bool heldBack = json_is_integer(json_object_get(entry, kSendType));
+    // A held-back send whose requests are all done is with the data writer already; its
+    // completion removes the entry.
+    if (heldBack && json_array_size(requests) == 0) continue;
     // Requests that can never go up are dropped: a file that is gone, a member missing.
     for (size_t i = json_array_size(requests); i-- > 0;) {
       json_t* request = json_array_get(requests, i);

@@ -107,6 +107,7 @@ class EmailResourceManagerImpl : public EmailResourceManager,
   // Transfers in flight, for tests.
   size_t bodyDownloadsInFlight();
   size_t attachmentDownloadsInFlight();
+  size_t uploadsInFlight();
 
  private:
   struct Credentials {

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -453,6 +454,35 @@ TEST_F(ResourceManagerTest, GoneFileFailsItsHeldBackSend) {
   EXPECT_TRUE(manager->hasNoQueuedUploadsForEmail("OUT-G"));
   inStore([](DBContext&) {});  // the failing task ran before this one
   EXPECT_EQ(email("OUT-G").get_SENDSTATE(), libkestrun::EmailSendState::SendFailed);
+}
+
+TEST_F(ResourceManagerTest, NewConnectionWhileTheHeldBackSendRunsLeavesItAlone) {
+  storeLocal("OUT-C", libkestrun::EmailSendState::Sending);
+  write(dir_.file("outgoing/c.pdf"), "last one");
+  Outcomes outcome;
+  server->resources().hold();
+  manager->uploadAttachment("ATT-C", dir_.file("outgoing/c.pdf"), "c.pdf", "OUT-C", kAccount, true,
+                            outcome.callback("success"), outcome.callback("failure"));
+  ASSERT_TRUE(server->resources().wait_for_held(1));
+  EXPECT_FALSE(manager->queueEmailSend("OUT-C", EmailSendType::NewMessage, "", false));
+
+  // The core thread is held so the handed-over send is still on its way when a connection comes.
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  thread_.post([opened] { opened.wait(); });
+  server->resources().release();
+  EXPECT_EQ(outcome.wait(1), std::vector<std::string>{"success:null"});
+  ASSERT_TRUE(wait_until([&] { return manager->uploadsInFlight() == 0; }));
+  manager->sendQueuedAttachments();
+  gate.set_value();
+
+  ASSERT_TRUE(wait_until([&] { return storedQueue() == "absent"; }));
+  inStore([](DBContext&) {});
+  EXPECT_NE(email("OUT-C").get_SENDSTATE(), libkestrun::EmailSendState::SendFailed);
+  const std::vector<kestrun_test::Call> calls = objects_->calls();
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                          [](const kestrun_test::Call& call) { return call.method == "saveEmail"; }),
+            1);
 }
 
 TEST_F(ResourceManagerTest, FailedPreconditionsCallFailureAndQueueNothing) {
