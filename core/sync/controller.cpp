@@ -1,5 +1,6 @@
 #include "core/sync/controller.h"
 
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -287,7 +288,8 @@ void Controller::on_preferences_changed(jsonette::Json changes) {
 
 void Controller::_check_push_preference(const std::string& key, const jsonette::Json& value) {
   bool turned_on = (key == "push" || key == "reminder_push") && value.is_bool() && value.bool_value();
-  bool notifies = key == "notif_type" && value.is_number() && static_cast<int64_t>(value.number_value()) != 1;
+  // Compared as a double: a value beyond the 64-bit range would make an integer cast undefined.
+  bool notifies = key == "notif_type" && value.is_number() && std::trunc(value.number_value()) != 1.0;
   if (turned_on || notifies) links_->register_for_push();
 }
 

@@ -330,9 +330,10 @@ TEST_F(ControllerTest, LocalPreferenceChangesGoToTheServer) {
     bool push;
   };
   const std::vector<Case> cases = {
-      {"notif_type", 1, false}, {"notif_type", 2, true},     {"notif_type", 0, true},
-      {"push", true, true},     {"push", false, false},      {"reminder_push", true, true},
-      {"badge_type", 2, false}, {"reminder_push", 1, false},
+      {"notif_type", 1, false},    {"notif_type", 2, true},     {"notif_type", 0, true},
+      {"push", true, true},        {"push", false, false},      {"reminder_push", true, true},
+      {"badge_type", 2, false},    {"reminder_push", 1, false}, {"notif_type", 1.5, false},
+      {"notif_type", 1e300, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.key) + "=" + c.value.dump());
