@@ -71,6 +71,10 @@ void DisconnectingClient::_on_reply(const jsonette::Json& reply) {
 }
 
 void DisconnectingClient::_connection_lost(const std::string& message) {
+  // The lost stream answers nothing more: a request sent before the timer installs a fresh one
+  // (a failure callback retrying, say) waits in the queue instead of being written to it, where
+  // its callback would never run once the timer drops the stream.
+  state_ = 2;
   _fail_all_pending(network_error(message));
   timer_.start();
 }

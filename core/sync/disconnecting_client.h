@@ -9,9 +9,9 @@
 //   0  the current stream has not been asked to connect; `send` connects it and writes (-> 1)
 //   1  connected or connecting; `send` writes; the reply to the last pending request ends the
 //      stream (-> 2)
-//   2  ended after its last reply; `send` queues the request for the next stream
-// An end or error of the stream in any state fails the written requests and arms the timer, whose
-// callback makes a fresh stream: state 0, or 1 with the queued requests written right after
+//   2  ended after its last reply, or lost; `send` queues the request for the next stream
+// An end or error of the stream in any state fails the written requests (-> 2) and arms the timer,
+// whose callback makes a fresh stream: state 0, or 1 with the queued requests written right after
 // `connect`. Queued requests keep their callbacks across the change of stream.
 //
 // Threads: everything runs on the core thread (`send`, the stream's callbacks, the timer); no lock.

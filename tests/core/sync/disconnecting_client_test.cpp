@@ -143,6 +143,25 @@ TEST_F(DisconnectingClientTest, ALostConnectionFailsEveryOutstandingRequestOnce)
   EXPECT_EQ(state(), 0);
 }
 
+TEST_F(DisconnectingClientTest, ARequestSentFromAFailureIsAnsweredAfterTheConnectionIsLost) {
+  make_client(server_->port());
+  // R1 stays unanswered on an established connection: the reply to R0, sent after it, shows that
+  // the server has read it.
+  server_->drop_next("USER_AUTH_DEVICE", 1);
+  run_on(thread_, [&] {
+    client_->send("USER_AUTH_DEVICE", Json::object{}, "R1", [this](Json error, Json result) {
+      recorder("R1")(error, result);
+      // A retry from the failure: it goes to the next connection, never to the lost one.
+      client_->send("ACCOUNT_SNAPSHOT", Json::object{}, "R2", recorder("R2"));
+    });
+    client_->send("NO_SUCH_METHOD", Json::object{}, "R0", recorder("R0"));
+  });
+  ASSERT_TRUE(wait_until([&] { return answers().size() == 1; }));
+  server_.reset();
+  ASSERT_TRUE(wait_until([&] { return answers().size() == 3; }));
+  EXPECT_EQ(answers(), (std::vector<std::string>{"R0 M1 null", "R1 NETWORK null", "R2 NETWORK null"}));
+}
+
 TEST_F(DisconnectingClientTest, AFailedConnectionCarriesItsErrorText) {
   uint16_t closed_port = server_->port();
   server_.reset();
