@@ -375,8 +375,9 @@ void ServerClientImpl::processDocument(const Json& doc, const std::string& doc_t
     const int conversations = std::atoi(results[2].c_str());
     if (conversations > 0) sync_status_manager_post_status(kSyncReceivedNewMessages, conversations, -1);
   };
-  auto after = [this, doc_type](std::vector<std::string>& results) {
-    if (results.size() < 3) return;
+  // The data task may run after the client is gone (it is queued below the destructor's work).
+  auto after = [this, alive = alive_, doc_type](std::vector<std::string>& results) {
+    if (!*alive || results.size() < 3) return;
     for (const auto& listener : document_listeners) listener(results[0], doc_type);
   };
   KestrunDataCenter::processDocument(converted.get(), doc_type, done, after);

@@ -133,7 +133,7 @@ class ServerClientImpl : public ServerClient {
   // dispatch.
   void handleSocketMessage(jsonette::Json message);
   // Applies one pushed document through the data center; reports new inbox mail and calls the
-  // document listeners once it is committed.
+  // document listeners once it is committed, unless the client is destroyed by then.
   void processDocument(const jsonette::Json& doc, const std::string& doc_type);
 
   // Registered before the first connection; called in registration order on the core thread.
@@ -190,7 +190,8 @@ class ServerClientImpl : public ServerClient {
   std::unique_ptr<brelt::Timer> trouble_timer_;  // set by the set-up
   bool error_reported_ = false;
   ServerCommandClient command_client_;
-  // Cleared on the core thread by the destructor; closures posted earlier check it.
+  // Cleared on the core thread by the destructor; closures posted earlier and the completions of
+  // queued data tasks check it.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
