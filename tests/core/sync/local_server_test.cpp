@@ -1,119 +1,286 @@
-// The auto-swipe and cloud search clients against the local sync server over TLS on 127.0.0.1,
-// over its sample mailbox. Until the server client carries them, the test hands each request the
-// clients sent (seen by the recording server client) to a real connection and each reply back to
-// the client's handler on the core thread, as the dispatch does.
+// The auto-swipe and cloud search requests through the real server client against the local sync
+// server over TLS on 127.0.0.1, over its sample mailbox, with the real search state over the data
+// center's stores.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <csignal>
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "brelt/semaphore.h"
 #include "core/foundation/json_conversion.h"
-#include "core/foundation/memory_store.h"
-#include "core/services/counts_manager.h"
+#include "core/model/ks_email.h"
+#include "core/model/memory_context.h"
+#include "core/services/data_center_search_results.h"
+#include "core/services/search_data_manager.h"
+#include "core/sync/auto_swipe_server_client.h"
 #include "core/sync/auto_swipe_server_client_impl.h"
-#include "support/temp_dir.h"
-#include "sync_client_fixture.h"
-#include "tools/sync_server/sync_client.h"
-#include "tools/sync_server/sync_server.h"
+#include "server_client_fixture.h"
+#include "support/fake_account_manager.h"
 
+namespace kestrun_test {
 namespace {
 
-using jsonette::Json;
-using kestrun_test::Call;
+using libkestrun::SearchDataManager;
 using libkestrun::internal::AutoSwipeServerClientImpl;
 
-class LocalServerTest : public kestrun_test::SyncClientTest {
+// Records the live query's inserted rows. Core thread.
+class Rows : public libkestrun::DataQueryObserver<std::shared_ptr<KestrunObject>> {
+ public:
+  void set_results(const std::string&, const std::vector<std::shared_ptr<KestrunObject>>&) override {}
+  void begin_changes(const std::string&) override {}
+  void item_changed(const std::string&, std::shared_ptr<KestrunObject> row,
+                    libkestrun::ConsumerChangeType type, int, int) override {
+    if (type == libkestrun::ConsumerChangeType::Insert) inserted.insert(row->id());
+  }
+  void end_changes(const std::string&) override {}
+  std::set<std::string> inserted;
+};
+
+class LocalServerTest : public ServerClientTest {
  protected:
   LocalServerTest() {
-    signal(SIGPIPE, SIG_IGN);
-    sync_server::ServerOptions options;
-    options.state_directory = state_.file("state");
-    options.hmac_key = sync_server_test::test_key();
-    sync_ = std::make_unique<sync_server::SyncServer>(options);
-    sync_server_test::trust_authority(sync_->authority_pem());
-    wire_ = std::make_unique<sync_server_test::SyncClient>(sync_->port());
+    start_server();
+    state_ = register_device();
+    user_id_ = state_["user_id"].string_value();
+    run_on(thread_, [&] { users_->updateFromStateDoc(state_); });
+    accounts_list_.primary_account_ids = {kSampleAccount};
+    make_client();
+    run_on(thread_, [&] {
+      search_ = std::make_shared<SearchDataManager>(&thread_, &accounts_list_,
+                                                    std::make_shared<libkestrun::DataCenterSearchResults>());
+    });
+    libkestrun::search_data_manager_set_instance(search_);
+    wire_ = std::make_unique<sync_server_test::SyncClient>(server_->port());
     EXPECT_TRUE(wire_->wait_connected());
-    Json state =
-        wire_->request("USER_NEW_DEVICE",
-                       Json::object{{"name", "test mac"}, {"type", "macos"}, {"vendor_id", "V1"}})["result"];
-    wire_->authenticate(state);
-    run([&] { users_->updateFromStateDoc(state); });
-    user_id_ = state["user_id"].string_value();
-    Json added = wire_->request(
-        "ACCOUNT_CREATE", Json::object{{"credentials", Json::object{{"password", "sample-com-password"}}},
-                                       {"data", "maya.lind@example.com"},
-                                       {"locale", "en"},
-                                       {"type", 1}})["result"];
-    EXPECT_EQ(added["account_id"], "acct-example-com");
+    wire_->authenticate(state_);
+  }
+  ~LocalServerTest() override {
+    libkestrun::search_data_manager_set_instance(nullptr);
+    run_on(thread_, [&] {
+      KestrunConsumerCenter::endQuery("S1");
+      search_.reset();
+    });
   }
 
-  // Writes the request the client sent last and returns the server's reply.
-  Json forwardLast() {
-    Call sent = server_->calls().back();
-    EXPECT_EQ(sent.method, "send");
-    return wire_->request(sent.args[0].string_value(), sent.args[1], sent.args[2].string_value());
+  // The e-mails the server's own search finds for `text`, asked over a connection of the test's.
+  std::set<std::string> server_finds(const std::string& text) {
+    const std::string id = "own-" + text;
+    wire_->send(Json(Json::object{
+        {"method", "SEARCH_QUERY"},
+        {"id", id},
+        {"params",
+         Json::object{{"account_id", kSampleAccount},
+                      {"search_id", id},
+                      {"query", text},
+                      {"client_metadata", Json::object{{"num_accounts", 1}, {"network_state", 1}}}}}}));
+    wire_->wait_for([&](const Json& m) { return m["id"] == Json(id); });
+    std::set<std::string> found;
+    for (const Json& m : wire_->messages()) {
+      if (m["method"] != Json("SEARCH_RESULT_EMAIL") || m["params"]["search_id"] != Json(id)) continue;
+      for (const Json& email : m["params"]["emails"].array_items()) found.insert(email["_id"].string_value());
+    }
+    return found;
   }
 
-  kestrun_test::TempDir state_;
-  std::unique_ptr<sync_server::SyncServer> sync_;
-  std::unique_ptr<sync_server_test::SyncClient> wire_;
+  Json state_;
   std::string user_id_;
-  libkestrun::CountsManager counts_{center_, std::make_shared<libkestrun::MemoryStore>()};
-  AutoSwipeServerClientImpl rules_{server_.get(), &counts_, users_.get()};
+  FakeAccountManager accounts_list_;
+  std::shared_ptr<SearchDataManager> search_;
+  std::unique_ptr<sync_server_test::SyncClient> wire_;
 };
 
 TEST_F(LocalServerTest, RulesArePagedDownWithTheUsersCounts) {
+  connect_authenticated();
   // A rule in the deferral state, so that every count of the reply is there.
-  run([&] {
-    rules_.sendAutoSwipeDecision(1, 3, user_id_,
-                                 Json::object{{"_id", "rule-defer"}, {"sender", "ola@example.biz"}});
-  });
-  EXPECT_TRUE(forwardLast()["error"].is_null());
+  Json decided = wire_->request(
+      "AUTO_SWIPE_DECISION",
+      Json::object{{"user_id", user_id_},
+                   {"count", 3},
+                   {"action", 1},
+                   {"auto_swipe", Json::object{{"_id", "rule-defer"}, {"sender", "ola@example.biz"}}}});
+  ASSERT_TRUE(decided["error"].is_null()) << decided.dump();
+  std::set<std::string> expected;
+  Json all =
+      wire_->request("AUTO_SWIPE_RULES_GET",
+                     Json::object{{"user_id", user_id_}, {"limit", 100}, {"before", 9223372036854775808.0}});
+  for (const Json& rule : all["result"]["rules"].array_items()) expected.insert(rule["_id"].string_value());
+  ASSERT_EQ(expected.count("rule-defer"), 1u);
 
   std::vector<long long> pages;
-  std::vector<Json> befores;
-  std::vector<std::string> ids;
   long long before = AutoSwipeServerClientImpl::kNoMoreRules;
   do {
-    patch::semaphore called;
-    run([&] {
-      rules_.sendAutoSwipeRulesGet(user_id_, before, 3, [&](long long value) {
-        pages.push_back(value);
-        called.notify();
-      });
+    brelt::Semaphore called;
+    run_on(thread_, [&] {
+      libkestrun::internal::auto_swipe_server_client_send_auto_swipe_rules_get(user_id_, before, 3,
+                                                                               [&](long long value) {
+                                                                                 pages.push_back(value);
+                                                                                 called.notify();
+                                                                               });
     });
-    befores.push_back(server_->calls().back().args[1]["before"]);
-    Json reply = forwardLast();
-    ASSERT_EQ(reply["type"], "AUTO_SWIPE_RULES_GET");
-    for (const Json& rule : reply["result"]["rules"].array_items()) ids.push_back(rule["_id"].string_value());
-    json_t* result = patch::jansson_from_json(reply["result"]);
-    run([&] { rules_.handleAutoSwipeGetResponse(reply["id"].string_value(), result); });
-    json_decref(result);
     called.wait();
+    ASSERT_LT(pages.size(), expected.size()) << "each page asks before the previous one";
+    if (pages.size() > 1 && pages.back() != AutoSwipeServerClientImpl::kNoMoreRules) {
+      EXPECT_LT(pages.back(), before);
+    }
     before = pages.back();
-    ASSERT_LT(pages.size(), 10u);
   } while (before != AutoSwipeServerClientImpl::kNoMoreRules);
 
-  // Eight sample rules and the deferral rule, three a page: three full pages, then the end.
-  ASSERT_EQ(pages.size(), 4u);
-  EXPECT_EQ(befores.front(), Json(9223372036854775808.0));
-  for (size_t i = 1; i < befores.size(); ++i) {
-    EXPECT_EQ(befores[i], Json(static_cast<double>(pages[i - 1]))) << "each page asks before the last one";
-    EXPECT_LT(pages[i - 1], i == 1 ? AutoSwipeServerClientImpl::kNoMoreRules : pages[i - 2]);
-  }
-  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 9u);
-  EXPECT_NE(std::find(ids.begin(), ids.end(), "rule-defer"), ids.end());
-  inDatabase([&](DBContext& context) {
-    for (const std::string& id : ids) EXPECT_TRUE(context.autoSwipeExists(id)) << id;
+  // Three a page, then the end.
+  EXPECT_EQ(pages.size(), expected.size() / 3 + 1);
+  drain();
+  KestrunDataCenter::performSyncDataTask([&](std::vector<std::string>&, DBContext& context) {
+    for (const std::string& id : expected) EXPECT_TRUE(context.autoSwipeExists(id)) << id;
   });
-  EXPECT_EQ(counts_.deferAutoSwipeCount(), 3);
-  EXPECT_GT(counts_.archiveAutoSwipeCount(), 0);
-  EXPECT_GT(counts_.deleteAutoSwipeCount(), 0);
-  EXPECT_GT(counts_.listAutoSwipeCount(), 0);
+  std::vector<Call> counted = managers_.counts.calls();
+  ASSERT_FALSE(counted.empty());
+  for (const char* key : {"1", "3", "4", "5"})
+    EXPECT_TRUE(counted.back().args[0][key].is_number()) << key << counted.back().args[0].dump();
+}
+
+TEST_F(LocalServerTest, ADecisionStaysQueuedUntilTheServerAcknowledgesIt) {
+  connect_authenticated();
+  server_->drop_next("AUTO_SWIPE_DECISION", 1);
+  run_on(thread_, [&] {
+    libkestrun::internal::auto_swipe_server_client_send_auto_swipe_decision(
+        10, 4, user_id_, Json::object{{"_id", "rule-archive"}, {"sender", "news@example.biz"}});
+    // Frames are served in order: once this is answered, the decision has been dropped.
+    client_->send("ITEM_SAVE",
+                  Json::object{{"doc", Json::object{{"_id", "AFTER"}, {"acct_id", kSampleAccount}}}}, "after",
+                  true);
+  });
+  ASSERT_TRUE(wait_until([&] { return replied("after"); }));
+  run_on(thread_, [&] { client_->disconnect(); });
+  std::vector<Json> queued = offline_->getQueuedRequests();
+  ASSERT_EQ(queued.size(), 1u);
+  EXPECT_EQ(queued[0]["method"], Json("AUTO_SWIPE_DECISION"));
+  EXPECT_EQ(queued[0]["params"]["action"], Json(10));
+  EXPECT_EQ(queued[0]["params"]["count"], Json(4));
+
+  connect_authenticated();
+  run_on(thread_, [&] { client_->send_json(Json(offline_->getQueuedRequests())); });
+  ASSERT_TRUE(wait_until([&] { return offline_->getQueuedRequests().empty(); }));
+  EXPECT_TRUE(replied(queued[0]["id"].string_value())) << "the server applied it without an error";
+}
+
+TEST_F(LocalServerTest, ACloudSearchFindsWhatTheServerFindsAndFetchesAConversation) {
+  const std::set<std::string> expected = server_finds("kitchen renovation");
+  ASSERT_FALSE(expected.empty());
+  connect_authenticated();
+
+  // Nothing is stored locally: every result comes from the cloud.
+  auto rows = std::make_shared<Rows>();
+  brelt::Semaphore finished;
+  std::vector<std::string> reports;  // core thread until finished
+  run_on(thread_, [&] {
+    search_->quickLocalSearch(
+        "S1", "kitchen renovation", "", rows,
+        [&](json_t* result) {
+          reports.push_back(result ? patch::compact_text(result) : "null");
+          finished.notify();
+        },
+        [&](json_t*) {
+          reports.push_back("error");
+          finished.notify();
+        });
+    search_->performFullSearch("S1", "");
+  });
+  finished.wait();
+  drain();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find("\"email_count\""), std::string::npos) << reports[0];
+
+  std::set<std::string> found;
+  std::set<std::string> threads;
+  run_on(thread_, [&] {
+    auto emails = MemoryContext::fetchObjects<KSEmail>("KSEMAIL", [](const KSEmail&) { return true; });
+    ASSERT_TRUE(emails);
+    for (const auto& email : *emails) {
+      found.insert(email->id());
+      threads.insert(email->get_PARENTITEMID());
+    }
+  });
+  EXPECT_EQ(found, expected);
+  run_on(thread_, [&] {
+    for (const std::string& thread : threads) EXPECT_EQ(rows->inserted.count(thread), 1u) << thread;
+  });
+
+  // The first conversation found is fetched and reported finished with its id.
+  const std::string thread = *threads.begin();
+  brelt::Semaphore fetched;
+  std::string fetched_id;
+  run_on(thread_, [&] {
+    search_->performSearchFetch(
+        kSampleAccount, "S1", thread, "-",
+        [&](const std::string& id) {
+          fetched_id = id;
+          fetched.notify();
+        },
+        [&](json_t*) { fetched.notify(); });
+  });
+  fetched.wait();
+  EXPECT_EQ(fetched_id, thread);
+}
+
+TEST_F(LocalServerTest, ShortTextsSearchLocallyAndOfflineFetchesFailAtOnce) {
+  connect_authenticated();
+  std::vector<std::string> reports;  // core thread
+  run_on(thread_, [&] {
+    search_->quickLocalSearch(
+        "S1", "ki", "", std::make_shared<Rows>(),
+        [&](json_t* result) { reports.push_back(result ? "finished" : "finished null"); },
+        [&](json_t*) { reports.push_back("error"); });
+    search_->performFullSearch("S1", "");
+  });
+  ASSERT_TRUE(wait_until([&] { return run_on(thread_, [&] { return reports.size(); }) > 0; }));
+  EXPECT_EQ(run_on(thread_, [&] { return reports; }), (std::vector<std::string>{"finished null"}));
+  EXPECT_EQ(trace().find("SEARCH_QUERY"), std::string::npos) << "a 2-byte text never reaches the server";
+
+  run_on(thread_, [&] { client_->disconnect(); });
+  ASSERT_TRUE(wait_until([&] { return !client_->is_connected(); }));
+  run_on(thread_, [&] {
+    search_->performSearchFetch(
+        kSampleAccount, "S2", "some-thread", "-", [&](const std::string&) { reports.push_back("fetched"); },
+        [&](json_t* error) { reports.push_back(error ? "fetch error" : "fetch error null"); });
+    reports.push_back("returned");
+  });
+  EXPECT_EQ(run_on(thread_, [&] { return reports; }),
+            (std::vector<std::string>{"finished null", "fetch error null", "returned"}));
+  EXPECT_EQ(run_on(thread_, [&] { return search_->getCurrentSearchId(); }), std::optional<std::string>("S2"));
+}
+
+TEST_F(LocalServerTest, AnUnansweredCloudSearchReportsErrorWithNullOnce) {
+  run_on(thread_, [&] {
+    search_ = std::make_shared<SearchDataManager>(
+        &thread_, &accounts_list_, std::make_shared<libkestrun::DataCenterSearchResults>(),
+        std::chrono::milliseconds(50), std::chrono::milliseconds(50));
+  });
+  libkestrun::search_data_manager_set_instance(search_);
+  connect_authenticated();
+  server_->drop_next("SEARCH_QUERY", 1);
+  brelt::Semaphore ended;
+  std::vector<std::string> reports;  // core thread
+  run_on(thread_, [&] {
+    search_->quickLocalSearch(
+        "S1", "kitchen", "", std::make_shared<Rows>(),
+        [&](json_t*) {
+          reports.push_back("finished");
+          ended.notify();
+        },
+        [&](json_t* error) {
+          reports.push_back(error ? "error" : "error null");
+          ended.notify();
+        });
+    search_->performFullSearch("S1", "");
+  });
+  ended.wait();
+  drain();
+  EXPECT_EQ(run_on(thread_, [&] { return reports; }), (std::vector<std::string>{"error null"}));
+  EXPECT_FALSE(run_on(thread_, [&] { return search_->getCurrentSearchId(); }));
 }
 
 }  // namespace
+}  // namespace kestrun_test
