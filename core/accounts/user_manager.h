@@ -38,6 +38,12 @@ using UserActionSuccess = std::function<void(std::string)>;
 using UserActionFailure = std::function<void(UserActionErrorType)>;
 using EmailAccountAssociations = std::vector<std::shared_ptr<KSUserEmailAccountAssoc>>;
 
+// Raised by the full manager after a successful link with the user id before it and the user id
+// after it.
+struct harnvik_linked {
+  using listener = std::function<void(std::string previousUserID, std::string userID)>;
+};
+
 class UserManager {
  public:
   virtual ~UserManager() = default;

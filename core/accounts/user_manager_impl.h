@@ -41,11 +41,6 @@ extern const char* const kUserDocKey;                // "pellavine.user.manager.
 extern const char* const kDeviceSecretBackupKey;     // "pellavine.user.manager.device_secret"
 extern const char* const kUserAccountLinkedHarnvik;  // "KSUserAccountLinkedHarnvik"
 
-// Raised after a successful link with the user id before it and the user id after it.
-struct harnvik_linked {
-  using listener = std::function<void(std::string previousUserID, std::string userID)>;
-};
-
 // The user server client's failure as the user manager's callers see it. A time-out also writes
 // "UserManager timeout" to the protocol trace and uploads the trace.
 UserActionErrorType toUserActionErrorType(KSServerClientUserModifyFailureType failure);

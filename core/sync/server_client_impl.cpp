@@ -185,6 +185,14 @@ bool ServerClientImpl::is_connected_or_connecting() {
 
 void ServerClientImpl::stop_trouble_timer() { trouble_timer_->stop(); }
 
+void ServerClientImpl::restart_dropping_held() {
+  disconnect();
+  client_->drop_held();
+  connect();
+}
+
+void ServerClientImpl::cancel_all_commands() { command_client_.cancelAll(); }
+
 void ServerClientImpl::handleSocketConnect() {
   perf_->stopTiming(PERF_LOGGER_METRIC_CONNECTION_TIME);
   if (user_manager_device_is_registered()) trouble_timer_->start();

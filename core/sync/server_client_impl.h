@@ -112,6 +112,11 @@ class ServerClientImpl : public ServerClient {
   bool is_connected() override;
   bool is_connected_or_connecting() override;
   void stop_trouble_timer() override;
+  // Ends the connection, forgets every message still held for it (they were written for the
+  // credentials that held then) and opens a new one, which authenticates with those that hold now.
+  void restart_dropping_held();
+  // Every pending command gets its cancel callback.
+  void cancel_all_commands();
 
   // Sending.
   void write_message(const jsonette::Json& message) override;
