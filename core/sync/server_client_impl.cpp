@@ -35,6 +35,23 @@ constexpr size_t kTraceSummaryBytes = 1500;
 
 std::string stringOf(const Json& value) { return value.is_string() ? value.string_value() : ""; }
 
+// Stands in for the snapshot client until it is built in its place: the account client's snapshot
+// requests go nowhere.
+class NoSnapshots final : public SnapshotServerClient {
+ public:
+  void resetLastSnapshotSync() override {}
+  void requestAllSnapshots() override {}
+  void request_all_snapshots_safe() override {}
+  void requestInitialSnapshot(const std::string&, bool) override {}
+  void markSnapshotFailed(const std::string&) override {}
+};
+NoSnapshots no_snapshots;
+
+// A reply's member as the account client reads it: null when missing or JSON null.
+patch::JanssonPtr janssonOrNull(const Json& value) {
+  return patch::JanssonPtr(value.is_null() ? nullptr : patch::jansson_from_json(value));
+}
+
 }  // namespace
 
 ServerClientImpl::ServerClientImpl(brelt::UvThread& thread, ServerEnv env, DeviceType device_type,
@@ -112,13 +129,27 @@ void ServerClientImpl::run_socket_thread(const ServerEnv& env, DeviceType device
 
 // The sub-clients, in this order: snapshot, account, auto-swipe, object, push, preference, cloud
 // search, user. Each family's client joins here in its place, publishing its instance.
-void ServerClientImpl::create_sub_clients(const brelt::ApiClient::Options&, const std::string&, DeviceType) {
+void ServerClientImpl::create_sub_clients(const brelt::ApiClient::Options&, const std::string& app_id,
+                                          DeviceType device_type) {
+  account_client_ = std::make_shared<AccountServerClientImpl>(thread_, store_, managers_->accountManager(),
+                                                              managers_->userManager(), &no_snapshots, this,
+                                                              timings_.account_request_timeout);
+  account_client_->accountDeletedListeners.push_back([this](const std::string& account_id) {
+    for (const auto& listener : account_deleted_listeners) listener(account_id);
+  });
+  account_server_client_set_instance(account_client_);
   auto_swipe_client_ = std::make_shared<AutoSwipeServerClientImpl>(this, &managers_->countsManager(),
                                                                    managers_->userManager());
   auto_swipe_server_client_set_instance(auto_swipe_client_);
   object_client_ = std::make_shared<KestrunObjectServerClientImpl>(this, managers_->prefManager());
   kestrun_object_server_client_set_instance(object_client_);
+  push_client_ = std::make_unique<PushServerClient>(store_, static_cast<int32_t>(device_type), app_id, this);
+  preference_client_ = std::make_unique<PreferenceServerClient>(this);
   cloud_search_client_ = std::make_unique<CloudSearchServerClient>(perf_);
+  user_client_ = std::make_shared<UserServerClientImpl>(thread_, this, managers_->accountManager(),
+                                                        managers_->prefManager(), timings_.user_requests,
+                                                        timings_.user_retry_defer);
+  user_server_client_set_instance(user_client_);
 }
 
 // The dispatch tables. Replies by "type"; notifications by "method". Replies of the methods the
@@ -136,6 +167,44 @@ void ServerClientImpl::register_handlers() {
   reply_handlers_["AUTO_SWIPE_RULES_GET"] = [this](const IncomingMessage& incoming) {
     patch::JanssonPtr result(incoming.result.is_null() ? nullptr : patch::jansson_from_json(incoming.result));
     auto_swipe_client_->handleAutoSwipeGetResponse(incoming.id, result.get());
+  };
+  reply_handlers_["ACCOUNT_CREATE"] = [this](const IncomingMessage& incoming) {
+    patch::JanssonPtr result = janssonOrNull(incoming.result), error = janssonOrNull(incoming.error);
+    account_client_->handleAccountCreateResponse(incoming.id, result.get(), error.get());
+  };
+  reply_handlers_["ACCOUNT_ASSOCIATE"] = [this](const IncomingMessage& incoming) {
+    patch::JanssonPtr result = janssonOrNull(incoming.result), error = janssonOrNull(incoming.error);
+    account_client_->handleAccountAssociateResponse(incoming.id, result.get(), error.get());
+  };
+  reply_handlers_["ACCOUNT_UPDATE"] = [this](const IncomingMessage& incoming) {
+    patch::JanssonPtr result = janssonOrNull(incoming.result), error = janssonOrNull(incoming.error);
+    account_client_->handleAccountUpdateResponse(incoming.id, result.get(), error.get());
+  };
+  reply_handlers_["ACCOUNT_REMOVE"] = [this](const IncomingMessage& incoming) {
+    patch::JanssonPtr result = janssonOrNull(incoming.result), error = janssonOrNull(incoming.error);
+    account_client_->handleAccountRemoveResponse(incoming.id, result.get(), error.get());
+  };
+  reply_handlers_["USER_UNLINK"] = [this](const IncomingMessage& incoming) {
+    user_client_->handleUnlinkResponse(incoming.id, incoming.result, incoming.error);
+  };
+  reply_handlers_["USER_LINK"] = [this](const IncomingMessage& incoming) {
+    user_client_->handleLinkResponse(incoming.id, incoming.result, incoming.error);
+  };
+  reply_handlers_["USER_SET_AUTO_AUTH"] = [this](const IncomingMessage& incoming) {
+    user_client_->handleSetAutoAuthResponse(incoming.id, incoming.result, incoming.error);
+  };
+  reply_handlers_["USER_NEW_DEVICE"] = [this](const IncomingMessage& incoming) {
+    user_client_->handleNewDeviceResponse(incoming.id, incoming.result, incoming.error);
+  };
+  notification_handlers_["AUTH"] = [this](const Json& params) {
+    patch::JanssonPtr converted(patch::jansson_from_json(params));
+    account_client_->handleAuthNotification(converted.get());
+  };
+  notification_handlers_["USER_STATE"] = [this](const Json& params) {
+    user_client_->handleUserState(params);
+  };
+  notification_handlers_["USER_UNAUTHORIZED"] = [this](const Json& params) {
+    user_client_->handleUnauthorized(params);
   };
   notification_handlers_["DOCUMENT"] = [this](const Json& params) { handleDocumentNotification(params); };
   notification_handlers_["ACCOUNT_STATUS"] = [](const Json& params) {
@@ -268,6 +337,19 @@ void ServerClientImpl::search_query(const std::string& accountID, const std::str
 void ServerClientImpl::search_fetch(const std::string& accountID, const std::string& searchID,
                                     const std::string& threadID, const std::string& syncData) {
   cloud_search_client_->sendSearchFetch(accountID, searchID, threadID, syncData);
+}
+
+// --- Forwarded to the sub-clients ---
+
+void ServerClientImpl::update_device_token(const std::string& token) { push_client_->setDeviceToken(token); }
+
+void ServerClientImpl::update_device_token_amazon(const std::string& token) {
+  push_client_->setAmazonDeviceToken(token);
+}
+
+void ServerClientImpl::remove_email_account(const std::string& account_id, bool global,
+                                            AccountRequestSuccess success, AccountRequestFailure failure) {
+  account_client_->remove_email_account(account_id, global, std::move(success), std::move(failure));
 }
 
 // --- Receiving ---

@@ -39,6 +39,7 @@
 // registered before the first connection.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -58,11 +59,15 @@
 #include "core/foundation/kv_store.h"
 #include "core/foundation/notification_center.h"
 #include "core/services/perf_logger.h"
+#include "core/sync/account_server_client_impl.h"
 #include "core/sync/auto_swipe_server_client_impl.h"
 #include "core/sync/cloud_search_server_client.h"
 #include "core/sync/kestrun_object_server_client_impl.h"
+#include "core/sync/preference_server_client.h"
+#include "core/sync/push_server_client.h"
 #include "core/sync/server_client.h"
 #include "core/sync/server_command_client.h"
+#include "core/sync/user_server_client_impl.h"
 #include "jsonette/json.h"
 
 namespace libkestrun::internal {
@@ -74,6 +79,10 @@ extern const char* const kAppVersionWasNuked;  // "com.kestrun.app.version.was.n
 struct ServerClientTimings {
   uint64_t trouble_ms = 30000;
   brelt::AutoConnectTimings connection;
+  UserRequestTimes user_requests;
+  // Schedules the anonymous registration's retries; empty: the core thread's own timers.
+  DeferFunction user_retry_defer;
+  std::chrono::milliseconds account_request_timeout = std::chrono::seconds(20);
 };
 
 // One incoming message as the dispatch hands it to a reply handler. A missing "id" or "type" reads
@@ -132,6 +141,18 @@ class ServerClientImpl : public ServerClient {
   void search_fetch(const std::string& accountID, const std::string& searchID, const std::string& threadID,
                     const std::string& syncData) override;
 
+  // Forwarded to the sub-clients.
+  void update_device_token(const std::string& token);
+  void update_device_token_amazon(const std::string& token);
+  void remove_email_account(const std::string& account_id, bool global, AccountRequestSuccess success,
+                            AccountRequestFailure failure);
+
+  // The sub-clients whose events and requests the controller uses; they live as long as this.
+  UserServerClientImpl& user_client() { return *user_client_; }
+  AccountServerClientImpl& account_client() { return *account_client_; }
+  PreferenceServerClient& preference_client() { return *preference_client_; }
+  PushServerClient& push_client() { return *push_client_; }
+
   // Receiving.
   void markAccountAsStreamable(const std::string& account_id) override;
   // The connection's data callback: offers the message to the command client, then posts its
@@ -181,9 +202,13 @@ class ServerClientImpl : public ServerClient {
   const ServerClientTimings timings_;
 
   // The sub-clients, kept for the life of the process through their published instances.
+  std::shared_ptr<AccountServerClientImpl> account_client_;
   std::shared_ptr<AutoSwipeServerClientImpl> auto_swipe_client_;
   std::shared_ptr<KestrunObjectServerClientImpl> object_client_;
+  std::unique_ptr<PushServerClient> push_client_;
+  std::unique_ptr<PreferenceServerClient> preference_client_;
   std::unique_ptr<CloudSearchServerClient> cloud_search_client_;
+  std::shared_ptr<UserServerClientImpl> user_client_;
 
   std::shared_ptr<brelt::AutoConnectApiClient> client_;                         // set by the set-up
   std::unordered_map<std::string, ReplyHandler> reply_handlers_;                // by "type"

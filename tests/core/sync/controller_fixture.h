@@ -57,14 +57,16 @@ class LinkEvents : public lks::EventSource<libkestrun::harnvik_linked> {
 // The aggregate as the data center and the server client see it.
 class ManagerAggregate : public libkestrun::Managers {
  public:
-  ManagerAggregate(libkestrun::CountsManager& counts, libkestrun::PrefManager& prefs,
-                   libkestrun::UserManager& user)
-      : counts_(counts), prefs_(prefs), user_(user) {}
+  ManagerAggregate(libkestrun::AccountManager& accounts, libkestrun::CountsManager& counts,
+                   libkestrun::PrefManager& prefs, libkestrun::UserManager& user)
+      : accounts_(accounts), counts_(counts), prefs_(prefs), user_(user) {}
+  libkestrun::AccountManager* accountManager() override { return &accounts_; }
   libkestrun::CountsManager& countsManager() override { return counts_; }
   libkestrun::PrefManager* prefManager() override { return &prefs_; }
   libkestrun::UserManager* userManager() override { return &user_; }
 
  private:
+  libkestrun::AccountManager& accounts_;
   libkestrun::CountsManager& counts_;
   libkestrun::PrefManager& prefs_;
   libkestrun::UserManager& user_;
@@ -210,7 +212,7 @@ class ControllerTest : public ::testing::Test {
       store_, prefs_.get(), counts_.get(), sync_status_.get());
   std::shared_ptr<libkestrun::UndoManager> undo_ = std::make_shared<libkestrun::UndoManager>(center_);
   std::shared_ptr<FakeAttachmentManager> attachments_ = std::make_shared<FakeAttachmentManager>();
-  ManagerAggregate aggregate_{*counts_, *prefs_, *user_};
+  ManagerAggregate aggregate_{*accounts_, *counts_, *prefs_, *user_};
   LinkEvents links_events_;
   std::shared_ptr<FakeServerClient> server_ = std::make_shared<FakeServerClient>();
   std::shared_ptr<FakeControllerLinks> links_ = std::make_shared<FakeControllerLinks>();

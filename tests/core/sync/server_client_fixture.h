@@ -60,6 +60,7 @@ class ServerClientTest : public ::testing::Test {
     libkestrun::user_manager_set_instance(users_);
     libkestrun::sync_status_manager_set_instance(status_);
     libkestrun::offline_manager_set_instance(offline_);
+    managers_.accounts = &accounts_;
     managers_.prefs = prefs_.get();
     managers_.users = users_.get();
   }
@@ -70,6 +71,11 @@ class ServerClientTest : public ::testing::Test {
     run_on(thread_, [] { KestrunDataCenter::getMemoryContext()->clearStore(); });
     libkestrun::internal::server_client_set_instance(nullptr);
     libkestrun::internal::kestrun_object_server_client_set_instance(nullptr);
+    // Their transactions' timers belong to the core thread.
+    run_on(thread_, [] {
+      libkestrun::internal::account_server_client_set_instance(nullptr);
+      libkestrun::internal::user_server_client_set_instance(nullptr);
+    });
     libkestrun::offline_manager_set_instance(nullptr);
     libkestrun::sync_status_manager_set_instance(nullptr);
     libkestrun::user_manager_set_instance(nullptr);
