@@ -63,6 +63,7 @@
 #include "core/sync/kestrun_object_server_client_impl.h"
 #include "core/sync/server_client.h"
 #include "core/sync/server_command_client.h"
+#include "core/sync/snapshot_server_client_impl.h"
 #include "jsonette/json.h"
 
 namespace libkestrun::internal {
@@ -74,6 +75,7 @@ extern const char* const kAppVersionWasNuked;  // "com.kestrun.app.version.was.n
 struct ServerClientTimings {
   uint64_t trouble_ms = 30000;
   brelt::AutoConnectTimings connection;
+  SnapshotServerClientImpl::Timing snapshot;
 };
 
 // One incoming message as the dispatch hands it to a reply handler. A missing "id" or "type" reads
@@ -112,6 +114,11 @@ class ServerClientImpl : public ServerClient {
   bool is_connected() override;
   bool is_connected_or_connecting() override;
   void stop_trouble_timer() override;
+  // Any thread. While the main connection is connected or connecting `done` gets -2 at once;
+  // otherwise the snapshot client runs a background cycle and completes it (see
+  // snapshot_server_client_impl.h). `done` runs on the core thread.
+  void background_sync(std::function<void(BackgroundFetchResult)> done);
+  void reset_last_snapshot_sync();
 
   // Sending.
   void write_message(const jsonette::Json& message) override;
@@ -176,6 +183,7 @@ class ServerClientImpl : public ServerClient {
   const ServerClientTimings timings_;
 
   // The sub-clients, kept for the life of the process through their published instances.
+  std::shared_ptr<SnapshotServerClientImpl> snapshot_client_;
   std::shared_ptr<AutoSwipeServerClientImpl> auto_swipe_client_;
   std::shared_ptr<KestrunObjectServerClientImpl> object_client_;
   std::unique_ptr<CloudSearchServerClient> cloud_search_client_;
