@@ -63,4 +63,8 @@ void changes_manager_set_tokens(const std::string& accountID, std::optional<uint
   instance.call(&ChangesManager::setTokens, accountID, itemToken, emailToken, listToken);
 }
 
+Tokens changes_manager_get_tokens(const std::string& accountID) {
+  return instance.call(&ChangesManager::getTokens, accountID);
+}
+
 }  // namespace libkestrun

@@ -59,5 +59,6 @@ void changes_manager_set_instance(std::shared_ptr<ChangesManager> manager);
 void changes_manager_clear();
 void changes_manager_set_tokens(const std::string& accountID, std::optional<uint64_t> itemToken,
                                 std::optional<uint64_t> emailToken, std::optional<uint64_t> listToken);
+Tokens changes_manager_get_tokens(const std::string& accountID);
 
 }  // namespace libkestrun

@@ -35,18 +35,6 @@ constexpr size_t kTraceSummaryBytes = 1500;
 
 std::string stringOf(const Json& value) { return value.is_string() ? value.string_value() : ""; }
 
-// Stands in for the snapshot client until it is built in its place: the account client's snapshot
-// requests go nowhere.
-class NoSnapshots final : public SnapshotServerClient {
- public:
-  void resetLastSnapshotSync() override {}
-  void requestAllSnapshots() override {}
-  void request_all_snapshots_safe() override {}
-  void requestInitialSnapshot(const std::string&, bool) override {}
-  void markSnapshotFailed(const std::string&) override {}
-};
-NoSnapshots no_snapshots;
-
 // A reply's member as the account client reads it: null when missing or JSON null.
 patch::JanssonPtr janssonOrNull(const Json& value) {
   return patch::JanssonPtr(value.is_null() ? nullptr : patch::jansson_from_json(value));
@@ -89,6 +77,10 @@ ServerClientImpl::~ServerClientImpl() {
     client_.reset();
     if (trouble_timer_) trouble_timer_->stop();
     trouble_timer_.reset();
+    // The snapshot client's timers and background connection live on this loop and it calls back
+    // into this client: it goes with it.
+    snapshot_server_client_set_instance(nullptr);
+    snapshot_client_.reset();
   });
 }
 
@@ -129,11 +121,20 @@ void ServerClientImpl::run_socket_thread(const ServerEnv& env, DeviceType device
 
 // The sub-clients, in this order: snapshot, account, auto-swipe, object, push, preference, cloud
 // search, user. Each family's client joins here in its place, publishing its instance.
-void ServerClientImpl::create_sub_clients(const brelt::ApiClient::Options&, const std::string& app_id,
+void ServerClientImpl::create_sub_clients(const brelt::ApiClient::Options& options, const std::string& app_id,
                                           DeviceType device_type) {
-  account_client_ = std::make_shared<AccountServerClientImpl>(thread_, store_, managers_->accountManager(),
-                                                              managers_->userManager(), &no_snapshots, this,
-                                                              timings_.account_request_timeout);
+  SnapshotServerClientImpl::Neighbours neighbours;
+  neighbours.users = managers_->userManager();
+  neighbours.perf = perf_;
+  neighbours.server = this;
+  snapshot_client_ = std::make_shared<SnapshotServerClientImpl>(store_, std::move(neighbours), options,
+                                                                thread_, timings_.snapshot);
+  // Stored commands go out again once the drafts they may touch are in.
+  snapshot_client_->user_snapshot_listeners.push_back([this] { command_client_.resendStoredMessages(); });
+  snapshot_server_client_set_instance(snapshot_client_);
+  account_client_ = std::make_shared<AccountServerClientImpl>(
+      thread_, store_, managers_->accountManager(), managers_->userManager(), snapshot_client_.get(), this,
+      timings_.account_request_timeout);
   account_client_->accountDeletedListeners.push_back([this](const std::string& account_id) {
     for (const auto& listener : account_deleted_listeners) listener(account_id);
   });
@@ -155,6 +156,14 @@ void ServerClientImpl::create_sub_clients(const brelt::ApiClient::Options&, cons
 // The dispatch tables. Replies by "type"; notifications by "method". Replies of the methods the
 // outgoing queue tracks need no line: they acknowledge their request (see dispatch).
 void ServerClientImpl::register_handlers() {
+  const ReplyHandler snapshot = [this](const IncomingMessage& incoming) {
+    snapshot_client_->handleSnapshotResponse(incoming.id, incoming.result, incoming.error);
+  };
+  reply_handlers_["ACCOUNT_SNAPSHOT"] = snapshot;
+  reply_handlers_["BACKGROUND_ACCOUNT_SNAPSHOT"] = snapshot;
+  notification_handlers_["INITIAL_SYNC_DONE"] = [this](const Json& params) {
+    snapshot_client_->handleInitialSyncDone(params);
+  };
   reply_handlers_["SEARCH_QUERY"] = [this](const IncomingMessage& incoming) {
     patch::JanssonPtr message(patch::jansson_from_json(incoming.message));
     cloud_search_client_->handleSearchQueryResponse(message.get());
@@ -229,13 +238,29 @@ void ServerClientImpl::connect() {
 }
 
 void ServerClientImpl::connect_and_sync() {
+  if (snapshot_client_->hasPendingBackgroundSync()) snapshot_client_->completeBackgroundSync(-2);
   if (!client_->is_connected()) {
     connect();
     return;
   }
   client_->connect_now();
-  if (user_manager_device_is_registered()) trouble_timer_->start();
+  if (user_manager_device_is_registered()) {
+    snapshot_client_->requestAllSnapshots();
+    trouble_timer_->start();
+  }
 }
+
+void ServerClientImpl::background_sync(std::function<void(BackgroundFetchResult)> done) {
+  post([this, done = std::move(done)]() mutable {
+    if (is_connected_or_connecting()) {
+      done(-2);
+      return;
+    }
+    snapshot_client_->requestBackgroundSnapshots(std::move(done));
+  });
+}
+
+void ServerClientImpl::reset_last_snapshot_sync() { snapshot_client_->resetLastSnapshotSync(); }
 
 bool ServerClientImpl::schedule_disconnect(unsigned ms) { return client_->idle_after(ms); }
 
@@ -264,7 +289,10 @@ void ServerClientImpl::cancel_all_commands() { command_client_.cancelAll(); }
 
 void ServerClientImpl::handleSocketConnect() {
   perf_->stopTiming(PERF_LOGGER_METRIC_CONNECTION_TIME);
-  if (user_manager_device_is_registered()) trouble_timer_->start();
+  if (user_manager_device_is_registered()) {
+    snapshot_client_->requestAllSnapshots();
+    trouble_timer_->start();
+  }
   for (const auto& listener : connected_listeners) listener();
 }
 
@@ -272,8 +300,11 @@ void ServerClientImpl::handleSocketDisconnect() {
   postStatus(kSyncDidCloseConnection);
   sync_status_manager_reset();
   trouble_timer_->stop();
+  snapshot_client_->completeBackgroundSync(-1);
   post([this] {
     guarded("the end of a connection", [this] {
+      // The outstanding replies are lost with the connection; the next one asks again.
+      snapshot_client_->resetSnapshotStates();
       streamable_accounts_.clear();
       pending_documents_.clear();
       command_client_.handleDisconnect();

@@ -67,6 +67,7 @@
 #include "core/sync/push_server_client.h"
 #include "core/sync/server_client.h"
 #include "core/sync/server_command_client.h"
+#include "core/sync/snapshot_server_client_impl.h"
 #include "core/sync/user_server_client_impl.h"
 #include "jsonette/json.h"
 
@@ -83,6 +84,7 @@ struct ServerClientTimings {
   // Schedules the anonymous registration's retries; empty: the core thread's own timers.
   DeferFunction user_retry_defer;
   std::chrono::milliseconds account_request_timeout = std::chrono::seconds(20);
+  SnapshotServerClientImpl::Timing snapshot;
 };
 
 // One incoming message as the dispatch hands it to a reply handler. A missing "id" or "type" reads
@@ -126,6 +128,11 @@ class ServerClientImpl : public ServerClient {
   void restart_dropping_held();
   // Every pending command gets its cancel callback.
   void cancel_all_commands();
+  // Any thread. While the main connection is connected or connecting `done` gets -2 at once;
+  // otherwise the snapshot client runs a background cycle and completes it (see
+  // snapshot_server_client_impl.h). `done` runs on the core thread.
+  void background_sync(std::function<void(BackgroundFetchResult)> done);
+  void reset_last_snapshot_sync();
 
   // Sending.
   void write_message(const jsonette::Json& message) override;
@@ -203,6 +210,7 @@ class ServerClientImpl : public ServerClient {
 
   // The sub-clients, kept for the life of the process through their published instances.
   std::shared_ptr<AccountServerClientImpl> account_client_;
+  std::shared_ptr<SnapshotServerClientImpl> snapshot_client_;
   std::shared_ptr<AutoSwipeServerClientImpl> auto_swipe_client_;
   std::shared_ptr<KestrunObjectServerClientImpl> object_client_;
   std::unique_ptr<PushServerClient> push_client_;

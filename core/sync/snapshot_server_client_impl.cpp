@@ -7,6 +7,7 @@
 #include "core/data/data_center.h"
 #include "core/foundation/utility.h"
 #include "core/sync/auto_auth_connection.h"
+#include "core/sync/user_snapshot.h"
 
 namespace libkestrun::internal {
 
@@ -86,12 +87,12 @@ void SnapshotServerClientImpl::requestAllSnapshots() {
     return;
   }
   if (n_.perf) n_.perf->startTiming(PERF_LOGGER_METRIC_ACCOUNT_SNAPSHOT_TIME);
-  std::shared_ptr<std::vector<std::string>> accounts = n_.accounts->allPrimaryAccountIDs();
+  std::shared_ptr<std::vector<std::string>> accounts = primaryAccountIDs();
   has_new_objects_ = false;
   new_email_count_ = 0;
   new_item_count_ = 0;
   for (const std::string& account : *accounts) {
-    Tokens tokens = n_.changes->getTokens(account);
+    Tokens tokens = tokensOf(account);
     SnapshotState state;
     if (tokens.items || tokens.emails || tokens.lists) {
       state.pending_status = 3;
@@ -107,14 +108,16 @@ void SnapshotServerClientImpl::requestAllSnapshots() {
   }
   // Without accounts the cycle ends when the drafts are applied.
   cycle_open_ = accounts->empty();
-  if (n_.sendUserSnapshot) {
-    n_.sendUserSnapshot(user_item_sync_state_.get(),
-                        [this](uint64_t syncState, std::vector<DraftUpdate> updates) {
-                          KestrunDataCenter::processServerBatch(std::move(updates), [this, syncState] {
-                            thread_.post([this, syncState] { userSnapshotApplied(syncState); });
-                          });
-                        });
-  }
+  // The drafts always go over the main connection, also during a background sync.
+  auto snapshot =
+      std::make_unique<UserSnapshot>(user_item_sync_state_.get(), std::map<std::string, uint64_t>{});
+  snapshot->result_callback = [this](UserSnapshotResult&& result) {
+    const uint64_t syncState = result.sync_state;
+    KestrunDataCenter::processServerBatch(std::move(result.updates), [this, syncState] {
+      thread_.post([this, syncState] { userSnapshotApplied(syncState); });
+    });
+  };
+  n_.server->send_command(std::move(snapshot));
 }
 
 void SnapshotServerClientImpl::userSnapshotApplied(uint64_t syncState) {
@@ -162,7 +165,7 @@ void SnapshotServerClientImpl::requestSnapshot(const std::string& accountID, Sna
 
   std::lock_guard<std::recursive_mutex> completion(completion_mutex_);
   if (!background_completion_) {
-    n_.send(jsonette::Json::object{{"method", "ACCOUNT_SNAPSHOT"}, {"params", params}, {"id", id}});
+    n_.server->send("ACCOUNT_SNAPSHOT", params, id, true);
     return;
   }
   disconnecting_client_.send("BACKGROUND_ACCOUNT_SNAPSHOT", params, id,
@@ -210,7 +213,7 @@ void SnapshotServerClientImpl::endCycle() {
   last_snapshot_sync_ = static_cast<uint64_t>(std::max<int64_t>(now(), 0));
   if (n_.perf) n_.perf->stopTiming(PERF_LOGGER_METRIC_ACCOUNT_SNAPSHOT_TIME);
   store_.set_json(kLastSnapshotSyncKey, static_cast<double>(last_snapshot_sync_));
-  if (n_.stopTroubleTimer) n_.stopTroubleTimer();
+  n_.server->stop_trouble_timer();
   completeBackgroundSync(has_new_objects_ ? 1 : 2);
 }
 
@@ -243,7 +246,27 @@ void SnapshotServerClientImpl::postStatus(SnapshotSyncStatus status) {
     default:
       return;
   }
-  n_.status->postStatus(name, primary, secondary);
+  if (n_.status) {
+    n_.status->postStatus(name, primary, secondary);
+  } else {
+    sync_status_manager_post_status(name, primary, secondary);
+  }
+}
+
+std::shared_ptr<std::vector<std::string>> SnapshotServerClientImpl::primaryAccountIDs() {
+  return n_.accounts ? n_.accounts->allPrimaryAccountIDs() : account_manager_all_primary_account_ids();
+}
+
+Tokens SnapshotServerClientImpl::tokensOf(const std::string& accountID) {
+  return n_.changes ? n_.changes->getTokens(accountID) : changes_manager_get_tokens(accountID);
+}
+
+void SnapshotServerClientImpl::invalidate(const std::string& accountID) {
+  if (n_.accounts) {
+    n_.accounts->invalidateAccount(accountID);
+  } else {
+    account_manager_invalidate_account(accountID);
+  }
 }
 
 void SnapshotServerClientImpl::handleSnapshotResponse(const std::string& id, const jsonette::Json& result,
@@ -271,7 +294,7 @@ void SnapshotServerClientImpl::handleSnapshotResponse(const std::string& id, con
   std::string code = error["code"].is_string() ? error["code"].string_value() : "";
   std::string account = error["account_id"].is_string() ? error["account_id"].string_value() : requested;
   if (code == "U0") {
-    n_.accounts->invalidateAccount(account);
+    invalidate(account);
     markSnapshotFailed(account);
     return;
   }
@@ -296,7 +319,7 @@ void SnapshotServerClientImpl::processSnapshotCompletion(const std::string& acco
         thread_.post([this, accountID] {
           markSnapshotProcessed(accountID);
           for (auto& listener : account_snapshot_listeners) listener(accountID);
-          if (n_.markAccountAsStreamable) n_.markAccountAsStreamable(accountID);
+          n_.server->markAccountAsStreamable(accountID);
         });
       },
       nullptr);

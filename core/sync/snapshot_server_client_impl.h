@@ -41,7 +41,6 @@
 #include "core/services/perf_logger.h"
 #include "core/services/sync_status_manager.h"
 #include "core/sync/disconnecting_client.h"
-#include "core/sync/draft_update.h"
 #include "core/sync/server_client.h"
 #include "core/sync/snapshot_server_client.h"
 #include "jsonette/json.h"
@@ -53,7 +52,8 @@ using SnapshotSyncStatus = uint8_t;
 
 class SnapshotServerClientImpl : public SnapshotServerClient {
  public:
-  // What the client needs of its neighbours. All are owned elsewhere and outlive the client.
+  // What the client needs of its neighbours. All are owned elsewhere and outlive the client. A
+  // null account, changes or sync status manager means the process-wide instance.
   struct Neighbours {
     AccountManager* accounts = nullptr;
     ChangesManager* changes = nullptr;
@@ -61,16 +61,10 @@ class SnapshotServerClientImpl : public SnapshotServerClient {
     BadgeCountManager* badges = nullptr;  // null: "checking for messages"
     UserManager* users = nullptr;         // authenticates the background connection
     std::shared_ptr<PerfLogger> perf;     // may be null
-    // The server client's side: writing a message at once on the main connection, stopping its
-    // trouble timer, letting an account's held documents through.
-    std::function<void(const jsonette::Json& message)> send;
-    std::function<void()> stopTroubleTimer;
-    std::function<void(const std::string& accountID)> markAccountAsStreamable;
-    // Sends the user snapshot from `syncState`; `applied` is called with the reply's sync state
-    // and draft changes (never for a failed snapshot).
-    std::function<void(uint64_t syncState,
-                       std::function<void(uint64_t syncState, std::vector<DraftUpdate> updates)> applied)>
-        sendUserSnapshot;
+    // The main connection: account snapshots and the user snapshot go over it, its trouble timer
+    // stops at the end of a cycle, and it lets an account's held documents through once the
+    // account's snapshot is in.
+    ServerClient* server = nullptr;
   };
 
   struct Timing {
@@ -109,15 +103,15 @@ class SnapshotServerClientImpl : public SnapshotServerClient {
   std::vector<std::function<void(const std::string& accountID)>> account_snapshot_listeners;
   std::vector<std::function<void()>> user_snapshot_listeners;
 
-  void requestAllSnapshots();
-  void request_all_snapshots_safe();
-  void requestInitialSnapshot(const std::string& accountID, bool awaitInitialSync);
+  void requestAllSnapshots() override;
+  void request_all_snapshots_safe() override;
+  void requestInitialSnapshot(const std::string& accountID, bool awaitInitialSync) override;
   // Replies of "ACCOUNT_SNAPSHOT" and "BACKGROUND_ACCOUNT_SNAPSHOT".
   void handleSnapshotResponse(const std::string& id, const jsonette::Json& result,
                               const jsonette::Json& error);
   // Notification "INITIAL_SYNC_DONE" {"acct_id", "location"}.
   void handleInitialSyncDone(const jsonette::Json& params);
-  void markSnapshotFailed(const std::string& accountID);
+  void markSnapshotFailed(const std::string& accountID) override;
   void requestBackgroundSnapshots(std::function<void(BackgroundFetchResult)> completion);
   bool hasPendingBackgroundSync();
   void completeBackgroundSync(BackgroundFetchResult result);
@@ -133,6 +127,10 @@ class SnapshotServerClientImpl : public SnapshotServerClient {
   void addSnapshotState(const std::string& accountID, const SnapshotState& state);
   void updateSnapshotStatus(const std::string& accountID);
   void postStatus(SnapshotSyncStatus status);
+  // The neighbours, or the process-wide instances where none was given.
+  std::shared_ptr<std::vector<std::string>> primaryAccountIDs();
+  Tokens tokensOf(const std::string& accountID);
+  void invalidate(const std::string& accountID);
   void endCycle();
   void retrySnapshot(const std::string& accountID);
   void processSnapshotCompletion(const std::string& accountID, const jsonette::Json& docs,

@@ -1,6 +1,7 @@
-// The snapshot client's cycle. The main connection is a real authenticated connection to the local
-// sync server; until the server client dispatches replies itself, the test hands each reply to the
-// snapshot client on the core thread, as the dispatcher does.
+// The snapshot client's cycle on its own. The main connection is a real authenticated connection to
+// the local sync server under a thin server client that records what is sent; the test hands each
+// reply to the snapshot client on the core thread, as the dispatcher does. The cycle through the
+// real server client is in server_client_snapshot_test.cpp.
 #include "core/sync/snapshot_server_client_impl.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,48 @@ using libkestrun::internal::SnapshotServerClientImpl;
 
 constexpr int64_t kStale = 561600000;
 
+// Records every request and user snapshot in `sent`, and writes the requests to `main` when given.
+class MainConnection final : public libkestrun::internal::ServerClient {
+ public:
+  MainConnection(std::mutex& mutex, std::vector<Json>& sent) : mutex_(mutex), sent_(sent) {}
+
+  sync_server_test::SyncClient* main = nullptr;
+
+  void send(const std::string& method, const Json& params, const std::string& id, bool) override {
+    Json envelope = Json::object{{"method", method}, {"params", params}, {"id", id}};
+    record(envelope);
+    if (main) main->send(envelope);
+  }
+  void send_command(std::unique_ptr<libkestrun::ServerCommand> command) override {
+    record(Json::object{{"method", command->method()},
+                        {"state", command->params()["sync_state"]["user_item"]["since"]}});
+  }
+  void connect() override {}
+  void connect_and_sync() override {}
+  bool schedule_disconnect(unsigned) override { return false; }
+  void disconnect() override {}
+  bool is_connected() override { return main != nullptr; }
+  bool is_connected_or_connecting() override { return main != nullptr; }
+  void markAccountAsStreamable(const std::string&) override {}
+  void stop_trouble_timer() override {}
+  void write_message(const Json&) override {}
+  void send_document(const std::string&, const Json&, const Json&, bool) override {}
+  void send_json(const Json&) override {}
+  void prime_search(const std::string&) override {}
+  void search_query(const std::string&, const std::string&, const std::string&, const std::string&,
+                    int) override {}
+  void search_fetch(const std::string&, const std::string&, const std::string&, const std::string&) override {
+  }
+
+ private:
+  void record(Json message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sent_.push_back(std::move(message));
+  }
+  std::mutex& mutex_;
+  std::vector<Json>& sent_;
+};
+
 class SnapshotClientTest : public sync_server_test::ServerTest {
  protected:
   void SetUp() override {
@@ -49,17 +92,8 @@ class SnapshotClientTest : public sync_server_test::ServerTest {
     n.changes = changes_.get();
     n.status = &status_;
     n.users = &users_;
-    n.send = [this, main](const Json& message) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        sent_.push_back(message);
-      }
-      if (main) main->send(message);
-    };
-    n.sendUserSnapshot = [this](uint64_t state, auto) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      sent_.push_back(Json::object{{"method", "USER_SNAPSHOT"}, {"state", static_cast<double>(state)}});
-    };
+    connection_.main = main;
+    n.server = &connection_;
     SnapshotServerClientImpl::Timing timing;
     timing.retry = std::chrono::milliseconds(1);
     if (now) timing.now = [now] { return now; };
@@ -105,6 +139,7 @@ class SnapshotClientTest : public sync_server_test::ServerTest {
   std::unique_ptr<SnapshotServerClientImpl> client_;
   std::mutex mutex_;
   std::vector<Json> sent_;
+  MainConnection connection_{mutex_, sent_};
 };
 
 TEST_F(SnapshotClientTest, SinceIsThirtyBelowTheTokenAndNeverNegative) {
