@@ -257,6 +257,7 @@ TEST_F(AccountRequestsTest, ReauthorisationRequestsAllSnapshotsAfterItsCallbackA
   start();
   sign_in();
   add_account();
+  run([] {});  // the reply handlers finish on the core thread after their callbacks
   clients->snapshots.clear();
   Outcome renamed;
   run([&] {
@@ -307,6 +308,7 @@ TEST_F(AccountRequestsTest, AssociateReplyAfterTheTimeOutStillCountsButACreateRe
   ASSERT_TRUE(create.wait());
   ASSERT_EQ(associate.failure(), static_cast<int>(Failure::Timeout));
   ASSERT_EQ(create.failure(), static_cast<int>(Failure::Timeout));
+  run([] {});  // the reply handlers finish on the core thread after their callbacks
   clients->snapshots.clear();
   run([&] {
     patch::JanssonPtr late(
@@ -359,6 +361,7 @@ TEST_F(AccountRequestsTest, AuthFromAnotherDeviceReachesTheManagerUntilTheAccoun
   ASSERT_TRUE(wait_until([&] { return account(kAccount).emailName == "Renamed"; }));
   EXPECT_EQ(account(kAccount).emailDescription, "Home");
 
+  run([] {});  // the reply handlers finish on the core thread after their callbacks
   clients->snapshots.clear();
   ASSERT_TRUE(
       other.request("ACCOUNT_REMOVE", Json::object{{"account_id", kAccount}, {"global_remove", 1}})["error"]
