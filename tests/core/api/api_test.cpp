@@ -24,6 +24,7 @@
 #include "core/model/ks_item.h"
 #include "core/services/changes_manager.h"
 #include "core/services/file_manager.h"
+#include "core/services/http_manager.h"
 #include "core/store/cpp_sqlite3_db.h"
 #include "core/store/cpp_sqlite3_exception.h"
 #include "stalled_lookup.h"
@@ -218,6 +219,37 @@ TEST_F(ApiTest, TriagePostedJustBeforeDestructionIsKept) {
   EXPECT_EQ(item_state("I1"), libkestrun::ItemState::Archive);
 }
 
+// The daily picture's requests go elsewhere, so that the server holds only the test's own.
+libkestrun::Config without_pictures(libkestrun::Config settings) {
+  settings.zero_inbox_base_url = "https://127.0.0.1:1/kestrun-zero-inbox/";
+  return settings;
+}
+
+// A request the HTTP queue saved in an earlier run goes out through the host's hook as soon as the
+// core is up: the hooks are in place before a worker can take it, so it is not failed for want of
+// one (which would put it off for up to its hour-long bound).
+TEST_F(ApiServerTest, RestoredRequestsGoOutThroughTheHooks) {
+  auto store = std::make_shared<libkestrun::MemoryStore>();
+  const std::string url =
+      "https://localhost:" + std::to_string(server_->resource_port()) + "/kestrun-zero-inbox/answer.json";
+  libkestrun::JsonKvStore(store).set_json(
+      libkestrun::HttpManager::kSavedUrlsKey,
+      jsonette::Json::object{{"requests", jsonette::Json::object{{"r-1", jsonette::Json::object{
+                                                                             {"email_id", "e-1"},
+                                                                             {"id", "r-1"},
+                                                                             {"max_delay_time", 3600},
+                                                                             {"method", "GET"},
+                                                                             {"num_errored_tries", 0},
+                                                                             {"url", url},
+                                                                         }}}}});
+  server_->resources().hold();
+  libkestrun::Overrides overrides;
+  overrides.kv_store = store;
+  start(without_pictures(server_config()), overrides);
+  EXPECT_TRUE(server_->resources().wait_for_held(1));
+  server_->resources().release();
+}
+
 // A transfer that hangs (a host-name lookup that never answers, a server that holds its reply)
 // does not hold the teardown: it ends with status 0.
 TEST_F(ApiServerTest, DestructionEndsStalledDownloadsWithStatusZero) {
@@ -227,7 +259,7 @@ TEST_F(ApiServerTest, DestructionEndsStalledDownloadsWithStatusZero) {
   };
   for (const Case& c : {Case{"stalled lookup", false}, Case{"reply held by the server", true}}) {
     SCOPED_TRACE(c.name);
-    start_with_server();
+    start(without_pictures(server_config()));
     std::promise<int32_t> ended;
     auto downloader = std::make_shared<KSHttp::Downloader>(
         c.held_by_server ? server_config().server_env.body_url + "/acct-1/e-1"
