@@ -114,8 +114,7 @@ Api::Api(Config config, Overrides overrides, KSHttp::DownloadHook download_hook,
       stop_hooks_(std::move(stop_hooks)) {
   try {
     sanity::initialize(task_manager_, config.data_directory, config.sanity_dump_url);
-    // Asked for before anything is registered, so that a store that cannot keep the key fails
-    // the construction with nothing to undo but the pool below.
+    // Fetched before anything is registered or started.
     std::optional<std::string> key;
     if (config.encrypt_database) key = defaults_->get_encryption_key();
 
@@ -188,27 +187,28 @@ void Api::open_database(const Config& config, const std::optional<std::string>& 
 
 Api::~Api() { shut_down(); }
 
-void Api::shut_down() noexcept {
-  // Everything queued so far runs first, the lowest priority included: a change the user made
-  // just before shutting down is committed and in the outgoing queue before anything stops.
+void Api::drain() {
   brelt::Semaphore drained;
   post_low([&] { drained.notify(); });
   drained.wait();
+}
+
+void Api::shut_down() noexcept {
+  // Everything queued so far runs first, the lowest priority included: a change the user made
+  // just before shutting down is committed and in the outgoing queue before anything stops.
+  drain();
 
   // A transfer stalled in the host's hook would hold its worker, and the pool's stop waits for
-  // every worker: the hooks end first, with status 0, and later transfers fail at once.
+  // every worker: the hooks end first, with status 0, and later transfers fail at once. The pool
+  // is stopped from this thread so that a worker handing its outcome to the core thread is
+  // served meanwhile.
   if (stop_hooks_) stop_hooks_();
-  post_sync([this] {
-    thread_pool::stop();
-    // The closures the transfers' outcomes posted ran before this one or are dropped with the
-    // loop; the live queries go behind everything still queued.
-    if (consumer_center_open_) KestrunConsumerCenter::resetToDefaultState();
-  });
-  brelt::Semaphore reset;
-  post_low([&] { reset.notify(); });
-  reset.wait();
+  thread_pool::stop();
   KSHttp::setDownloadFunction(nullptr);
   KSHttp::setUploadFunction(nullptr);
+  // Behind the outcomes the transfers posted, which still find every manager.
+  if (consumer_center_open_) KestrunConsumerCenter::resetToDefaultState();
+  drain();
 
   // The sub-clients' request timers belong to the core thread.
   post_sync([] {

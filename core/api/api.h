@@ -108,6 +108,8 @@ class Api : public brelt::UvThread {
   // queries and clears every process-wide instance; what both the destructor and a failed
   // construction do before the members are released.
   void shut_down() noexcept;
+  // Returns once everything queued on the core thread so far, low priority included, has run.
+  void drain();
 
   // Members in construction order; destruction runs in reverse while the loop still runs.
   const std::shared_ptr<NotificationCenter> notification_center_;
