@@ -29,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "brelt/uv_thread.h"
 #include "core/api/config.h"
@@ -41,6 +42,8 @@
 #include "core/foundation/kv_store.h"
 #include "core/foundation/notification_center.h"
 #include "core/foundation/task_manager.h"
+#include "core/model/ks_convo_item.h"
+#include "core/model/query_observer.h"
 #include "core/services/ks_http.h"
 #include "core/services/perf_logger.h"
 #include "core/sync/controller.h"
@@ -78,9 +81,62 @@ class Api : public brelt::UvThread {
 
   // --- Search. ---
   // Defined in api_search.cpp.
+  // One search at a time, named by its search id from end to end: the quick search's live query,
+  // the search state and the cloud requests. Each operation posts its call of the search data
+  // manager to the core thread and returns at once; finished, error and the fetch callbacks run on
+  // the core thread, finished or error once per search (null for a local result, a time-out or an
+  // empty text), neither after cancel_search. The live query stays until end_query.
+  using SearchResultCallback = SearchDataManager::ResultCallback;
+  using SearchFetchCallback = SearchDataManager::FetchFinishedCallback;
+  // Shows the local matches through `observer` at once and registers its live query under
+  // `search_id`; an empty text only calls `finished` with null. "" searches every account.
+  void perform_quick_local_search(const std::string& search_id, const std::string& text,
+                                  const std::string& account_id, std::shared_ptr<ObjectQueryObserver> observer,
+                                  SearchResultCallback finished, SearchResultCallback error);
+  // The same with the observer's four calls as functions.
+  void perform_quick_local_search(const std::string& search_id, const std::string& text,
+                                  const std::string& account_id, FnDataQueryObserver::ResultsFn results,
+                                  FnDataQueryObserver::BeginFn begin, FnDataQueryObserver::EndFn end,
+                                  FnDataQueryObserver::ChangeFn change, SearchResultCallback finished,
+                                  SearchResultCallback error);
+  // The full search of the current search in `folder`; another id does nothing.
+  void perform_full_search(const std::string& search_id, const std::string& folder);
+  // Fetches a cloud result that is not stored locally; `finished` gets the thread's id once stored.
+  void perform_search_fetch(const std::string& account_id, const std::string& search_id,
+                            const std::string& item_id, const std::string& sync_data, SearchFetchCallback finished,
+                            SearchResultCallback error);
+  // Copies a fetched item again from the database into the search results.
+  void update_fetched_item(const std::string& item_id);
+  // Readies the server's search for the account, or for every primary account with "".
+  void prime_search(const std::string& account_id);
+  // Ends the search state: a reply that arrives later is ignored.
+  void cancel_search();
 
   // --- Drafts. ---
   // Defined in api_drafts.cpp.
+  // A draft is a value the application edits; saving and deleting stamp it on the caller's thread
+  // (this device's version counter, the cleaned content and its plain text, the modification time)
+  // and hand a copy to the data writer, which stores it and sends it to the server on the core
+  // thread, where `done` runs. The read-outs read the consumer context under the consumer
+  // center's lock, on the caller's thread.
+  using ConvoItemObserver = DataQueryObserver<KSConvoItem>;
+  // A new, unsaved draft of the current user: new upper-case ids, both times now, empty version.
+  internal::Draft get_new_draft(const std::optional<std::string>& item_id,
+                                const std::optional<std::string>& base_email_id);
+  void save_draft(internal::Draft& draft, std::function<void()> done);
+  void save_draft(internal::Draft& draft);
+  void delete_draft(internal::Draft& draft, std::function<void(std::vector<std::string>&)> done);
+  // The draft behind a draft-only item ("draft_item_" + draft id); empty for any other id.
+  std::optional<internal::Draft> get_draft_from_temporary_item_id(const std::string& item_id);
+  // The most recently modified item that has drafts and no e-mail; null when there is none.
+  std::shared_ptr<KestrunObject> get_most_recent_item_with_only_drafts();
+  // Live queries of a conversation's e-mails and drafts, or of one draft, oldest first; the first
+  // rows reach the observer before the call returns, later ones after each commit of e-mails or
+  // drafts, on the core thread. end_query ends them like any other query.
+  void perform_query_convo_items_for_item(const std::string& query_id, const std::string& item_id,
+                                          std::shared_ptr<ConvoItemObserver> observer);
+  void perform_query_single_draft(const std::string& query_id, const std::string& draft_id,
+                                  std::shared_ptr<ConvoItemObserver> observer);
 
   // --- Accounts. ---
   // Defined in api_accounts.cpp.
