@@ -91,7 +91,8 @@ class Api : public brelt::UvThread {
   // Shows the local matches through `observer` at once and registers its live query under
   // `search_id`; an empty text only calls `finished` with null. "" searches every account.
   void perform_quick_local_search(const std::string& search_id, const std::string& text,
-                                  const std::string& account_id, std::shared_ptr<ObjectQueryObserver> observer,
+                                  const std::string& account_id,
+                                  std::shared_ptr<ObjectQueryObserver> observer,
                                   SearchResultCallback finished, SearchResultCallback error);
   // The same with the observer's four calls as functions.
   void perform_quick_local_search(const std::string& search_id, const std::string& text,
@@ -103,8 +104,8 @@ class Api : public brelt::UvThread {
   void perform_full_search(const std::string& search_id, const std::string& folder);
   // Fetches a cloud result that is not stored locally; `finished` gets the thread's id once stored.
   void perform_search_fetch(const std::string& account_id, const std::string& search_id,
-                            const std::string& item_id, const std::string& sync_data, SearchFetchCallback finished,
-                            SearchResultCallback error);
+                            const std::string& item_id, const std::string& sync_data,
+                            SearchFetchCallback finished, SearchResultCallback error);
   // Copies a fetched item again from the database into the search results.
   void update_fetched_item(const std::string& item_id);
   // Readies the server's search for the account, or for every primary account with "".
