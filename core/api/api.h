@@ -366,6 +366,8 @@ class Api : public brelt::UvThread {
   const std::shared_ptr<internal::ServerControllerLinks> controller_links_;
   internal::Controller controller_;
   const StopHooks stop_hooks_;
+  // The consumer center holds the live queries of this core only once it opened here.
+  bool consumer_center_open_ = false;
 };
 
 }  // namespace libkestrun
