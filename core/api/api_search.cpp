@@ -24,9 +24,8 @@ void Api::perform_quick_local_search(const std::string& search_id, const std::st
 }
 
 void Api::perform_quick_local_search(const std::string& search_id, const std::string& text,
-                                     const std::string& account_id, FnDataQueryObserver::ResultsFn results,
-                                     FnDataQueryObserver::BeginFn begin, FnDataQueryObserver::EndFn end,
-                                     FnDataQueryObserver::ChangeFn change,
+                                     const std::string& account_id, QueryResultsFn results,
+                                     QueryBeginFn begin, QueryEndFn end, QueryChangeFn change,
                                      SearchDataManager::ResultCallback finished,
                                      SearchDataManager::ResultCallback error) {
   auto observer = std::make_shared<FnDataQueryObserver>(std::move(results), std::move(begin),

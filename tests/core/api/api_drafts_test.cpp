@@ -11,16 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "api_store_rows.h"
 #include "brelt/semaphore.h"
 #include "core/accounts/account_manager_impl.h"
 #include "core/accounts/user_manager_impl.h"
 #include "core/api/api.h"
-#include "core/data/data_center.h"
 #include "core/foundation/json_kv_store.h"
 #include "core/foundation/memory_store.h"
 #include "core/foundation/utility.h"
-#include "core/model/ks_email.h"
-#include "core/model/ks_item.h"
 #include "signed_in_fixture.h"
 
 namespace kestrun_test {
@@ -101,30 +99,6 @@ class ApiDraftsTest : public ApiTest {
     brelt::Semaphore done;
     api_->delete_draft(draft, [&](std::vector<std::string>&) { done.notify(); });
     done.wait();
-  }
-
-  // Stores an inbox conversation of account "A" with no e-mail yet.
-  void store_item(const std::string& item_id) {
-    KestrunDataCenter::performSyncDataTask([&](std::vector<std::string>&, DBContext& context) {
-      auto item = std::static_pointer_cast<KSItem>(context.createObject("KSITEM", item_id));
-      item->setItemID(item_id);
-      item->setAccountID("A");
-      item->setState(libkestrun::ItemState::Inbox);
-    });
-  }
-  // Stores an e-mail created at `created` in the conversation.
-  void store_email(const std::string& item_id, const std::string& email_id, int64_t created) {
-    KestrunDataCenter::performSyncDataTask([&](std::vector<std::string>&, DBContext& context) {
-      auto email = std::static_pointer_cast<KSEmail>(context.createObject("KSEMAIL", email_id));
-      email->set_EMAILID(email_id);
-      email->set_ACCOUNTID("A");
-      email->set_PARENTITEMID(item_id);
-      email->set_CREATEDAT(created);
-      auto item = context.fetchItem(item_id);
-      ASSERT_TRUE(item);
-      item->setThreadHasEmails(true);
-      item->addEmail(email);
-    });
   }
 };
 
@@ -212,9 +186,8 @@ TEST_F(ApiDraftsTest, DraftOnlyItemsLeadToTheirDrafts) {
 TEST_F(ApiDraftsTest, AConversationListsItsEmailsAndDraftsInTimeOrderUntilEnded) {
   const int64_t now = libkestrun::Utility::now_ms();
   // One e-mail well before the draft is saved and one long after it.
-  store_item("I");
-  store_email("I", "E1", now - 60000);
-  store_email("I", "E2", now + 3600000);
+  store_rows({conversation("I", libkestrun::ItemState::Inbox, now)},
+             {message("E1", "I", now - 60000), message("E2", "I", now + 3600000)});
   auto convo = std::make_shared<ConvoLog>();
   api_->perform_query_convo_items_for_item("Q", "I", convo);
   ASSERT_EQ(convo->results().size(), 1u) << "the first rows arrive before the call returns";
@@ -228,6 +201,17 @@ TEST_F(ApiDraftsTest, AConversationListsItsEmailsAndDraftsInTimeOrderUntilEnded)
   save(draft);
   EXPECT_EQ(convo->results().back(), (std::vector<std::string>{"E1", draft.get_draft_id(), "E2"}));
   EXPECT_EQ(single->results().back(), (std::vector<std::string>{draft.get_draft_id()}));
+
+  // Ended queries hear nothing of later changes.
+  const size_t convo_heard = convo->results().size();
+  const size_t single_heard = single->results().size();
+  api_->end_query("Q");
+  api_->end_query("D");
+  draft.set_subject("changed");
+  save(draft);
+  remove(draft);
+  EXPECT_EQ(convo->results().size(), convo_heard);
+  EXPECT_EQ(single->results().size(), single_heard);
 }
 
 class ApiDraftSendTest : public SignedInApiTest {};

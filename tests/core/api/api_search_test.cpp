@@ -29,7 +29,7 @@ constexpr char kText[] = "renovation kitchen";
 
 // What one search reported: the calls of its live query in order ("results:<n>", "begin",
 // "insert:<id>", "end", ...) and its finished and error calls. Any thread.
-class SearchLog {
+class SearchLog : public std::enable_shared_from_this<SearchLog> {
  public:
   void add(const std::string& call) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -52,15 +52,15 @@ class SearchLog {
   }
 
   libkestrun::Api::SearchResultCallback finished() {
-    return [this](json_t* result) {
-      add(result ? "finished" : "finished null");
-      ended_.notify();
+    return [self = shared_from_this()](json_t* result) {
+      self->add(result ? "finished" : "finished null");
+      self->ended_.notify();
     };
   }
   libkestrun::Api::SearchResultCallback error() {
-    return [this](json_t* error) {
-      add(error ? "error" : "error null");
-      ended_.notify();
+    return [self = shared_from_this()](json_t* error) {
+      self->add(error ? "error" : "error null");
+      self->ended_.notify();
     };
   }
   void wait_ended() { ended_.wait(); }
@@ -74,19 +74,19 @@ class SearchLog {
 
 class RecordingObserver : public libkestrun::ObjectQueryObserver {
  public:
-  explicit RecordingObserver(SearchLog& log) : log_(log) {}
+  explicit RecordingObserver(std::shared_ptr<SearchLog> log) : log_(std::move(log)) {}
   void set_results(const std::string&, const std::vector<std::shared_ptr<KestrunObject>>& rows) override {
-    log_.set_rows(rows);
+    log_->set_rows(rows);
   }
-  void begin_changes(const std::string&) override { log_.add("begin"); }
+  void begin_changes(const std::string&) override { log_->add("begin"); }
   void item_changed(const std::string&, std::shared_ptr<KestrunObject> row, ConsumerChangeType type, int,
                     int) override {
-    if (type == ConsumerChangeType::Insert) log_.add("insert:" + row->id());
+    if (type == ConsumerChangeType::Insert) log_->add("insert:" + row->id());
   }
-  void end_changes(const std::string&) override { log_.add("end"); }
+  void end_changes(const std::string&) override { log_->add("end"); }
 
  private:
-  SearchLog& log_;
+  const std::shared_ptr<SearchLog> log_;
 };
 
 size_t count(const std::vector<std::string>& calls, const std::string& call) {
@@ -97,21 +97,21 @@ size_t count(const std::vector<std::string>& calls, const std::string& call) {
 
 TEST_F(ApiTest, AQuickSearchWithAnEmptyTextOnlyFinishesWithNull) {
   start();
-  SearchLog log;
+  auto log = std::make_shared<SearchLog>();
   api_->perform_quick_local_search(
       "S1", "", "",
-      [&](const std::string&, const std::vector<std::shared_ptr<KestrunObject>>& rows) {
-        log.set_rows(rows);
+      [log](const std::string&, const std::vector<std::shared_ptr<KestrunObject>>& rows) {
+        log->set_rows(rows);
       },
-      [&](const std::string&) { log.add("begin"); }, [&](const std::string&) { log.add("end"); },
-      [&](const std::string&, std::shared_ptr<KestrunObject>, ConsumerChangeType, int, int) {
-        log.add("change");
+      [log](const std::string&) { log->add("begin"); }, [log](const std::string&) { log->add("end"); },
+      [log](const std::string&, std::shared_ptr<KestrunObject>, ConsumerChangeType, int, int) {
+        log->add("change");
       },
-      log.finished(), log.error());
-  log.wait_ended();
+      log->finished(), log->error());
+  log->wait_ended();
   on_core([] {});
   // No query was registered: its first pass would have handed over results.
-  EXPECT_EQ(log.calls(), (std::vector<std::string>{"finished null"}));
+  EXPECT_EQ(log->calls(), (std::vector<std::string>{"finished null"}));
 }
 
 class ApiSearchTest : public SignedInApiTest {
@@ -141,31 +141,32 @@ class ApiSearchTest : public SignedInApiTest {
 
 TEST_F(ApiSearchTest, AFullSearchStreamsTheCloudResultsIntoTheQuickSearchsObserver) {
   ASSERT_NO_FATAL_FAILURE(sign_in({kCom, kNet}));
-  std::set<std::string> expected;
-  for (const char* account : {kCom, kNet}) {
-    std::set<std::string> found = server_finds(account, kText);
-    ASSERT_FALSE(found.empty()) << account;
-    expected.insert(found.begin(), found.end());
-  }
+  const std::set<std::string> in_com = server_finds(kCom, kText);
+  const std::set<std::string> in_net = server_finds(kNet, kText);
+  ASSERT_FALSE(in_com.empty());
+  ASSERT_FALSE(in_net.empty());
+  std::set<std::string> expected = in_com;
+  expected.insert(in_net.begin(), in_net.end());
 
   // The callback form, so that its four functions are seen in their places.
-  SearchLog log;
+  auto log = std::make_shared<SearchLog>();
   api_->perform_quick_local_search(
       "S1", kText, "",
-      [&](const std::string&, const std::vector<std::shared_ptr<KestrunObject>>& rows) {
-        log.set_rows(rows);
+      [log](const std::string&, const std::vector<std::shared_ptr<KestrunObject>>& rows) {
+        log->set_rows(rows);
       },
-      [&](const std::string&) { log.add("begin"); }, [&](const std::string&) { log.add("end"); },
-      [&](const std::string&, std::shared_ptr<KestrunObject> row, ConsumerChangeType type, int, int) {
-        if (type == ConsumerChangeType::Insert) log.add("insert:" + row->id());
+      [log](const std::string&) { log->add("begin"); }, [log](const std::string&) { log->add("end"); },
+      [log](const std::string&, std::shared_ptr<KestrunObject> row, ConsumerChangeType type, int, int) {
+        if (type == ConsumerChangeType::Insert) log->add("insert:" + row->id());
+        if (type == ConsumerChangeType::Update) log->add("update:" + row->id());
       },
-      log.finished(), log.error());
+      log->finished(), log->error());
   api_->perform_full_search("S1", "");
-  log.wait_ended();
+  log->wait_ended();
   // Both accounts' replies are in before the one report; nothing follows it.
   on_core([] {});
 
-  std::vector<std::string> calls = log.calls();
+  std::vector<std::string> calls = log->calls();
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.front(), "results:0") << "the local pass finds nothing";
   EXPECT_EQ(count(calls, "finished"), 1u);
@@ -186,32 +187,51 @@ TEST_F(ApiSearchTest, AFullSearchStreamsTheCloudResultsIntoTheQuickSearchsObserv
   }
   for (const std::string& thread : expected) {
     EXPECT_EQ(inserted.count(thread), 1u) << thread;
-    EXPECT_EQ(log.rows().count(thread), 1u) << thread;
+    EXPECT_EQ(log->rows().count(thread), 1u) << thread;
   }
+
+  // A result is opened: its conversation is fetched whole, and shown again as fetched.
+  const std::string thread = *in_com.begin();
+  brelt::Semaphore fetched;
+  std::vector<std::string> fetch_reports;  // core thread until fetched
+  api_->perform_search_fetch(
+      kCom, "S1", thread, "-",
+      [&](const std::string& id) {
+        fetch_reports.push_back(id);
+        fetched.notify();
+      },
+      [&](json_t*) {
+        fetch_reports.push_back("error");
+        fetched.notify();
+      });
+  fetched.wait();
+  EXPECT_EQ(on_core([&] { return fetch_reports; }), (std::vector<std::string>{thread}));
+  api_->update_fetched_item(thread);
+  EXPECT_TRUE(wait_until([&] { return count(log->calls(), "update:" + thread) > 0; }));
 }
 
 TEST_F(ApiSearchTest, ACancelledSearchIgnoresTheServersReply) {
   ASSERT_NO_FATAL_FAILURE(sign_in({kCom}));
-  SearchLog cancelled;
+  auto cancelled = std::make_shared<SearchLog>();
   // Posted together, the three run before any reply can be read.
   on_core([&] {
     api_->perform_quick_local_search("S1", kText, "", std::make_shared<RecordingObserver>(cancelled),
-                                     cancelled.finished(), cancelled.error());
+                                     cancelled->finished(), cancelled->error());
     api_->perform_full_search("S1", "");
     api_->cancel_search();
   });
   // The replies to the cancelled search come before those of a later one, which ends normally.
-  SearchLog later;
+  auto later = std::make_shared<SearchLog>();
   api_->perform_quick_local_search("S2", kText, "", std::make_shared<RecordingObserver>(later),
-                                   later.finished(), later.error());
+                                   later->finished(), later->error());
   api_->perform_full_search("S2", "");
-  later.wait_ended();
+  later->wait_ended();
   on_core([] {});
 
-  EXPECT_EQ(count(later.calls(), "finished"), 1u);
+  EXPECT_EQ(count(later->calls(), "finished"), 1u);
   EXPECT_EQ(sent("SEARCH_QUERY").size(), 2u);
   EXPECT_FALSE(received(sent("SEARCH_QUERY").front()["id"].string_value()).is_null());
-  std::vector<std::string> calls = cancelled.calls();
+  std::vector<std::string> calls = cancelled->calls();
   EXPECT_EQ(count(calls, "finished") + count(calls, "finished null") + count(calls, "error") +
                 count(calls, "error null"),
             0u);
