@@ -519,7 +519,54 @@ class Api : public brelt::UvThread {
   void set_launch_badge_count(int32_t count);
 
   // --- Notifications, undo, replies, printing and utilities. ---
-  // Defined in api_notifications.cpp.
+  // Defined in api_notifications.cpp and api_utilities.cpp.
+
+  // Sets the listener of `name` under `observer` (a key the caller chooses, such as the listening
+  // object's address), replacing one set before under the same name and key. Listeners run on the
+  // core thread. Called off the core thread, these wait until the table has changed there, so a
+  // notification posted after listen_to_notification returns reaches the listener, and none
+  // reaches it after stop_listening returns.
+  void listen_to_notification(const std::string& name, void* observer, NotificationListener listener);
+  void stop_listening(const std::string& name, void* observer);
+  // Removes `observer` under every name.
+  void stop_listening(void* observer);
+
+  // The last triage step: whether one is recorded, the question to ask before undoing it ("" when
+  // none) and the undo itself, which queues the opposite step and posts
+  // "com.kestrun.undo.was.committed". Any thread.
+  bool has_action_to_undo();
+  std::string alert_message_for_current_state();
+  void perform_undo_action();
+
+  // The e-mails of the conversation that an answer of `send_type` answers, chosen among the
+  // opened ones in the order shown; empty for an id that names no stored conversation. Reads the
+  // store on the caller's thread.
+  std::vector<std::shared_ptr<KSEmail>> emails_to_reply_to_from_item_id(
+      const std::string& item_id, EmailSendType send_type, const std::vector<std::string>& visible_email_ids,
+      const std::unordered_set<std::string>& opened_email_ids);
+  // A self-contained HTML page for printing the conversation or one e-mail; "" for an id that
+  // names no stored object. Caller's thread.
+  std::string print_conversation(const std::string& item_id);
+  std::string print_email(const std::string& email_id);
+
+  // Answers a meeting invitation with a GET of `url`, saved and retried until it succeeds even
+  // across restarts; a later answer for the same e-mail supersedes an earlier one still waiting
+  // to be retried. Only "http" and "https" URLs are fetched; others are dropped. Returns at once.
+  void respond_to_rsvp_at_url(const std::string& email_id, const std::string& url);
+
+  // The locale the core's texts are in.
+  std::string harnvik_locale();
+  bool is_valid_email_address(const std::string& text);
+  // A new upper-case version-4 UUID.
+  std::string generate_unique_id();
+  // The time value meaning "not set": 0.
+  int64_t default_date_value();
+  // Drops the search results kept in memory; the core thread does it.
+  void memory_warning();
+  // The short display name of a person's full name ("Smith, Jane" gives "Jane").
+  std::string generate_short_name_from_name(const std::string& full_name);
+  // Installs the host's event ledger for performance records; the core thread takes it over.
+  void set_ledger_context(libledger_context* context, const libledger_callbacks* callbacks);
 
  private:
   // Steps of construction and teardown (api.cpp).
