@@ -8,10 +8,12 @@
 #include <unordered_set>
 #include <utility>
 
+#include "brelt/log.h"
 #include "brelt/semaphore.h"
 #include "core/accounts/account_status_manager.h"
 #include "core/data/consumer_center.h"
 #include "core/data/data_center.h"
+#include "core/foundation/leveldb_store.h"
 #include "core/foundation/thread_pool.h"
 #include "core/model/db_context.h"
 #include "core/model/db_kestrun_object.h"
@@ -28,9 +30,16 @@ namespace libkestrun {
 
 namespace {
 
+// A data directory where the store cannot be made (missing, not writable, not a directory) is
+// reported to the host as the defaults being unreadable; the store's own words go to the log.
 std::shared_ptr<Defaults> make_defaults(const Config& config, const Overrides& overrides) {
   if (overrides.kv_store) return std::make_shared<Defaults>(overrides.kv_store);
-  return std::make_shared<Defaults>(config.data_directory);
+  try {
+    return std::make_shared<Defaults>(config.data_directory);
+  } catch (const LeveldbStore::IOError& error) {
+    brelt::log_error("Api", error.what());
+    throw InaccessibleFsError("Unable to read Defaults");
+  }
 }
 
 template <class T>
@@ -171,6 +180,7 @@ void Api::open_database(const Config& config, const std::optional<std::string>& 
   KestrunDataCenter::initialize(this, notification_center_, path, key);
   internal::server_client_set_instance(server_client_);
   KestrunConsumerCenter::initialize(this, path, key);
+  consumer_center_open_ = true;
   for (const std::string& account_id : doomed_accounts)
     controller_.remove_email_account(
         account_id, false, [](const std::string&) {}, [](AccountActionErrorType) {});
@@ -188,11 +198,11 @@ void Api::shut_down() noexcept {
   // A transfer stalled in the host's hook would hold its worker, and the pool's stop waits for
   // every worker: the hooks end first, with status 0, and later transfers fail at once.
   if (stop_hooks_) stop_hooks_();
-  post_sync([] {
+  post_sync([this] {
     thread_pool::stop();
     // The closures the transfers' outcomes posted ran before this one or are dropped with the
     // loop; the live queries go behind everything still queued.
-    KestrunConsumerCenter::resetToDefaultState();
+    if (consumer_center_open_) KestrunConsumerCenter::resetToDefaultState();
   });
   brelt::Semaphore reset;
   post_low([&] { reset.notify(); });
