@@ -84,9 +84,75 @@ class Api : public brelt::UvThread {
 
   // --- Connection and application state. ---
   // Defined in api_connection.cpp.
+  // Opens the sync connection (posted), then writes "Api::connect" to the protocol trace and sends
+  // the trace when an upload is due.
+  void connect();
+  // Writes "Api::disconnect", then releases the connection (posted); it closes at once, or when
+  // the background tasks still running have ended.
+  void disconnect();
+  // The connection is up or on its way. Any thread.
+  bool is_connected();
+  // The application came to the front: new-mail threshold, the day's picture (scheduled on the
+  // core thread), time zone, locale, focus.
+  void app_opened(const std::string& time_zone_name, const std::string& locale);
+  // The application left: stale data purged when `purge`, deferred items reclassified, blurred.
+  void app_closed(bool purge);
+  void app_focused();
+  void app_blurred();
+  // Posted: the day's picture is scheduled again and the connection follows the network state.
+  void handle_internet_connection_changed(InternetConnectionType type);
+  InternetConnectionType get_current_connection_type();
+  // `completion` runs once on the core thread (-3 superseded, -2 connected or connecting,
+  // -1 disconnected, 1 or 2 all snapshots finished).
+  void background_sync(std::function<void(internal::BackgroundFetchResult)> completion);
+  // Waits for background_sync's result. On the core thread, where that result could never
+  // arrive, it answers -1 at once.
+  internal::BackgroundFetchResult background_sync_blocking();
+  // Posted: the push token is stored and registered with the server.
+  void update_device_token(const std::string& token);
+  void update_device_token_amazon(const std::string& token);
+  // Sets the preference, then schedules the day's picture on the core thread.
+  void set_time_zone_name(const std::string& name);
+  void set_locale(const std::string& locale);
+  // The newest conversation's time becomes the threshold from which mail counts as new.
+  void update_new_email_timestamp_threshold();
+  // Low-priority data tasks; the completions (may be empty) run on the core thread.
+  void purge_stale_data(std::function<void(std::vector<std::string>&)> completion);
+  void classify_all_time_deferred_items(std::function<void(std::vector<std::string>&)> completion);
+  // Read-outs of the consumer context, on the caller's thread: inbox items modified after `time`
+  // (ms since 1970) with unread mail, and the newest `count` inbox items.
+  KSObjects<KSItem> get_items_with_unread_emails_since_timestamp(int64_t time);
+  KSObjects<KSItem> get_latest_number_of_items_in_inbox(int count);
 
   // --- Registration and linking. ---
   // Defined in api_registration.cpp.
+  // Posted: the user manager holds the credentials; a user document found corrupt with no way to
+  // recover it wipes the local data.
+  void useHarnvikCredentials(std::shared_ptr<const HarnvikCredentials> credentials);
+  // Posted; no result reaches the caller (the user document tells).
+  void register_anonymous_device(const std::string& vendor_id, const std::string& device_type,
+                                 const std::string& device_name);
+  // Registers this device for the Harnvik user. The same user registered already: success with
+  // the stored user id, nothing sent. Another user registered: that registration is unlinked
+  // (reason Reregister) and its data wiped first; a failed unlink reaches `failure` and nothing
+  // is registered. Callbacks run on the core thread.
+  void register_device(std::shared_ptr<const HarnvikCredentials> credentials, const std::string& vendor_id,
+                       const std::string& device_type, const std::string& device_name,
+                       UserActionSuccess success, UserActionFailure failure);
+  // Unlinks this device and wipes the user's local data before `success` gets the old user id;
+  // an unregistered device gets "" and nothing is reset.
+  void unregister_device(UserUnlinkReason reason, UserActionSuccess success, UserActionFailure failure);
+  void link_harnvik_user(std::shared_ptr<const HarnvikCredentials> credentials, UserActionSuccess success,
+                         UserActionFailure failure);
+  // The stored user document's answers, on the caller's thread.
+  bool device_is_registered();
+  std::string user_id();
+  std::string device_id();
+  bool user_has_desktop_kestrun_app();
+  bool user_has_mobile_kestrun_app();
+  bool user_is_harnvik_linked();
+  // The account manager's own device id.
+  std::string get_device_id();
 
   // --- Live queries. ---
   // Defined in api_queries.cpp.
@@ -243,6 +309,63 @@ class Api : public brelt::UvThread {
 
   // --- Accounts. ---
   // Defined in api_accounts.cpp.
+  // Change operations, posted; callbacks run on the core thread. The success of an add runs once
+  // the account is among the user's associations (also without a success callback the account
+  // is added and associated). A removal the server refuses reaches `failure` and keeps the
+  // account and its mail.
+  void set_auto_auth_enabled_for_account(bool enabled, const std::string& account_id,
+                                         UserActionSuccess success, UserActionFailure failure);
+  void add_email_account(const std::string& address, const std::string& pass_token, EmailAccountType type,
+                         const std::string& locale, AccountSuccess success, AccountFailure failure);
+  void associate_email_account(const std::string& account_id, AccountSuccess success, AccountFailure failure);
+  void reauthorize_email_account(const std::string& address, const std::string& pass_token,
+                                 EmailAccountType type, AccountSuccess success, AccountFailure failure);
+  void update_email_account(const std::string& account_id, const std::string& name,
+                            const std::string& description, AccountSuccess success, AccountFailure failure);
+  void update_email_account_name(const std::string& account_id, const std::string& name,
+                                 AccountSuccess success, AccountFailure failure);
+  void update_email_account_description(const std::string& account_id, const std::string& description,
+                                        AccountSuccess success, AccountFailure failure);
+  void remove_email_account(const std::string& account_id, bool from_all_devices, AccountSuccess success,
+                            AccountFailure failure);
+  void add_alias(const std::string& account_id, const std::string& address, AccountSuccess success,
+                 AccountFailure failure);
+  void remove_alias(const std::string& account_id, const std::string& address, AccountSuccess success,
+                    AccountFailure failure);
+  // Read-outs, on the caller's thread. set_default_email_account waits for the core thread.
+  std::shared_ptr<EmailAccountAssociations> all_email_account_associations();
+  std::shared_ptr<KSUserEmailAccountAssoc> associated_email_account_for_account_id(
+      const std::string& account_id);
+  bool has_associated_accounts();
+  EmailAccountList all_primary_email_accounts();
+  EmailAccountList all_unique_email_accounts();
+  EmailAccountList all_email_accounts_for_primary_account_id(const std::string& primary_id);
+  EmailAccountList all_secondary_email_accounts_for_primary_account_id(const std::string& primary_id);
+  std::shared_ptr<std::vector<std::string>> all_account_ids();
+  std::shared_ptr<std::vector<std::string>> all_primary_account_ids();
+  std::shared_ptr<KSEmailAccount> email_account_with_id(const std::string& account_id);
+  std::string account_id_for_email_address(const std::string& address);
+  std::string email_address_for_account_id(const std::string& account_id);
+  std::optional<std::string> get_primary_account_id_for_email_address(const std::string& address);
+  std::shared_ptr<KSEmailAccount> get_default_email_account();
+  void set_default_email_account(const std::string& account_id);
+  bool has_accounts();
+  bool has_email_address(const std::string& address);
+  // All bits set when there is no such primary account.
+  uint32_t get_number_of_secondary_accounts_for_primary_account(const std::string& primary_id);
+  bool can_add_a_new_account();
+  bool can_add_secondary_to_primary_account(const std::string& primary_id);
+  bool is_valid_description_for_account(const std::string& description, const std::string& account_id);
+  std::string get_alert_title_for_account_add_error(AccountActionErrorType error);
+  std::string get_alert_message_for_account_add_error(AccountActionErrorType error);
+  std::string get_alert_title_for_account_delete_error(AccountActionErrorType error);
+  std::string get_alert_message_for_account_delete_error(AccountActionErrorType error);
+  std::string get_alert_title_for_account_edit_error(AccountActionErrorType error);
+  std::string get_alert_message_for_account_edit_error(AccountActionErrorType error);
+  std::string get_alert_title_for_missing_spam();
+  std::string get_alert_message_for_missing_spam();
+  // The provider's name; "" for any other value.
+  std::string get_title_for_account_type(EmailAccountType type);
 
   // --- Local changes. ---
   // Defined in api_changes.cpp.
