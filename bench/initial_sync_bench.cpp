@@ -193,13 +193,6 @@ class BareConnection {
   size_t offset_ = 0;
 };
 
-std::string text_of(const JsonPtr& value) {
-  char* dumped = json_dumps(value.get(), JSON_COMPACT);
-  std::string text(dumped);
-  free(dumped);
-  return text;
-}
-
 // The server with the generated mailbox and a device that has added its account, for the program.
 struct Setting {
   ScratchDir dir;
