@@ -8,15 +8,10 @@
 #include <vector>
 
 #include "api_fixture.h"
-#include "core/data/consumer_center.h"
-#include "core/data/data_center.h"
-#include "core/data/data_writer.h"
+#include "api_store_rows.h"
+#include "brelt/semaphore.h"
 #include "core/foundation/json_kv_store.h"
 #include "core/foundation/leveldb_store.h"
-#include "core/foundation/semaphore.h"
-#include "core/model/data_query.h"
-#include "core/model/item_orderings.h"
-#include "core/model/ks_item.h"
 #include "core/services/http_manager.h"
 #include "localization/localization.h"
 #include "support/test_certificates.h"
@@ -71,82 +66,28 @@ TEST_F(ApiNotificationsTest, StoppingByKeySilencesEveryNameAndByNameOnlyThatOne)
   EXPECT_EQ(heard, (std::vector<std::string>{"b com.kestrun.test.x null"}));
 }
 
-// Records the changes a live query of the inbox reports (on the core thread) and the rows of its
-// first pass (on the registering thread).
-class InboxRecorder : public libkestrun::ObjectQueryObserver {
- public:
-  void set_results(const std::string&, const std::vector<std::shared_ptr<KestrunObject>>& rows) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (lines_.empty()) lines_.push_back("first " + std::to_string(rows.size()));
-  }
-  void begin_changes(const std::string&) override {}
-  void item_changed(const std::string&, std::shared_ptr<KestrunObject> row,
-                    libkestrun::ConsumerChangeType type, int, int) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(libkestrun::KestrunId()(row) + " " +
-                     (type == libkestrun::ConsumerChangeType::Insert   ? "inserted"
-                      : type == libkestrun::ConsumerChangeType::Delete ? "deleted"
-                                                                       : "changed"));
-  }
-  void end_changes(const std::string&) override {}
-
-  std::vector<std::string> lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;  // guarded by mutex_
-};
-
 class ApiUndoTest : public ApiNotificationsTest {
  protected:
   ApiUndoTest() { Localization::instance().set_current_locale("en"); }
   ~ApiUndoTest() override { Localization::instance().set_current_locale(""); }
-
-  // An inbox conversation of one e-mail, stored through a data task.
-  static void store_inbox_item(const std::string& id) {
-    KestrunDataCenter::performSyncDataTask([&](std::vector<std::string>&, DBContext& context) {
-      auto item = std::static_pointer_cast<KSItem>(context.createObject("KSITEM", id));
-      item->setItemID(id);
-      item->setAccountID("A");
-      item->setState(libkestrun::ItemState::Inbox);
-      item->setThreadHasEmails(true);
-      item->setModifiedAt(1000);
-      auto email = std::static_pointer_cast<KSEmail>(context.createObject("KSEMAIL", id + "-mail"));
-      email->set_EMAILID(id + "-mail");
-      email->set_ACCOUNTID("A");
-      email->set_PARENTITEMID(id);
-      email->set_CREATEDAT(1000);
-      item->addEmail(email);
-    });
-  }
-
-  // A live query of the inbox, registered with the consumer center.
-  std::shared_ptr<InboxRecorder> watch_inbox() {
-    auto recorder = std::make_shared<InboxRecorder>();
-    KestrunConsumerCenter::addQuery(
-        "inbox", "KSITEM",
-        std::make_unique<libkestrun::FnObjectQuery>(
-            "inbox",
-            [](const std::string&, KestrunContext& context) { return context.inboxItemsSinceQuery(0); },
-            KSItem::ModifiedAtDesc(), recorder),
-        false);
-    return recorder;
-  }
 };
 
+// The archive goes through the facade's own triage and is watched through its own live query of
+// the inbox, as the application does it.
 TEST_F(ApiUndoTest, AnArchivedInboxItemComesBackThroughTheLiveQuery) {
   EXPECT_FALSE(api_->has_action_to_undo());
   EXPECT_EQ(api_->alert_message_for_current_state(), "");
 
-  store_inbox_item("I");
-  std::shared_ptr<InboxRecorder> inbox = watch_inbox();
-  patch::semaphore archived;
-  KestrunDataWriter::completeItem("I", [&](std::vector<std::string>&) { archived.notify(); });
+  store_rows({conversation("I", ItemState::Inbox, 1000)}, {message("I-mail", "I", 1000)});
+  auto inbox = std::make_shared<QueryRecorder>();
+  api_->perform_query_items("inbox", libkestrun::ItemGestureContextType::Inbox, 50, "", "", inbox);
+  ASSERT_EQ(inbox->rows(), Ids{"I"});
+
+  brelt::Semaphore archived;
+  api_->archive_item("I", [&](Ids&) { archived.notify(); });
   archived.wait();
-  EXPECT_EQ(inbox->lines(), (std::vector<std::string>{"first 1", "I deleted"}));
+  EXPECT_EQ(inbox->changes(), Ids{"delete:I"});
+  EXPECT_EQ(api_->item_with_id("I")->state(), ItemState::Archive);
 
   EXPECT_TRUE(api_->has_action_to_undo());
   EXPECT_EQ(api_->alert_message_for_current_state(),
@@ -156,12 +97,14 @@ TEST_F(ApiUndoTest, AnArchivedInboxItemComesBackThroughTheLiveQuery) {
   api_->perform_undo_action();
   ASSERT_TRUE(committed.wait());
   EXPECT_EQ(committed.payloads(), (std::vector<Json>{Json()}));
-  ASSERT_TRUE(wait_until([&] { return inbox->lines().size() == 3; })) << testing::PrintToString(inbox->lines());
-  EXPECT_EQ(inbox->lines().back(), "I inserted");
+  ASSERT_TRUE(wait_until([&] { return inbox->changes().size() == 2; }))
+      << testing::PrintToString(inbox->changes());
+  EXPECT_EQ(inbox->changes().back(), "insert:I");
+  EXPECT_EQ(api_->item_with_id("I")->state(), ItemState::Inbox);
   // The undo is a triage step of its own.
   EXPECT_EQ(api_->alert_message_for_current_state(),
             "Are you sure you want to undo that, and move 1 item from Inbox back to Archive?");
-  KestrunConsumerCenter::endQuery("inbox");
+  api_->end_query("inbox");
 }
 
 // The facade against the local HTTPS server, with its own key-value store so the test can read
