@@ -206,6 +206,9 @@ void Api::shut_down() noexcept {
   thread_pool::stop();
   KSHttp::setDownloadFunction(nullptr);
   KSHttp::setUploadFunction(nullptr);
+  // A trace upload asked for in this run holds a task of the task manager, which the trace would
+  // otherwise keep until the process exits; ending it then would call into the destroyed core.
+  sanity::shut_down();
   // Behind the outcomes the transfers posted, which still find every manager.
   if (consumer_center_open_) KestrunConsumerCenter::resetToDefaultState();
   drain();

@@ -189,5 +189,6 @@ void upload() { trace.call(&Trace::upload); }
 void request_send_later() { trace.call(&Trace::request_send_later); }
 void send_if_requested() { trace.call(&Trace::send_if_requested); }
 void stop() { trace.call(&Trace::stop); }
+void shut_down() { trace.clear(); }
 
 }  // namespace libkestrun::sanity

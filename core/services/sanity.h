@@ -9,9 +9,9 @@
 //   sanity_inittime    the first start as decimal milliseconds since 1970; fixes the 14 days
 //   sanity_send_later  "send\n"; asks for an upload at the next connection
 //
-// States: before initialize every function does nothing (start-up may log before the trace
-// exists). After it, the trace is enabled until stop, or disabled from the start when the stop
-// file is there. At most one upload happens per initialization.
+// States: before initialize and after shut_down every function does nothing (start-up may log
+// before the trace exists). After it, the trace is enabled until stop, or disabled from the start when the
+// stop file is there. At most one upload happens per initialization.
 //
 // Threads: any. Writes of trace lines are serialised so lines never interleave; the disabled flag
 // is atomic. Every file error is silent. The upload runs on the worker pool.
@@ -47,5 +47,9 @@ void send_if_requested();
 // Turns tracing off for good on this device: writes the stop file, deletes the trace and the
 // start time.
 void stop();
+// Ends the trace of this process, as before initialize; the files stay. The uploader, and the
+// task it holds on the task manager, go now: the core's teardown calls it while the listeners of
+// that task manager can still reach the core.
+void shut_down();
 
 }  // namespace libkestrun::sanity

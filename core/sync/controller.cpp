@@ -63,9 +63,15 @@ Controller::Controller(brelt::UvThread& thread, int32_t device_type, ControllerM
   links_->listen_device_registered(guarded(&Controller::on_device_registered));
   managers_.user_events.listen<harnvik_linked>(guarded(&Controller::on_user_linked));
   // The last task may end on any thread: the wish is read there, the disconnect is the core
-  // thread's, and the wish is read again there since connect may have run in between.
+  // thread's, and the wish is read again there since connect may have run in between. The task
+  // manager may outlive the controller and its thread (the host's own, or one an uploader still
+  // holds), so a task ending later touches neither.
   auto tasks_finished = [shared = shared_, &thread] {
     if (shared->connection_wanted.load()) return;
+    {
+      std::lock_guard<std::recursive_mutex> lock(shared->mutex);
+      if (!shared->controller) return;
+    }
     thread.post_sync([shared] {
       std::lock_guard<std::recursive_mutex> lock(shared->mutex);
       if (shared->controller) shared->controller->on_tasks_finished();

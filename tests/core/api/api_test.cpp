@@ -25,6 +25,7 @@
 #include "core/services/changes_manager.h"
 #include "core/services/file_manager.h"
 #include "core/services/http_manager.h"
+#include "core/services/sanity.h"
 #include "core/store/cpp_sqlite3_db.h"
 #include "core/store/cpp_sqlite3_exception.h"
 #include "stalled_lookup.h"
@@ -217,6 +218,24 @@ TEST_F(ApiTest, TriagePostedJustBeforeDestructionIsKept) {
   EXPECT_NE(queued.find("I1"), std::string::npos) << queued;
   start(config(), overrides);
   EXPECT_EQ(item_state("I1"), libkestrun::ItemState::Archive);
+}
+
+// A protocol-trace upload (asked for after most server error codes) holds a task of the task
+// manager for as long as the trace keeps it, and the task manager outlives the core (the host's
+// own here, and the trace's copy until the process exits). Teardown ends that task while the core
+// still runs, and a task ending once the core is gone reaches nothing of it.
+TEST_F(ApiTest, TasksEndingAtOrAfterTeardownReachNothingDestroyed) {
+  auto tasks = std::make_shared<libkestrun::LoggingTaskManager>();
+  libkestrun::Overrides overrides;
+  overrides.task_manager = tasks;
+  start(config(), overrides);
+  libkestrun::sanity::upload();
+  libkestrun::TaskHandle host_task = tasks->start_task();
+
+  api_.reset();
+  ASSERT_TRUE(tasks->has_tasks());
+  host_task = libkestrun::TaskHandle();
+  EXPECT_FALSE(tasks->has_tasks()) << "the trace's upload still holds its task";
 }
 
 // The daily picture's requests go elsewhere, so that the server holds only the test's own.
