@@ -62,6 +62,7 @@ SnapshotServerClientImpl::SnapshotServerClientImpl(std::shared_ptr<KvStore> stor
 }
 
 SnapshotServerClientImpl::~SnapshotServerClientImpl() {
+  *alive_ = false;
   for (auto& [id, state] : states_) stopTimer(state);
 }
 
@@ -111,10 +112,13 @@ void SnapshotServerClientImpl::requestAllSnapshots() {
   // The drafts always go over the main connection, also during a background sync.
   auto snapshot =
       std::make_unique<UserSnapshot>(user_item_sync_state_.get(), std::map<std::string, uint64_t>{});
-  snapshot->result_callback = [this](UserSnapshotResult&& result) {
+  snapshot->result_callback = [this, alive = alive_](UserSnapshotResult&& result) {
+    if (!*alive) return;
     const uint64_t syncState = result.sync_state;
-    KestrunDataCenter::processServerBatch(std::move(result.updates), [this, syncState] {
-      thread_.post([this, syncState] { userSnapshotApplied(syncState); });
+    KestrunDataCenter::processServerBatch(std::move(result.updates), [this, alive, syncState] {
+      thread_.post([this, alive, syncState] {
+        if (*alive) userSnapshotApplied(syncState);
+      });
     });
   };
   n_.server->send_command(std::move(snapshot));
@@ -310,11 +314,14 @@ void SnapshotServerClientImpl::processSnapshotCompletion(const std::string& acco
   }
   KestrunDataCenter::processDocumentSnapshot(
       docs, syncState, accountID,
-      [this, accountID](std::vector<std::string>& v) {
+      [this, alive = alive_, accountID](std::vector<std::string>& v) {
+        if (!*alive) return;
         if (v.size() < 2) {
           // Not applied, and its tokens not stored: the same request goes out again, so a store
           // that cannot take the snapshot ends the state by the retry rules instead of never.
-          thread_.post([this, accountID] { retrySnapshot(accountID); });
+          thread_.post([this, alive, accountID] {
+            if (*alive) retrySnapshot(accountID);
+          });
           return;
         }
         {
@@ -322,7 +329,8 @@ void SnapshotServerClientImpl::processSnapshotCompletion(const std::string& acco
           new_email_count_ += count_of(v[0]);
           new_item_count_ += count_of(v[1]);
         }
-        thread_.post([this, accountID] {
+        thread_.post([this, alive, accountID] {
+          if (!*alive) return;
           markSnapshotProcessed(accountID);
           for (auto& listener : account_snapshot_listeners) listener(accountID);
           n_.server->markAccountAsStreamable(accountID);

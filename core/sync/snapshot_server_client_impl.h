@@ -158,6 +158,10 @@ class SnapshotServerClientImpl : public SnapshotServerClient {
   int32_t new_item_count_ = 0;
   uint64_t last_snapshot_sync_ = 0;
   Durable<uint64_t> user_item_sync_state_;
+  // Cleared by the destructor. A snapshot's data task runs at low priority, so its completion can
+  // come after the client is gone (the server client destroys it from a closure that overtakes
+  // waiting data tasks); the completion and what it posts check this first. Core thread only.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace libkestrun::internal

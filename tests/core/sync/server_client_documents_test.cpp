@@ -133,6 +133,30 @@ TEST_F(ServerClientDocumentsTest, DraftsAreAppliedAtOnceAndRemovedByTheirRemoval
   ASSERT_TRUE(wait_until([&] { return !draft_stored(); }));
 }
 
+// What the server pushes when another connection of the user saves or removes a draft: the reply
+// to that connection's own request aside, the draft reaches this device live.
+TEST_F(ServerClientDocumentsTest, ADraftSavedOnAnotherConnectionArrivesLive) {
+  connect_without_snapshot();
+  auto draft_stored = [&] {
+    return run_on(thread_, [] { return KestrunDataCenter::getDBContext()->draftExists("D2"); });
+  };
+  sync_server_test::SyncClient other(server_->port());
+  ASSERT_TRUE(other.wait_connected());
+  other.authenticate(state_);
+  const Json data = Json::object{
+      {"subject", "Elsewhere"}, {"content", "<p>Typed there</p>"}, {"created_at", 1}, {"modified_at", 1}};
+  const Json saved = other.request(
+      "USER_ITEM_SAVE",
+      Json::object{{"_id", "D2"}, {"type", 1}, {"version", Json::object{{"other", 1}}}, {"data", data}});
+  ASSERT_TRUE(saved["error"].is_null()) << saved.dump();
+  ASSERT_TRUE(wait_until(draft_stored));
+
+  const Json removed =
+      other.request("USER_ITEM_REMOVE", Json::object{{"_id", "D2"}, {"version", Json::object{{"other", 2}}}});
+  ASSERT_TRUE(removed["error"].is_null()) << removed.dump();
+  ASSERT_TRUE(wait_until([&] { return !draft_stored(); }));
+}
+
 TEST_F(ServerClientDocumentsTest, ATaskQueuedBeforeTheClientWentCallsNoListener) {
   add_sample_account();
   make_client();

@@ -14,6 +14,7 @@
 #include "core/data/data_center.h"
 #include "core/foundation/memory_store.h"
 #include "core/foundation/notification_center.h"
+#include "core/foundation/semaphore.h"
 #include "support/fake_account_manager.h"
 #include "support/fake_sync_status_manager.h"
 #include "support/fake_user_manager.h"
@@ -285,6 +286,25 @@ TEST_F(SnapshotClientTest, ABackgroundSyncAskedForWhileOneIsPendingReplacesIt) {
     client_->completeBackgroundSync(-2);
   });
   EXPECT_EQ(results, (std::vector<int>{10 - 3, 20 - 1}));
+}
+
+// The server client destroys this client from a closure that overtakes the data tasks waiting at
+// low priority, a snapshot's among them: its completion then finds the client gone and does nothing.
+TEST_F(SnapshotClientTest, ASnapshotAppliedAfterTheClientIsGoneCallsNothing) {
+  start();
+  make_client(nullptr);
+  run_on(thread_, [&] {
+    client_->requestInitialSnapshot("A1", false);
+    client_->handleSnapshotResponse(sent()[0]["id"].string_value(),
+                                    Json::object{{"account_id", "A1"}, {"docs", Json::object{}}}, Json());
+    client_.reset();
+  });
+  patch::semaphore applied;
+  KestrunDataCenter::performLowPriorityDataTask(
+      nullptr, [&](std::vector<std::string>&) { applied.notify(); }, nullptr);
+  applied.wait();
+  run_on(thread_, [] {});
+  EXPECT_EQ(statuses(), (std::vector<std::string>{"com.kestrun.sync.initial.sync.started"}));
 }
 
 }  // namespace
