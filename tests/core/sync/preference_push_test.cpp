@@ -9,14 +9,14 @@ namespace {
 TEST_F(RequestsTest, PreferenceUpdateIsAcknowledgedAndReachesTheOtherDevice) {
   start();
   const Json state = sign_in(Json::object{{"uid", "u-prefs"}});
-  sync_server_test::SyncClient other(server->port());
+  sync_server_test::SyncClient other(server_->port());
   ASSERT_TRUE(other.wait_connected());
   other.authenticate(other.request(
       "USER_NEW_DEVICE", Json::object{{"name", "other"},
                                       {"type", "macos"},
                                       {"vendor_id", "V2"},
                                       {"harnvik_credentials", Json::object{{"uid", "u-prefs"}}}})["result"]);
-  run([&] { clients->preferences.sendPreferences(Json::object{{"push", true}}); });
+  run([&] { client_->preference_client().sendPreferences(Json::object{{"push", true}}); });
   const Json sent = last_sent("PREFERENCE_UPDATE");
   EXPECT_EQ(sent["params"], Json(Json::object{{"preferences", Json::object{{"push", true}}}}));
   const Json reply = wait_received([&](const Json& m) { return m["id"] == sent["id"]; });
@@ -30,12 +30,12 @@ TEST_F(RequestsTest, PreferenceUpdateIsAcknowledgedAndReachesTheOtherDevice) {
 TEST_F(RequestsTest, PushRegistrationNamesTheTypeAndTheToken) {
   start();
   sign_in();
-  auto& push = clients->push;
+  auto& push = client_->push_client();
   auto registered = [&](const std::function<void()>& step) {
     run(step);
     return last_sent("PUSH_REGISTER")["params"];
   };
-  libkestrun::JsonKvStore json(store);
+  libkestrun::JsonKvStore json(store_);
   struct Step {
     const char* name;
     std::function<void()> call;
@@ -69,7 +69,7 @@ TEST_F(RequestsTest, PushRegistrationNamesTheTypeAndTheToken) {
   const std::pair<int32_t, const char*> kinds[] = {
       {1, "apns"}, {2, "apns"}, {3, "apns"}, {4, "gcm"}, {0, "none"}};
   for (const auto& [kind, type] : kinds) {
-    libkestrun::internal::PushServerClient other(store, kind, "app", wire.get());
+    libkestrun::internal::PushServerClient other(store_, kind, "app", client_.get());
     run([&] { other.registerForPush(); });
     EXPECT_EQ(last_sent("PUSH_REGISTER")["params"]["push_type"], Json(type)) << kind;
   }
