@@ -171,6 +171,61 @@ TEST_F(RequestsTest, AnonymousRegistrationBacksOffUntilItSucceeds) {
   EXPECT_EQ(ids.size(), 11u);
 }
 
+// Retries due while the connection is down wait for it: when it is back, one registration goes
+// out, not one per retry period.
+TEST_F(RequestsTest, AnonymousRetriesWhileDisconnectedGoOutOnceOnReconnection) {
+  std::mutex mutex;
+  std::vector<std::function<void()>> due;  // guarded by mutex
+  RequestTimes times;
+  times.timeout = std::chrono::milliseconds(200);
+  // The back-off's clock: a retry is due when the test says so.
+  times.defer = [&](std::chrono::milliseconds, std::function<void()> fn) {
+    std::lock_guard<std::mutex> lock(mutex);
+    due.push_back(std::move(fn));
+    return brelt::TimerHandle();
+  };
+  start(times);
+  sync_server::ServerOptions options;
+  options.state_directory = dir_.file("state");
+  options.hmac_key = sync_server_test::test_key();
+  options.port = server_->port();
+
+  server_->drop_next("USER_NEW_DEVICE", 1);
+  Outcome outcome;
+  run([&] { users().registerAnonymousDevice("V1", "macos", "test mac", outcome.user_success()); });
+  ASSERT_TRUE(wait_until([&] { return sent_count("USER_NEW_DEVICE") == 1; }));
+  server_.reset();
+  ASSERT_TRUE(wait_posted("com.kestrun.did.close.connection"));
+  ASSERT_TRUE(wait_until([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return due.size() == 1;
+  })) << "the unanswered attempt timed out";
+  for (int period = 0; period < 4; ++period) {
+    std::vector<std::function<void()>> now;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      now.swap(due);
+    }
+    run([&] {
+      for (const auto& retry : now) retry();
+    });
+  }
+  ASSERT_TRUE(wait_until(
+      [&] { return trace().find("Anonymous registration waits for the connection") != std::string::npos; }));
+
+  server_ = std::make_unique<sync_server::SyncServer>(options);
+  ASSERT_TRUE(outcome.wait());
+  EXPECT_EQ(outcome.result()["user_id"].string_value().substr(0, 1), "-");
+  drain();
+  size_t answered = 0;
+  for (const Json& message : traced("Received message"))
+    answered += message["type"] == Json("USER_NEW_DEVICE");
+  EXPECT_EQ(answered, 1u);
+  EXPECT_EQ(sent_count("USER_NEW_DEVICE"), 2u) << "the unanswered attempt and one after reconnection";
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_TRUE(due.empty());
+}
+
 TEST_F(RequestsTest, UnlinkCarriesCredentialsAndReasonThenTheDeviceIsUnregistered) {
   start();
   const Json state = sign_in();
