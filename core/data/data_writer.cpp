@@ -22,13 +22,13 @@ void sendCollected(const Ids& collectedIds) {
   if (!collectedIds.empty()) offline_manager_send_requests_for_ids(collectedIds);
 }
 
-void runSingleItemTriage(const std::string& itemId, bool overrideEngagedToBeFalse, DBContext& context,
+bool runSingleItemTriage(const std::string& itemId, bool overrideEngagedToBeFalse, DBContext& context,
                          const ItemRoutine& routine) {
   UndoStepLock lock;
   undo_manager_clear();
   std::shared_ptr<KSItem> item = internalFetchItem(itemId, context);
   const bool engaged = !overrideEngagedToBeFalse && item && item->threadRead();
-  routine(item, true, nullptr, engaged);
+  return routine(item, true, nullptr, engaged);
 }
 
 namespace {
@@ -57,8 +57,9 @@ void runBatch(const Ids& itemIds, DBContext& context, const ItemRoutine& routine
 void performSingleItemTriage(const std::string& itemId, bool overrideEngagedToBeFalse, ItemRoutine routine,
                              KestrunDataWriter::Completion completion) {
   performWriterTask(
-      [itemId, overrideEngagedToBeFalse, routine = std::move(routine)](Ids&, DBContext& context) {
-        runSingleItemTriage(itemId, overrideEngagedToBeFalse, context, routine);
+      [itemId, overrideEngagedToBeFalse, routine = std::move(routine)](Ids& ids, DBContext& context) {
+        // The caller learns whether its item moved, as a batch's items go to the server.
+        if (runSingleItemTriage(itemId, overrideEngagedToBeFalse, context, routine)) ids.push_back(itemId);
       },
       std::move(completion));
 }

@@ -39,8 +39,9 @@ class KestrunDataWriter {
   KestrunDataWriter() = delete;
 
   // --- Triage: archive, inbox, trash, spam, erase, re-order (data_writer_triage.cpp) ---
-  // A single-item operation writes each request at once; `overrideEngagedToBeFalse` reports the
-  // conversation as not engaged whatever its read state. A batch queues its requests and sends
+  // A single-item operation writes each request at once and reports the item's id when it moved
+  // (nothing for an unknown item or one already in the target state); `overrideEngagedToBeFalse`
+  // reports the conversation as not engaged whatever its read state. A batch queues its requests and sends
   // them as one message; unknown ids and items already in the target state are skipped.
   static void completeItem(const std::string& itemId, Completion completion,
                            bool overrideEngagedToBeFalse = false);

@@ -56,8 +56,8 @@ using ItemRoutine =
 
 // Inside a task. Single item: undo lock and clear (the old step goes even when nothing changes),
 // fetch, engaged (false when overridden or the item is missing, else the conversation's read
-// state), the routine with sendNow true.
-void runSingleItemTriage(const std::string& itemId, bool overrideEngagedToBeFalse, DBContext& context,
+// state), the routine with sendNow true. True when the routine changed the item.
+bool runSingleItemTriage(const std::string& itemId, bool overrideEngagedToBeFalse, DBContext& context,
                          const ItemRoutine& routine);
 // Inside a task. Batch: undo lock, the stored items among the ids, undo clear, the routine for each
 // with sendNow false and engaged from its read state, then the collected requests in one message.

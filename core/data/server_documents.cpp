@@ -13,6 +13,7 @@
 #include "core/data/held_document.h"
 #include "core/foundation/json_conversion.h"
 #include "core/model/ks_email.h"
+#include "core/model/change_set.h"
 #include "core/model/ks_item.h"
 #include "core/services/changes_manager.h"
 
@@ -124,13 +125,27 @@ void KestrunDataCenter::processDocumentSnapshot(const jsonette::Json& snapshot, 
                                                 const std::string& accountID, Completion first,
                                                 Completion second) {
   resetNewMail();
-  performLowPriorityDataTask([snapshot](Results&, DBContext& context) { applySnapshot(snapshot, context); },
-                             [tokens, accountID, first = std::move(first)](Results& results) {
-                               storeTokens(tokens, accountID);
-                               appendNewMail(results);
-                               if (first) first(results);
-                             },
-                             std::move(second));
+  // Set once the snapshot's rows are committed. The task commits them itself: the data center's
+  // own commit comes after the task and tells no completion whether it failed, and tokens stored
+  // for a snapshot that was rolled back would make the server skip its documents for good.
+  auto applied = std::make_shared<bool>(false);
+  performLowPriorityDataTask(
+      [snapshot, applied](Results&, DBContext& context) {
+        applySnapshot(snapshot, context);
+        libkestrun::ChangeSet changes;
+        context.commit(changes);
+        *applied = true;
+      },
+      [tokens, accountID, applied, first = std::move(first)](Results& results) {
+        if (*applied) {
+          storeTokens(tokens, accountID);
+          appendNewMail(results);
+        } else {
+          resetNewMail();
+        }
+        if (first) first(results);
+      },
+      std::move(second));
 }
 
 void KestrunDataCenter::synchronize_counts_after_snapshot(const std::string& accountID,

@@ -155,6 +155,7 @@ class ServerClientImpl : public ServerClient {
                             AccountRequestFailure failure);
 
   // The sub-clients whose events and requests the controller uses; they live as long as this.
+  SnapshotServerClientImpl& snapshot_client() { return *snapshot_client_; }
   UserServerClientImpl& user_client() { return *user_client_; }
   AccountServerClientImpl& account_client() { return *account_client_; }
   PreferenceServerClient& preference_client() { return *preference_client_; }

@@ -311,7 +311,13 @@ void SnapshotServerClientImpl::processSnapshotCompletion(const std::string& acco
   KestrunDataCenter::processDocumentSnapshot(
       docs, syncState, accountID,
       [this, accountID](std::vector<std::string>& v) {
-        if (v.size() >= 2) {
+        if (v.size() < 2) {
+          // Not applied, and its tokens not stored: the same request goes out again, so a store
+          // that cannot take the snapshot ends the state by the retry rules instead of never.
+          thread_.post([this, accountID] { retrySnapshot(accountID); });
+          return;
+        }
+        {
           std::lock_guard<std::mutex> lock(states_mutex_);
           new_email_count_ += count_of(v[0]);
           new_item_count_ += count_of(v[1]);

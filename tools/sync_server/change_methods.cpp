@@ -152,12 +152,22 @@ void SyncService::auto_swipe_decision(SessionState& session, const json_t* param
 std::string SyncService::store_new_mail(Outcome& out, const NewMail& mail) {
   JsonPtr mailbox = json_parse(store_.record("mailbox", mail.account_id).value_or(StoredRecord{}).doc);
   const int64_t now = now_ms();
-  const std::string item_id = random_uuid();
+  std::optional<StoredObject> existing;
+  if (!mail.item_id.empty()) existing = store_.object(mail.account_id, "item", mail.item_id);
+  const std::string item_id = existing ? mail.item_id : random_uuid();
   const std::string email_id = random_uuid();
-  JsonPtr item(json_pack("{s:s, s:s, s:s, s:i, s:i, s:I, s:I}", "_id", item_id.c_str(), "acct_id",
-                         mail.account_id.c_str(), "subject", mail.subject.c_str(), "type", 1, "state", 2,
-                         "created_at", static_cast<json_int_t>(now), "modified_at",
-                         static_cast<json_int_t>(now)));
+  JsonPtr item;
+  if (existing) {
+    // The conversation comes back to the inbox with the new e-mail.
+    item = json_parse(existing->doc);
+    json_put(item.get(), "state", json_integer(2));
+    json_put(item.get(), "modified_at", json_integer(now));
+  } else {
+    item = JsonPtr(json_pack("{s:s, s:s, s:s, s:i, s:i, s:I, s:I}", "_id", item_id.c_str(), "acct_id",
+                             mail.account_id.c_str(), "subject", mail.subject.c_str(), "type", 1, "state", 2,
+                             "created_at", static_cast<json_int_t>(now), "modified_at",
+                             static_cast<json_int_t>(now)));
+  }
   JsonPtr email(json_pack(
       "{s:s, s:s, s:s, s:s, s:I, s:s, s:s, s:b, s:s, s:b, s:b, s:b, s:{s:s, s:s}, s:[{s:s, s:s}]}", "_id",
       email_id.c_str(), "acct_id", mail.account_id.c_str(), "p_id", item_id.c_str(), "subject",

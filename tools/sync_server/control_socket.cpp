@@ -81,7 +81,7 @@ std::string ControlSocket::run(const std::string& line) {
       const json_t* c = command.get();
       std::string item = server_.deliver_mail({member_string(c, "account_id"), member_string(c, "from_name"),
                                                member_string(c, "from_address"), member_string(c, "subject"),
-                                               member_string(c, "html")});
+                                               member_string(c, "html"), member_string(c, "item_id")});
       if (item.empty()) return refuse("no such account");
       json_put(answer.get(), "item_id", json_string(item.c_str()));
     } else if (op == "fail" || op == "drop") {

@@ -3,7 +3,8 @@
 //
 //   {"op":"address"}                  -> {"ok":true,"host":"127.0.0.1","port":N,"resource_port":N}
 //   {"op":"notify","user_id":U,"method":M,"params":{}} push any notification to the user's devices
-//   {"op":"deliver","account_id":A,"from_name":..,"from_address":..,"subject":..,"html":..}
+//   {"op":"deliver","account_id":A,"from_name":..,"from_address":..,"subject":..,"html":..
+//    [,"item_id":I]}
 //                                                      -> {"ok":true,"item_id":..}
 //   {"op":"fail","method":M,"count":N,"code":C}        the next N requests of M fail with C
 //   {"op":"drop","method":M,"count":N}                 the next N requests of M go unanswered

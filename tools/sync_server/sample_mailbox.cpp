@@ -319,6 +319,35 @@ void seed_sample_mailbox(SyncStore& store) {
   }
 }
 
+void seed_generated_conversations(SyncStore& store, const std::string& account_id, int conversations) {
+  const int64_t base = 1700000000000;
+  for (int c = 0; c < conversations; ++c) {
+    const std::string item_id = "generated-item-" + std::to_string(c);
+    const std::string subject = "Generated conversation " + std::to_string(c);
+    const int64_t at = base + c * 3;
+    JsonPtr item(json_pack("{s:s, s:s, s:s, s:i, s:i, s:I, s:I}", "_id", item_id.c_str(), "acct_id",
+                           account_id.c_str(), "subject", subject.c_str(), "type", 1, "state", 2,
+                           "created_at", static_cast<json_int_t>(at), "modified_at",
+                           static_cast<json_int_t>(at + 2)));
+    store.save(account_id, "item", item_id, item.get());
+    for (int e = 0; e < 3; ++e) {
+      const int n = c * 3 + e;
+      const std::string email_id = "generated-email-" + std::to_string(n);
+      const std::string sender = "person" + std::to_string(n % 200) + "@example.biz";
+      const std::string html = "<p>Message " + std::to_string(n) + " of the generated mailbox.</p>" + "<p>" +
+                               std::string(300, 'b') + "</p>";
+      JsonPtr email(json_pack(
+          "{s:s, s:s, s:s, s:s, s:I, s:s, s:s, s:b, s:s, s:b, s:b, s:b, s:{s:s, s:s}, s:[{s:s, s:s}]}", "_id",
+          email_id.c_str(), "acct_id", account_id.c_str(), "p_id", item_id.c_str(), "subject",
+          subject.c_str(), "created_at", static_cast<json_int_t>(at + e), "conversation", html.c_str(),
+          "full_conversation", html.c_str(), "is_html", 1, "preview", std::string(120, 'p').c_str(), "read",
+          1, "sent", 0, "starred", 0, "from", "name", ("Person " + std::to_string(n % 200)).c_str(),
+          "address", sender.c_str(), "to", "name", "Maya Lind", "address", "maya.lind@example.com"));
+      store.save(account_id, "email", email_id, email.get());
+    }
+  }
+}
+
 SampleCounts sample_counts(const std::string& account_id) {
   SampleCounts counts;
   for (const SampleAccount& account : sample_accounts()) {

@@ -39,6 +39,10 @@ struct SampleCounts {
 // and "sample_user_item".
 void seed_sample_mailbox(SyncStore& store);
 
+// Adds `conversations` inbox conversations of three e-mails each, with plain generated texts, to
+// the mailbox of `account_id`, inside the caller's transaction.
+void seed_generated_conversations(SyncStore& store, const std::string& account_id, int conversations);
+
 // The counts seeding produces, computed without a store.
 SampleCounts sample_counts(const std::string& account_id);
 

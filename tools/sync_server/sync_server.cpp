@@ -10,6 +10,7 @@
 
 #include "tools/sync_peer/client_frame_reader.h"
 #include "tools/sync_peer/server_stream_writer.h"
+#include "tools/sync_server/sample_mailbox.h"
 
 namespace sync_server {
 
@@ -99,6 +100,13 @@ SyncServer::SyncServer(ServerOptions options) : options_(std::move(options)) {
   store_ = std::make_unique<SyncStore>(options_.state_directory + "/sync.sqlite");
   writer_ = std::make_unique<Writer>(*this);
   service_ = std::make_unique<SyncService>(*store_, *writer_, options_.max_reply_bytes);
+  if (options_.generated_conversations > 0 && !store_->meta("generated")) {
+    SyncStore::Transaction transaction(*store_);
+    seed_generated_conversations(*store_, sample_accounts().front().account_id,
+                                 options_.generated_conversations);
+    store_->set_meta("generated", "1");
+    transaction.commit();
+  }
 
   sync_peer::TlsServerSettings settings;
   settings.certificate_pem = identity_.certificate_pem;

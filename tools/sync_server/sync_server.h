@@ -34,6 +34,9 @@ struct ServerOptions {
   size_t max_reply_bytes = 48u << 20;    // a snapshot reply's documents, beyond which they are pushed
   uint32_t max_frame_bytes = 64u << 20;  // a client frame above this closes its connection
   int resource_idle_ms = 30000;          // an HTTPS connection silent this long is closed
+  // Conversations of three e-mails each added to the first sample account when the state is new,
+  // for measuring large mailboxes.
+  int generated_conversations = 0;
 };
 
 class SyncServer {

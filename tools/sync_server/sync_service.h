@@ -51,6 +51,8 @@ struct NewMail {
   std::string from_address;
   std::string subject;
   std::string html;
+  // The conversation the e-mail joins; empty, or one the mailbox does not hold, starts a new one.
+  std::string item_id = {};
 };
 
 class SyncService {
@@ -65,7 +67,8 @@ class SyncService {
   // Control. Each returns false when its target does not exist.
   // Sends a notification to every connection of the user's devices.
   bool notify_user(const std::string& user_id, const std::string& method, const json_t* params);
-  // Stores a new conversation in the mailbox and pushes it to its users; its item id, or empty.
+  // Stores the e-mail in the mailbox, in a new conversation or the one it names, and pushes both
+  // to its users; the conversation's id, or empty.
   std::string deliver_mail(const NewMail& mail);
   // The next `count` requests of `method` are answered with the error `code` and not applied.
   void fail_next(const std::string& method, int count, const std::string& code);

@@ -199,8 +199,9 @@ TEST_F(AttachmentManagerTest, HostileNamesLeaveEverythingOutsideTheTreeUnchanged
     // remove A/E).
     const bool account_safe = AttachmentManagerImpl::isSafeName(n.account);
     if (!account_safe || !AttachmentManagerImpl::isSafeName(n.email) ||
-        !AttachmentManagerImpl::isSafeName(n.attachment))
+        !AttachmentManagerImpl::isSafeName(n.attachment)) {
       EXPECT_FALSE(manager.attachmentExists(n.account, n.email, n.attachment, n.file, true)) << label;
+    }
     if (!account_safe || !AttachmentManagerImpl::isSafeName(n.email))
       manager.removeAttachmentsForEmail(n.email, n.account);
     if (!account_safe) manager.removeAttachmentsForAccount(n.account);

@@ -1,9 +1,11 @@
 // The auto-swipe and cloud search requests through the real server client against the local sync
 // server over TLS on 127.0.0.1, over its sample mailbox, with the real search state over the data
-// center's stores.
+// center's stores and the sample account in the real account manager. The account's snapshot is
+// left unanswered, so nothing of the mailbox is stored locally but what a search brings.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -18,8 +20,7 @@
 #include "core/services/search_data_manager.h"
 #include "core/sync/auto_swipe_server_client.h"
 #include "core/sync/auto_swipe_server_client_impl.h"
-#include "server_client_fixture.h"
-#include "support/fake_account_manager.h"
+#include "server_account_fixture.h"
 
 namespace kestrun_test {
 namespace {
@@ -40,17 +41,17 @@ class Rows : public libkestrun::DataQueryObserver<std::shared_ptr<KestrunObject>
   std::set<std::string> inserted;
 };
 
-class LocalServerTest : public ServerClientTest {
+class LocalServerTest : public ServerAccountTest {
  protected:
   LocalServerTest() {
     start_server();
-    state_ = register_device();
+    register_with_account();
+    server_->drop_next("ACCOUNT_SNAPSHOT", 1);
     user_id_ = state_["user_id"].string_value();
     run_on(thread_, [&] { users_->updateFromStateDoc(state_); });
-    accounts_list_.primary_account_ids = {kSampleAccount};
     make_client();
     run_on(thread_, [&] {
-      search_ = std::make_shared<SearchDataManager>(&thread_, &accounts_list_,
+      search_ = std::make_shared<SearchDataManager>(&thread_, account_manager_.get(),
                                                     std::make_shared<libkestrun::DataCenterSearchResults>());
     });
     libkestrun::search_data_manager_set_instance(search_);
@@ -86,9 +87,7 @@ class LocalServerTest : public ServerClientTest {
     return found;
   }
 
-  Json state_;
   std::string user_id_;
-  FakeAccountManager accounts_list_;
   std::shared_ptr<SearchDataManager> search_;
   std::unique_ptr<sync_server_test::SyncClient> wire_;
 };
@@ -210,6 +209,7 @@ TEST_F(LocalServerTest, ACloudSearchFindsWhatTheServerFindsAndFetchesAConversati
 
   // The first conversation found is fetched and reported finished with its id.
   const std::string thread = *threads.begin();
+  ASSERT_FALSE(run_on(thread_, [&] { return KestrunDataCenter::getDBContext()->itemExists(thread); }));
   brelt::Semaphore fetched;
   std::string fetched_id;
   run_on(thread_, [&] {
@@ -223,6 +223,22 @@ TEST_F(LocalServerTest, ACloudSearchFindsWhatTheServerFindsAndFetchesAConversati
   });
   fetched.wait();
   EXPECT_EQ(fetched_id, thread);
+
+  // Stored, with the e-mails the server holds for it.
+  std::set<std::string> emails_of_thread;
+  const Json server = server_documents();
+  for (const Json& email : server["docs"]["email"].array_items())
+    if (email["p_id"] == Json(thread)) emails_of_thread.insert(email["_id"].string_value());
+  ASSERT_FALSE(emails_of_thread.empty());
+  std::set<std::string> stored_emails;
+  ASSERT_TRUE(wait_until([&] {
+    stored_emails.clear();
+    const std::map<std::string, SavedTimes> rows = stored();
+    for (const auto& [id, saved] : rows.at("email")) stored_emails.insert(id);
+    return !stored_emails.empty();
+  }));
+  EXPECT_TRUE(run_on(thread_, [&] { return KestrunDataCenter::getDBContext()->itemExists(thread); }));
+  EXPECT_EQ(stored_emails, emails_of_thread);
 }
 
 TEST_F(LocalServerTest, ShortTextsSearchLocallyAndOfflineFetchesFailAtOnce) {
@@ -255,7 +271,7 @@ TEST_F(LocalServerTest, ShortTextsSearchLocallyAndOfflineFetchesFailAtOnce) {
 TEST_F(LocalServerTest, AnUnansweredCloudSearchReportsErrorWithNullOnce) {
   run_on(thread_, [&] {
     search_ = std::make_shared<SearchDataManager>(
-        &thread_, &accounts_list_, std::make_shared<libkestrun::DataCenterSearchResults>(),
+        &thread_, account_manager_.get(), std::make_shared<libkestrun::DataCenterSearchResults>(),
         std::chrono::milliseconds(50), std::chrono::milliseconds(50));
   });
   libkestrun::search_data_manager_set_instance(search_);

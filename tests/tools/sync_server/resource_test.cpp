@@ -321,7 +321,9 @@ TEST_F(ResourceTest, SharedLinksAreServedOnlyToRequestsWithoutFields) {
     SCOPED_TRACE(c.name);
     Response response = download(c.path, c.body);
     EXPECT_EQ(response.status, c.status);
-    if (c.status == 200) EXPECT_EQ(response.body, "shared");
+    if (c.status == 200) {
+      EXPECT_EQ(response.body, "shared");
+    }
   }
   EXPECT_EQ(server_->resources().served("s"), 5u);
 }

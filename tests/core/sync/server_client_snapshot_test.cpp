@@ -1,0 +1,116 @@
+// Snapshot cycles through the real server client against the local sync server: the initial sync
+// of the sample mailbox into an empty keyed store, the next cycles' requests and new-mail counts,
+// and a snapshot that the store cannot take. The sample account is added to the real account
+// manager as an account add leaves it (authenticated), so the store accepts its documents.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "server_account_fixture.h"
+
+namespace kestrun_test {
+namespace {
+
+using libkestrun::internal::SnapshotServerClientImpl;
+
+const char* const kUpdating = "com.kestrun.sync.updating.accounts";
+const char* const kCompleted = "com.kestrun.sync.intial.sync.completed";
+const char* const kChecking = "com.kestrun.sync.checking.for.messages";
+const char* const kNewMessages = "com.kestrun.sync.received.new.messages";
+const char* const kTrouble = "com.kestrun.sync.having.trouble.connecting";
+
+using ServerClientSnapshotTest = ServerAccountTest;
+
+TEST_F(ServerClientSnapshotTest, InitialSyncHoldsTheServersMailboxAndLaterCyclesCountNewMail) {
+  start_server();
+  register_with_account();
+  make_client();
+  connect();
+  ASSERT_TRUE(wait_posted(kCompleted));
+  EXPECT_EQ(statuses(),
+            (std::vector<std::string>{"com.kestrun.sync.started.connecting", kUpdating, kCompleted}));
+
+  // Lists, conversations and e-mails: the server's ids in the server's versions.
+  const Json server = server_documents();
+  ASSERT_FALSE(server["docs"]["email"].array_items().empty());
+  EXPECT_EQ(stored(), expected(server));
+  const Json& tokens = server["sync_state"];
+  EXPECT_EQ(changes_->getTokens(kSampleAccount),
+            (libkestrun::Tokens{static_cast<uint64_t>(tokens["item"].number_value()),
+                                static_cast<uint64_t>(tokens["email"].number_value()),
+                                static_cast<uint64_t>(tokens["list"].number_value())}));
+  EXPECT_TRUE(store_->get(SnapshotServerClientImpl::kLastSnapshotSyncKey).has_value());
+
+  // Mail pushed while connected is stored with versions above the tokens: the next cycle asks
+  // from 30 below each token and names those objects as held.
+  const std::string pushed =
+      server_->deliver_mail({kSampleAccount, "Ola", "ola@example.biz", "While connected", "<p>Hello</p>"});
+  const std::map<std::string, SavedTimes> with_pushed = expected(server_documents());
+  ASSERT_EQ(with_pushed.at("item").count(pushed), 1u);
+  ASSERT_TRUE(wait_until([&] { return stored() == with_pushed; }));
+  ASSERT_TRUE(wait_posted(kNewMessages)) << "the pushed e-mail is new mail";
+  const libkestrun::Tokens held = changes_->getTokens(kSampleAccount);
+  const std::map<std::string, SavedTimes> before = stored();
+  clear_posted();
+  run_on(thread_, [&] { client_->connect_and_sync(); });
+  ASSERT_TRUE(wait_posted(kNewMessages));
+  EXPECT_EQ(statuses(), (std::vector<std::string>{kChecking, kNewMessages}));
+  EXPECT_EQ(payload_of(kNewMessages), Json(Json::object{{"primaryCount", 0}, {"secondaryCount", 0}}));
+  const Json request = snapshot_requests().back();
+  const std::map<std::string, uint64_t> token_of = {
+      {"item", held.items}, {"email", held.emails}, {"list", held.lists}};
+  for (const char* kind : kKinds) {
+    const uint64_t token = token_of.at(kind);
+    EXPECT_EQ(request["sync_state"][kind]["since"].number_value(), token > 30 ? token - 30.0 : 0.0) << kind;
+    SavedTimes newer;
+    for (const auto& [id, saved] : before.at(kind))
+      if (saved > token) newer[id] = saved;
+    EXPECT_EQ(saved_times_of(request["sync_state"][kind]["exclude_ids"]), newer) << kind;
+  }
+  EXPECT_EQ(before.at("item").count(pushed), 1u);
+  EXPECT_EQ(request["sync_state"]["item"]["exclude_ids"][pushed].number_value(),
+            static_cast<double>(before.at("item").at(pushed)));
+
+  // Two e-mails of one new conversation arrive while the client is offline.
+  disconnect();
+  const std::string item =
+      server_->deliver_mail({kSampleAccount, "Ola", "ola@example.biz", "While away", "<p>One</p>"});
+  ASSERT_FALSE(item.empty());
+  ASSERT_EQ(
+      server_->deliver_mail({kSampleAccount, "Ola", "ola@example.biz", "While away", "<p>Two</p>", item}),
+      item);
+  clear_posted();
+  connect();
+  ASSERT_TRUE(wait_posted(kNewMessages));
+  EXPECT_EQ(payload_of(kNewMessages), Json(Json::object{{"primaryCount", 2}, {"secondaryCount", 1}}));
+  EXPECT_EQ(stored(), expected(server_documents()));
+}
+
+TEST_F(ServerClientSnapshotTest, ASnapshotTheStoreCannotTakeIsRetriedAndMovesNoToken) {
+  start_server();
+  register_with_account();
+  libkestrun::internal::ServerClientTimings timings;
+  timings.snapshot.retry = std::chrono::milliseconds(1);
+  make_client("localhost", timings);
+  // Every commit that writes an e-mail fails, as with a full disk.
+  exec("CREATE TEMP TRIGGER refuse_email BEFORE INSERT ON KSEMAIL BEGIN SELECT RAISE(ABORT, 'full'); END;");
+  connect();
+  ASSERT_TRUE(wait_posted(kTrouble));
+  EXPECT_EQ(statuses(), (std::vector<std::string>{"com.kestrun.sync.started.connecting", kUpdating, kTrouble}));
+  EXPECT_EQ(snapshot_requests().size(), 5u) << "the first request and four retries";
+  EXPECT_EQ(changes_->getTokens(kSampleAccount), libkestrun::Tokens{}) << "the server resends it all";
+  EXPECT_TRUE(stored()["email"].empty());
+
+  // Once the store takes it, the next cycle brings the whole mailbox.
+  exec("DROP TRIGGER refuse_email;");
+  clear_posted();
+  run_on(thread_, [&] { client_->connect_and_sync(); });
+  ASSERT_TRUE(wait_posted(kCompleted));
+  EXPECT_EQ(stored(), expected(server_documents()));
+}
+
+}  // namespace
+}  // namespace kestrun_test
