@@ -110,11 +110,17 @@ class RequestsTest : public ServerClientTest {
   }
 
   // Connects and waits for the connection; a registered device's has authenticated and asked for
-  // its snapshots by then.
+  // its snapshots by then. A linked user connects only with the Harnvik credentials of its uid,
+  // which the application hands the user manager as it starts; they are handed over here.
   void connect() {
     const size_t auths = sent_count("USER_AUTH_DEVICE");
     const size_t snapshots = sent_count("USER_SNAPSHOT");
-    const bool registered = run([&] { return clients->user_manager->deviceIsRegistered(); });
+    const bool registered = run([&] {
+      libkestrun::UserManagerImpl& manager = *clients->user_manager;
+      if (manager.isHarnvikLinked())
+        manager.useHarnvikCredentials(std::make_shared<Uid>(manager.getUserId()));
+      return manager.deviceIsRegistered();
+    });
     run([&] { client_->connect(); });
     ASSERT_TRUE(wait_until([&] { return client_->is_connected(); }));
     if (registered) {
