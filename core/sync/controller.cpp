@@ -252,10 +252,10 @@ void Controller::on_user_state(jsonette::Json state) {
   center_->post_notification(kUpdatedFromStateDoc, jsonette::Json());
 }
 
-void Controller::on_user_unlinked(HarnvikUnlinkCause cause) {
+void Controller::on_user_unlinked(HarnvikUserUnlinkReason reason) {
   reset_all(managers_.user.getUserId());
   center_->post_notification(
-      cause == HarnvikUnlinkCause::RoleChange ? kUserRemoteRoleChange : kUserRemoteUnlink, jsonette::Json());
+      reason == HarnvikUserUnlinkReason::Role ? kUserRemoteRoleChange : kUserRemoteUnlink, jsonette::Json());
 }
 
 void Controller::on_device_unregistered() {

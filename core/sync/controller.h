@@ -150,7 +150,7 @@ class Controller {
   void on_document(std::string objectID, std::string docType);
   void on_account_snapshot(std::string accountID);
   void on_preferences_changed(jsonette::Json changes);
-  void on_user_unlinked(HarnvikUnlinkCause cause);
+  void on_user_unlinked(HarnvikUserUnlinkReason reason);
   void on_device_unregistered();
   void on_account_reset(std::string accountID, std::function<void()> done);
   void on_device_registered();

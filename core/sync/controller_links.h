@@ -15,16 +15,10 @@
 #include <string>
 
 #include "core/sync/account_server_client.h"
+#include "core/sync/user_server_client.h"
 #include "jsonette/json.h"
 
 namespace libkestrun::internal {
-
-// Why the server unlinked the user (the user client's unlink notice).
-enum class HarnvikUnlinkCause : int32_t {
-  Other = 0,
-  Unlinked = 1,
-  RoleChange = 2,
-};
 
 class ControllerLinks {
  public:
@@ -34,7 +28,7 @@ class ControllerLinks {
   // The user client: a state document arrived; the user was unlinked; the device credentials
   // were refused; the device was registered.
   virtual void listen_user_state(std::function<void(jsonette::Json)> listener) = 0;
-  virtual void listen_user_unlinked(std::function<void(HarnvikUnlinkCause)> listener) = 0;
+  virtual void listen_user_unlinked(std::function<void(HarnvikUserUnlinkReason)> listener) = 0;
   virtual void listen_device_unregistered(std::function<void()> listener) = 0;
   virtual void listen_device_registered(std::function<void()> listener) = 0;
   // The server client: a pushed document was applied (object id, document type); the server

@@ -293,6 +293,7 @@ void ServerClientImpl::handleSocketConnect() {
     snapshot_client_->requestAllSnapshots();
     trouble_timer_->start();
   }
+  user_client_->handleConnected();
   for (const auto& listener : connected_listeners) listener();
 }
 

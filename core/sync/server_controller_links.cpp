@@ -4,29 +4,12 @@
 
 namespace libkestrun::internal {
 
-namespace {
-
-HarnvikUnlinkCause causeOf(HarnvikUserUnlinkReason reason) {
-  switch (reason) {
-    case HarnvikUserUnlinkReason::Unlinked:
-      return HarnvikUnlinkCause::Unlinked;
-    case HarnvikUserUnlinkReason::Role:
-      return HarnvikUnlinkCause::RoleChange;
-    case HarnvikUserUnlinkReason::Other:
-      break;
-  }
-  return HarnvikUnlinkCause::Other;
-}
-
-}  // namespace
-
 void ServerControllerLinks::listen_user_state(std::function<void(jsonette::Json)> listener) {
   c_.user.listen<user_state>(std::move(listener));
 }
 
-void ServerControllerLinks::listen_user_unlinked(std::function<void(HarnvikUnlinkCause)> listener) {
-  c_.user.listen<harnvik_user_unlinked>(
-      [listener = std::move(listener)](HarnvikUserUnlinkReason reason) { listener(causeOf(reason)); });
+void ServerControllerLinks::listen_user_unlinked(std::function<void(HarnvikUserUnlinkReason)> listener) {
+  c_.user.listen<harnvik_user_unlinked>(std::move(listener));
 }
 
 void ServerControllerLinks::listen_device_unregistered(std::function<void()> listener) {

@@ -34,7 +34,7 @@ class ServerControllerLinks final : public ControllerLinks {
   explicit ServerControllerLinks(ServerControllerClients clients) : c_(clients) {}
 
   void listen_user_state(std::function<void(jsonette::Json)> listener) override;
-  void listen_user_unlinked(std::function<void(HarnvikUnlinkCause)> listener) override;
+  void listen_user_unlinked(std::function<void(HarnvikUserUnlinkReason)> listener) override;
   void listen_device_unregistered(std::function<void()> listener) override;
   void listen_device_registered(std::function<void()> listener) override;
   void listen_document(std::function<void(std::string, std::string)> listener) override;

@@ -27,6 +27,13 @@ enum class KSServerClientUserModifyFailureType : int32_t {
 
 namespace libkestrun::internal {
 
+// Why the server unlinked the user from the Harnvik account (USER_UNAUTHORIZED's "reason").
+enum class HarnvikUserUnlinkReason : int32_t {
+  Other = 0,     // any other reason text, or none
+  Unlinked = 1,  // "unlinked"
+  Role = 2,      // "role"
+};
+
 using UserRequestSuccess = std::function<void(jsonette::Json&)>;
 using UserRequestFailure = std::function<void(KSServerClientUserModifyFailureType)>;
 

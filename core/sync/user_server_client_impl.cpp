@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "brelt/uuid.h"
+#include "core/services/sanity.h"
 
 namespace libkestrun::internal {
 
@@ -50,6 +51,17 @@ void UserServerClientImpl::sendAnonymousRegistration(const std::string& vendor_i
                                                      const std::string& device_name,
                                                      UserRequestSuccess success,
                                                      std::chrono::milliseconds next_retry) {
+  // Written while disconnected, each attempt would be held by the connection and time out there,
+  // and every resend would join it: at reconnection a burst of registrations. It waits for the
+  // connection instead, which it asks for, and goes out once when that is up.
+  if (!server_->is_connected()) {
+    waiting_for_connection_.push_back([this, vendor_id, device_type, device_name, success, next_retry] {
+      sendAnonymousRegistration(vendor_id, device_type, device_name, success, next_retry);
+    });
+    sanity::log("Anonymous registration waits for the connection");
+    server_->connect();
+    return;
+  }
   // Any failure, a time-out included, sends the registration again later with the parameters
   // built afresh; the caller hears only of the success.
   UserRequestFailure retry = [this, vendor_id, device_type, device_name, success, next_retry](Failure) {
@@ -60,6 +72,12 @@ void UserServerClientImpl::sendAnonymousRegistration(const std::string& vendor_i
   };
   send("USER_NEW_DEVICE", newDeviceParams(vendor_id, device_type, device_name, nullptr), std::move(success),
        std::move(retry));
+}
+
+void UserServerClientImpl::handleConnected() {
+  std::vector<std::function<void()>> waiting = std::move(waiting_for_connection_);
+  waiting_for_connection_.clear();
+  for (const auto& send_now : waiting) send_now();
 }
 
 void UserServerClientImpl::registerDevice(const HarnvikCredentials& credentials, const std::string& vendor_id,

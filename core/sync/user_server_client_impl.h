@@ -7,7 +7,8 @@
 // time-out ends it through exactly one of its callbacks. An anonymous registration reports no
 // failure: it is sent again under a new id after a back-off that starts at one second and doubles
 // up to five minutes, without end, so that the device ends up registered without a storm of
-// requests against a server that refuses or does not answer.
+// requests against a server that refuses or does not answer. An attempt due while the connection
+// is down (the first one included) waits for it and goes out once when it is up.
 //
 // The server client builds the one instance on the core thread during its set-up and keeps it for
 // the process. Everything here runs on the core thread; the listener lists have no lock and are
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "brelt/timer_handle.h"
 #include "brelt/uv_thread.h"
@@ -30,13 +32,6 @@
 #include "core/sync/user_server_client.h"
 
 namespace libkestrun::internal {
-
-// Why the server unlinked the user from the Harnvik account (USER_UNAUTHORIZED's "reason").
-enum class HarnvikUserUnlinkReason : int32_t {
-  Other = 0,     // any other reason text, or none
-  Unlinked = 1,  // "unlinked"
-  Role = 2,      // "role"
-};
 
 // The events of the user client.
 struct harnvik_user_unlinked {
@@ -97,6 +92,8 @@ class UserServerClientImpl final
                                  const jsonette::Json& error);
   void handleUserState(const jsonette::Json& params);
   void handleUnauthorized(const jsonette::Json& params);
+  // The connection is up: the anonymous registrations waiting for it go out.
+  void handleConnected();
 
  private:
   using Transactions = TransactionManager<UserRequestSuccess, UserRequestFailure>;
@@ -116,6 +113,8 @@ class UserServerClientImpl final
   DeferFunction defer_;
   Transactions transactions_;
   brelt::TimerHandle anonymous_retry_;  // the pending resend of an anonymous registration
+  // Anonymous registrations due while disconnected, sent by handleConnected.
+  std::vector<std::function<void()>> waiting_for_connection_;
 };
 
 }  // namespace libkestrun::internal

@@ -15,7 +15,7 @@ namespace kestrun_test {
 
 class FakeControllerLinks : public libkestrun::internal::ControllerLinks, public CallLog {
  public:
-  using Cause = libkestrun::internal::HarnvikUnlinkCause;
+  using Cause = libkestrun::internal::HarnvikUserUnlinkReason;
 
   void listen_user_state(std::function<void(jsonette::Json)> l) override { add("user_state", user_state, l); }
   void listen_user_unlinked(std::function<void(Cause)> l) override { add("user_unlinked", user_unlinked, l); }

@@ -244,4 +244,9 @@ std::vector<std::string> SyncServer::devices_of(const std::string& user_id) {
   return service_->devices_of(user_id);
 }
 
+std::string SyncServer::device_doc(const std::string& device_id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return service_->device_doc(device_id);
+}
+
 }  // namespace sync_server

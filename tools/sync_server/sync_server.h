@@ -69,6 +69,7 @@ class SyncServer {
   void fail_next(const std::string& method, int count, const std::string& code);
   void drop_next(const std::string& method, int count);
   std::vector<std::string> devices_of(const std::string& user_id);
+  std::string device_doc(const std::string& device_id);
 
  private:
   struct Session;

@@ -230,4 +230,9 @@ std::vector<std::string> SyncService::devices_of(const std::string& user_id) {
   return devices;
 }
 
+std::string SyncService::device_doc(const std::string& device_id) {
+  std::optional<StoredRecord> device = store_.record("device", device_id);
+  return device ? device->doc : std::string();
+}
+
 }  // namespace sync_server

@@ -76,6 +76,8 @@ class SyncService {
   void drop_next(const std::string& method, int count);
   // Device ids of a user, for the control side.
   std::vector<std::string> devices_of(const std::string& user_id);
+  // The stored document of a device (JSON text), empty when there is none.
+  std::string device_doc(const std::string& device_id);
 
  private:
   // What a method handler produces: a result or an error, and notifications that follow the reply.

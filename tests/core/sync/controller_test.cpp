@@ -12,7 +12,7 @@ namespace {
 
 using libkestrun::AccountActionErrorType;
 using libkestrun::ItemState;
-using Cause = libkestrun::internal::HarnvikUnlinkCause;
+using Cause = libkestrun::internal::HarnvikUserUnlinkReason;
 
 std::vector<Call> calls(std::initializer_list<const char*> methods) {
   std::vector<Call> out;
@@ -150,7 +150,7 @@ TEST_F(ControllerTest, ServerReportsPostTheirNoticeAfterTheReset) {
     const char* posted;
   };
   const std::vector<Case> cases = {
-      {[](FakeControllerLinks& l) { raise(l.user_unlinked, Cause::RoleChange); },
+      {[](FakeControllerLinks& l) { raise(l.user_unlinked, Cause::Role); },
        Controller::kUserRemoteRoleChange},
       {[](FakeControllerLinks& l) { raise(l.user_unlinked, Cause::Unlinked); },
        Controller::kUserRemoteUnlink},

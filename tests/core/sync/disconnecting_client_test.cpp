@@ -14,6 +14,7 @@
 
 #include "brelt/api_client.h"
 #include "brelt/uv_thread.h"
+#include "client_options.h"
 #include "support/on_loop.h"
 #include "support/wait.h"
 #include "tools/sync_server/server_fixture.h"
@@ -51,12 +52,7 @@ class DisconnectingClientTest : public sync_server_test::ServerTest {
   }
 
   void make_client(uint16_t port) {
-    brelt::ApiClient::Options options;
-    options.version = "1.0";
-    options.device = "macos";
-    options.host = "localhost";
-    options.port = std::to_string(port);
-    options.hmac_key = sync_server_test::test_key();
+    const brelt::ApiClient::Options options = kestrun_test::client_options(port);
     run_on(thread_, [&] {
       client_ = std::make_unique<DisconnectingClient>(
           thread_, std::make_unique<CountingFactory>(thread_.get_loop(), options, &made_));

@@ -9,14 +9,14 @@ namespace {
 TEST_F(RequestsTest, PreferenceUpdateIsAcknowledgedAndReachesTheOtherDevice) {
   start();
   const Json state = sign_in(Json::object{{"uid", "u-prefs"}});
-  sync_server_test::SyncClient other(server->port());
+  sync_server_test::SyncClient other(server_->port());
   ASSERT_TRUE(other.wait_connected());
   other.authenticate(other.request(
       "USER_NEW_DEVICE", Json::object{{"name", "other"},
                                       {"type", "macos"},
                                       {"vendor_id", "V2"},
                                       {"harnvik_credentials", Json::object{{"uid", "u-prefs"}}}})["result"]);
-  run([&] { clients->preferences.sendPreferences(Json::object{{"push", true}}); });
+  run([&] { client_->preference_client().sendPreferences(Json::object{{"push", true}}); });
   const Json sent = last_sent("PREFERENCE_UPDATE");
   EXPECT_EQ(sent["params"], Json(Json::object{{"preferences", Json::object{{"push", true}}}}));
   const Json reply = wait_received([&](const Json& m) { return m["id"] == sent["id"]; });
@@ -29,13 +29,21 @@ TEST_F(RequestsTest, PreferenceUpdateIsAcknowledgedAndReachesTheOtherDevice) {
 
 TEST_F(RequestsTest, PushRegistrationNamesTheTypeAndTheToken) {
   start();
-  sign_in();
-  auto& push = clients->push;
+  const std::string device_id = sign_in()["device_id"].string_value();
+  auto& push = client_->push_client();
+  // The trace redacts the token, so what the server stored for the device shows what went out.
   auto registered = [&](const std::function<void()>& step) {
+    const size_t before = sent_count("PUSH_REGISTER");
     run(step);
-    return last_sent("PUSH_REGISTER")["params"];
+    EXPECT_TRUE(wait_until([&] { return sent_count("PUSH_REGISTER") > before; }));
+    const Json sent = last_sent("PUSH_REGISTER");
+    EXPECT_EQ(sent["params"]["push_token"], Json("[redacted]"));
+    const Json reply = wait_received([&](const Json& m) { return m["id"] == sent["id"]; });
+    EXPECT_TRUE(reply["error"].is_null()) << reply.dump();
+    std::string error;
+    return Json::parse(server_->device_doc(device_id), error)["push"];
   };
-  libkestrun::JsonKvStore json(store);
+  libkestrun::JsonKvStore json(store_);
   struct Step {
     const char* name;
     std::function<void()> call;
@@ -61,17 +69,13 @@ TEST_F(RequestsTest, PushRegistrationNamesTheTypeAndTheToken) {
               Json(Json::object{
                   {"app_id", "com.kestrun.test"}, {"push_token", step.token}, {"push_type", step.type}}));
   }
-  const Json reply =
-      wait_received([&](const Json& m) { return m["id"] == last_sent("PUSH_REGISTER")["id"]; });
-  EXPECT_TRUE(reply["error"].is_null()) << reply.dump();
 
   // Other device kinds derive their own type.
   const std::pair<int32_t, const char*> kinds[] = {
       {1, "apns"}, {2, "apns"}, {3, "apns"}, {4, "gcm"}, {0, "none"}};
   for (const auto& [kind, type] : kinds) {
-    libkestrun::internal::PushServerClient other(store, kind, "app", wire.get());
-    run([&] { other.registerForPush(); });
-    EXPECT_EQ(last_sent("PUSH_REGISTER")["params"]["push_type"], Json(type)) << kind;
+    libkestrun::internal::PushServerClient other(store_, kind, "app", client_.get());
+    EXPECT_EQ(registered([&] { other.registerForPush(); })["push_type"], Json(type)) << kind;
   }
 }
 

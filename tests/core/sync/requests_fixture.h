@@ -1,104 +1,30 @@
-// The local sync server on 127.0.0.1 and, on a core thread of the test, the request clients over
-// one TLS connection to it, beside the real account, user and preference managers. Until the
-// product's server client is joined here, `WireServerClient` writes the clients' requests to the
-// connection as they are and hands every incoming message to the clients' handlers by its type.
+// The request clients of the real server client against the local sync server over TLS on
+// 127.0.0.1, beside the real account, user and preference managers over one store.
+//
+// What the client wrote and read is taken from its protocol trace ("Sending message" and
+// "Received message" lines), where the values of sensitive keys read "[redacted]": where a test
+// needs such a value, the server's answer shows that the real one went out.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "brelt/api_client.h"
-#include "brelt/uv_thread.h"
 #include "core/accounts/account_manager_impl.h"
 #include "core/accounts/user_manager_impl.h"
 #include "core/foundation/json_conversion.h"
-#include "core/foundation/leveldb_store.h"
-#include "core/foundation/notification_center.h"
+#include "core/foundation/json_kv_store.h"
 #include "core/foundation/pref_manager.h"
-#include "core/sync/account_server_client_impl.h"
-#include "core/sync/preference_server_client.h"
-#include "core/sync/push_server_client.h"
-#include "core/sync/user_server_client_impl.h"
-#include "support/fake_snapshot_server_client.h"
-#include "support/on_loop.h"
-#include "support/temp_dir.h"
-#include "support/wait.h"
-#include "tests/tools/sync_server/sync_client.h"
-#include "tools/sync_server/sync_server.h"
+#include "server_client_fixture.h"
 
 namespace kestrun_test {
-
-using jsonette::Json;
-using libkestrun::internal::ServerClient;
-
-class WireServerClient final : public ServerClient {
- public:
-  using Receiver = std::function<void(const Json&)>;
-
-  WireServerClient(brelt::UvThread& thread, uint16_t port, Receiver receive) : thread_(thread) {
-    brelt::ApiClient::Options options;
-    options.version = "1.0";
-    options.device = "macos";
-    options.host = "localhost";
-    options.port = std::to_string(port);
-    options.hmac_key = sync_server_test::test_key();
-    thread_.post_sync([&] {
-      client_ = std::make_unique<brelt::ApiClient>(nullptr, thread_.get_loop(), options);
-      client_->on_connect = [this] { connected_ = true; };
-      client_->on_data = std::move(receive);
-      client_->connect();
-    });
-  }
-  ~WireServerClient() override {
-    thread_.post_sync([&] { client_.reset(); });
-  }
-
-  bool is_connected() override { return connected_; }
-  void connect() override {}
-  void connect_and_sync() override {}
-  bool schedule_disconnect(unsigned) override { return false; }
-  void disconnect() override {}
-  bool is_connected_or_connecting() override { return connected_; }
-  void markAccountAsStreamable(const std::string&) override {}
-  void stop_trouble_timer() override {}
-  void write_message(const Json& message) override { client_->write(Json(message)); }
-  void send_document(const std::string&, const Json&, const Json&, bool) override {}
-  void send_command(std::unique_ptr<libkestrun::ServerCommand>) override {}
-  void send_json(const Json& message) override { client_->write(Json(message)); }
-  void send(const std::string& method, const Json& params, const std::string& id, bool write_now) override {
-    Json envelope = Json::object{{"id", id}, {"method", method}, {"params", params}};
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      sent_.push_back(envelope);
-    }
-    if (write_now) client_->write(std::move(envelope));
-  }
-  void prime_search(const std::string&) override {}
-  void search_query(const std::string&, const std::string&, const std::string&, const std::string&,
-                    int) override {}
-  void search_fetch(const std::string&, const std::string&, const std::string&, const std::string&) override {
-  }
-
-  // The requests sent so far, in order.
-  std::vector<Json> sent() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sent_;
-  }
-
- private:
-  brelt::UvThread& thread_;
-  std::unique_ptr<brelt::ApiClient> client_;  // core thread
-  std::atomic<bool> connected_{false};
-  std::mutex mutex_;
-  std::vector<Json> sent_;  // guarded by mutex_
-};
 
 // What one request's callbacks were called with.
 struct Outcome {
@@ -150,46 +76,66 @@ struct Outcome {
 };
 
 struct RequestTimes {
-  std::chrono::milliseconds timeout = std::chrono::seconds(20);
-  libkestrun::internal::DeferFunction defer;  // the anonymous registration's back-off
+  std::chrono::milliseconds timeout = std::chrono::seconds(20);  // of the user and account requests
+  libkestrun::internal::DeferFunction defer;                     // the anonymous registration's back-off
 };
 
-class RequestsTest : public ::testing::Test {
+class RequestsTest : public ServerClientTest {
  protected:
-  void SetUp() override { signal(SIGPIPE, SIG_IGN); }
+  ~RequestsTest() override { stop_client(); }
 
-  ~RequestsTest() override {
-    if (core) run([&] { clients.reset(); });
-    wire.reset();
-  }
-
-  // Starts the server and connects the clients to it.
+  // Starts the server and connects a server client to it.
   void start(RequestTimes times = {}) {
-    sync_server::ServerOptions options;
-    options.state_directory = dir.file("server");
-    options.hmac_key = sync_server_test::test_key();
-    server = std::make_unique<sync_server::SyncServer>(options);
-    sync_server_test::trust_authority(server->authority_pem());
-    wire =
-        std::make_unique<WireServerClient>(*core, server->port(), [this](Json message) { receive(message); });
+    start_server();
     times_ = times;
     rebuild();
   }
 
-  // New clients and managers over the same store and connection, as after a restart.
+  // New managers and a new server client over the same store, connected, as after a restart.
   void rebuild() {
-    run([&] { clients.reset(); });
-    libkestrun::internal::UserRequestTimes user_times;
-    user_times.timeout = times_.timeout;
-    clients = std::make_unique<Clients>(*this, times_, user_times);
+    stop_client();
+    clients = std::make_unique<Clients>(*this);
+    managers_.accounts = clients->accounts.get();
+    managers_.prefs = &clients->prefs;
+    managers_.users = clients->user_manager.get();
+    libkestrun::user_manager_set_instance(clients->user_manager);
+    libkestrun::internal::ServerClientTimings timings;
+    timings.user_requests.timeout = times_.timeout;
+    timings.account_request_timeout = times_.timeout;
+    timings.user_retry_defer = times_.defer;
+    timings.connection.backoff_initial_ms = 10;
+    timings.connection.backoff_maximum_ms = 100;
+    make_client("localhost", timings);
+    connect();
+  }
+
+  // Connects and waits for the connection; a registered device's has authenticated and asked for
+  // its snapshots by then. A linked user connects only with the Harnvik credentials of its uid,
+  // which the application hands the user manager as it starts; they are handed over here.
+  void connect() {
+    const size_t auths = sent_count("USER_AUTH_DEVICE");
+    const size_t snapshots = sent_count("USER_SNAPSHOT");
+    const bool registered = run([&] {
+      libkestrun::UserManagerImpl& manager = *clients->user_manager;
+      if (manager.isHarnvikLinked())
+        manager.useHarnvikCredentials(std::make_shared<Uid>(manager.getUserId()));
+      return manager.deviceIsRegistered();
+    });
+    run([&] { client_->connect(); });
+    ASSERT_TRUE(wait_until([&] { return client_->is_connected(); }));
+    if (registered) {
+      ASSERT_TRUE(wait_until(
+          [&] { return sent_count("USER_AUTH_DEVICE") > auths && sent_count("USER_SNAPSHOT") > snapshots; }));
+    }
   }
 
   template <class F>
   auto run(F f) -> decltype(f()) {
-    return run_on(*core, f);
+    return run_on(thread_, f);
   }
 
-  // Registers this device anonymously and authenticates the connection; the state document.
+  // Registers this device (anonymously, or with the Harnvik uid of `credentials`) and
+  // authenticates the connection; the state document.
   Json sign_in(const Json& credentials = Json()) {
     Outcome outcome;
     run([&] {
@@ -206,36 +152,66 @@ class RequestsTest : public ::testing::Test {
     return state;
   }
 
+  // Stores the device's identity for the user manager and connects anew: the new connection
+  // authenticates with it.
   void authenticate(const Json& state) {
-    run([&] {
-      wire->send_json(Json::object{{"method", "USER_AUTH_DEVICE"},
-                                   {"params", Json::object{{"auth_version", 1},
-                                                           {"user_id", state["user_id"]},
-                                                           {"device_id", state["device_id"]},
-                                                           {"device_secret", state["device_secret"]}}}});
-    });
+    // Stored as it is: the server's device secret is not in the UUID form that the user manager
+    // takes from a state document.
+    libkestrun::JsonKvStore(store_).set_json(libkestrun::kUserDocKey,
+                                             Json::object{{"user_id", state["user_id"]},
+                                                          {"device_id", state["device_id"]},
+                                                          {"device_secret", state["device_secret"]}});
+    run([&] { client_->disconnect(); });
+    connect();
   }
 
-  // The last request of `method` sent so far, null when none.
-  Json last_sent(const std::string& method) {
+  // The messages of the trace lines labelled `label`, in order.
+  std::vector<Json> traced(const std::string& label) const {
+    std::vector<Json> found;
+    std::istringstream in(trace());
+    const std::string marker = "|" + label + ": ";
+    for (std::string line; std::getline(in, line);) {
+      const size_t at = line.find(marker);
+      if (at == std::string::npos) continue;
+      std::string error;
+      Json message = Json::parse(line.substr(at + marker.size()), error);
+      if (error.empty()) found.push_back(std::move(message));
+    }
+    return found;
+  }
+  // What the client wrote to its connections, in order.
+  std::vector<Json> sent() const { return traced("Sending message"); }
+
+  // The last request of `method` written so far, null when none.
+  Json last_sent(const std::string& method) const {
     Json found;
-    for (const Json& message : wire->sent()) {
+    for (const Json& message : sent()) {
       if (message["method"] == Json(method)) found = message;
     }
     return found;
   }
-  size_t sent_count(const std::string& method) {
+  size_t sent_count(const std::string& method, size_t since = 0) const {
+    const std::vector<Json> all = sent();
     size_t count = 0;
-    for (const Json& message : wire->sent()) count += message["method"] == Json(method);
+    for (size_t i = since; i < all.size(); ++i) count += all[i]["method"] == Json(method);
     return count;
+  }
+  // The account ids of the account snapshots asked for since `since` messages were written.
+  std::vector<std::string> snapshots_since(size_t since) const {
+    const std::vector<Json> all = sent();
+    std::vector<std::string> accounts;
+    for (size_t i = since; i < all.size(); ++i) {
+      if (all[i]["method"] == Json("ACCOUNT_SNAPSHOT"))
+        accounts.push_back(all[i]["params"]["account_id"].string_value());
+    }
+    return accounts;
   }
 
   // Waits for an incoming message `match` accepts.
   Json wait_received(const std::function<bool(const Json&)>& match) {
     Json found;
     wait_until([&] {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (const Json& message : received_) {
+      for (const Json& message : traced("Received message")) {
         if (match(message)) {
           found = message;
           return true;
@@ -251,84 +227,45 @@ class RequestsTest : public ::testing::Test {
     Json to_json() const override { return Json::object{{"type", 2}, {"uid", getUid()}, {"token", "t"}}; }
   };
 
-  // The clients and the managers they call, built and destroyed together on the test's thread.
+  // The managers the request clients call, built on the test's thread and destroyed on the core
+  // thread after the server client.
   struct Clients {
-    Clients(RequestsTest& test, const RequestTimes& times, libkestrun::internal::UserRequestTimes user_times)
-        : accounts(std::make_shared<libkestrun::AccountManagerImpl>(test.center, test.store)),
-          prefs(test.core.get(), test.center, test.store, accounts.get()),
-          user_manager(std::make_shared<libkestrun::UserManagerImpl>(test.center, test.store, *accounts)),
-          users(*test.core, test.wire.get(), accounts.get(), &prefs, user_times, times.defer),
-          account_requests(*test.core, test.store, accounts.get(), user_manager.get(), &snapshots,
-                           test.wire.get(), times.timeout),
-          preferences(test.wire.get()),
-          push(test.store, 5, "com.kestrun.test", test.wire.get()) {
+    explicit Clients(RequestsTest& test)
+        : accounts(std::make_shared<libkestrun::AccountManagerImpl>(test.center_, test.store_)),
+          prefs(&test.thread_, test.center_, test.store_, accounts.get()),
+          user_manager(std::make_shared<libkestrun::UserManagerImpl>(test.center_, test.store_, *accounts)) {
       accounts->load();
     }
     std::shared_ptr<libkestrun::AccountManagerImpl> accounts;
     libkestrun::PrefManager prefs;
     std::shared_ptr<libkestrun::UserManagerImpl> user_manager;
-    FakeSnapshotServerClient snapshots;
-    libkestrun::internal::UserServerClientImpl users;
-    libkestrun::internal::AccountServerClientImpl account_requests;
-    libkestrun::internal::PreferenceServerClient preferences;
-    libkestrun::internal::PushServerClient push;
   };
 
-  libkestrun::internal::UserServerClientImpl& users() { return clients->users; }
-  libkestrun::internal::AccountServerClientImpl& account_requests() { return clients->account_requests; }
+  libkestrun::internal::UserServerClientImpl& users() { return client_->user_client(); }
+  libkestrun::internal::AccountServerClientImpl& account_requests() { return client_->account_client(); }
 
-  TempDir dir;
-  std::unique_ptr<sync_server::SyncServer> server;
-  std::unique_ptr<brelt::UvThread> core = std::make_unique<brelt::UvThread>(true);
-  std::shared_ptr<libkestrun::NotificationCenter> center =
-      std::make_shared<libkestrun::NotificationCenter>(*core);
-  std::shared_ptr<libkestrun::KvStore> store =
-      std::make_shared<libkestrun::LeveldbStore>(dir.file("defaultsdb"));
-  std::unique_ptr<WireServerClient> wire;
   std::unique_ptr<Clients> clients;
 
  private:
-  // Core thread: records the message, then hands it to its client as the incoming dispatch does.
-  void receive(const Json& message) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      received_.push_back(message);
-    }
-    if (!clients) return;
-    const std::string type = message["type"].is_string() ? message["type"].string_value() : "";
-    const Json& params = message["params"];
-    if (type == "NOTIFICATION") {
-      const Json& method = message["method"];
-      if (method == Json("USER_STATE")) users().handleUserState(params);
-      if (method == Json("USER_UNAUTHORIZED")) users().handleUnauthorized(params);
-      if (method == Json("AUTH")) {
-        patch::JanssonPtr auth(patch::jansson_from_json(params));
-        account_requests().handleAuthNotification(auth.get());
-      }
-      return;
-    }
-    const std::string id = message["id"].is_string() ? message["id"].string_value() : "";
-    const Json& result = message["result"];
-    const Json& error = message["error"];
-    if (type == "USER_NEW_DEVICE") users().handleNewDeviceResponse(id, result, error);
-    if (type == "USER_UNLINK") users().handleUnlinkResponse(id, result, error);
-    if (type == "USER_LINK") users().handleLinkResponse(id, result, error);
-    if (type == "USER_SET_AUTO_AUTH") users().handleSetAutoAuthResponse(id, result, error);
-    patch::JanssonPtr result_json(result.is_null() ? nullptr : patch::jansson_from_json(result));
-    patch::JanssonPtr error_json(error.is_null() ? nullptr : patch::jansson_from_json(error));
-    if (type == "ACCOUNT_CREATE")
-      account_requests().handleAccountCreateResponse(id, result_json.get(), error_json.get());
-    if (type == "ACCOUNT_ASSOCIATE")
-      account_requests().handleAccountAssociateResponse(id, result_json.get(), error_json.get());
-    if (type == "ACCOUNT_UPDATE")
-      account_requests().handleAccountUpdateResponse(id, result_json.get(), error_json.get());
-    if (type == "ACCOUNT_REMOVE")
-      account_requests().handleAccountRemoveResponse(id, result_json.get(), error_json.get());
+  // Ends the server client, then the managers it called.
+  void stop_client() {
+    if (!client_) return;
+    client_.reset();
+    drain();
+    libkestrun::internal::server_client_set_instance(nullptr);
+    libkestrun::internal::kestrun_object_server_client_set_instance(nullptr);
+    run([] {
+      libkestrun::internal::account_server_client_set_instance(nullptr);
+      libkestrun::internal::user_server_client_set_instance(nullptr);
+    });
+    libkestrun::user_manager_set_instance(users_);
+    managers_.accounts = &accounts_;
+    managers_.prefs = prefs_.get();
+    managers_.users = users_.get();
+    run([&] { clients.reset(); });
   }
 
   RequestTimes times_;
-  std::mutex mutex_;
-  std::vector<Json> received_;  // guarded by mutex_
 };
 
 }  // namespace kestrun_test

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "brelt/uv_thread.h"
+#include "client_options.h"
 #include "core/accounts/user_manager_impl.h"
 #include "core/foundation/leveldb_store.h"
 #include "core/foundation/notification_center.h"
@@ -91,16 +92,6 @@ inline Json snapshot_request(const std::string& id) {
       {"params", Json::object{{"sync_state",
                                Json::object{{"user_item", Json::object{{"since", 0},
                                                                        {"exclude_ids", Json::object{}}}}}}}}};
-}
-
-inline brelt::ApiClient::Options client_options(uint16_t port) {
-  brelt::ApiClient::Options options;
-  options.version = "1.0";
-  options.device = "macos";
-  options.host = "localhost";
-  options.port = std::to_string(port);
-  options.hmac_key = sync_server_test::test_key();
-  return options;
 }
 
 class SyncServerTest : public ::testing::Test {
