@@ -401,8 +401,8 @@ void ServerClientImpl::guarded(const char* what, const std::function<void()>& wo
 }
 
 void ServerClientImpl::handleSocketMessage(Json message) {
-  guarded("settling a command", [&] { command_client_.handleResponse(message); });
   IncomingMessage incoming;
+  guarded("settling a command", [&] { incoming.command_reply = command_client_.handleResponse(message); });
   incoming.id = stringOf(message["id"]);
   incoming.type = stringOf(message["type"]);
   incoming.error = message["error"];
@@ -439,7 +439,7 @@ void ServerClientImpl::dispatch(const IncomingMessage& incoming) {
     handler->second(incoming);
   } else if (offline_manager_handles_method(incoming.type)) {
     if (incoming.error.is_null() && !incoming.id.empty()) offline_manager_acknowledge_request(incoming.id);
-  } else {
+  } else if (!incoming.command_reply) {
     brelt::log_info(kTag, "unhandled message type \"" + incoming.type + "\"");
   }
 }

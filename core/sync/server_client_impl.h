@@ -95,6 +95,7 @@ struct IncomingMessage {
   std::string type;
   jsonette::Json error;
   jsonette::Json result;
+  bool command_reply = false;  // a pending server command already took it
 };
 
 class ServerClientImpl : public ServerClient {

@@ -56,15 +56,15 @@ void ServerCommandClient::resendStoredMessages() {
   }
 }
 
-void ServerCommandClient::handleResponse(const jsonette::Json& message) {
+bool ServerCommandClient::handleResponse(const jsonette::Json& message) {
   const jsonette::Json& id = message["id"];
-  if (!id.is_string()) return;
+  if (!id.is_string()) return false;
   const std::string message_id = id.string_value();
   const jsonette::Json& error = message["error"];
   if (settles(error)) offline_.remove_item(message_id);
 
   auto found = pending_.find(message_id);
-  if (found == pending_.end()) return;
+  if (found == pending_.end()) return false;
   std::unique_ptr<ServerCommand> command = std::move(found->second);
   pending_.erase(found);
   if (error.is_null()) {
@@ -72,6 +72,7 @@ void ServerCommandClient::handleResponse(const jsonette::Json& message) {
   } else {
     command->on_error(error);
   }
+  return true;
 }
 
 bool ServerCommandClient::cancelCommand(const std::string& message_id) {

@@ -46,8 +46,9 @@ class ServerCommandClient {
   // Sends every stored command again under its own id, oldest first.
   void resendStoredMessages();
   // Offered every incoming message: settles the stored copy and calls the pending command of the
-  // reply's "id". Messages without a string "id" are ignored.
-  void handleResponse(const jsonette::Json& message);
+  // reply's "id". Messages without a string "id" are ignored. True when a pending command took the
+  // reply, so the caller knows it needs no other handler.
+  bool handleResponse(const jsonette::Json& message);
   // Cancels the pending command of that id (its on_cancel runs); the stored copy stays. False when
   // none was pending.
   bool cancelCommand(const std::string& message_id);

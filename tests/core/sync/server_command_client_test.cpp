@@ -138,10 +138,12 @@ TEST_F(ServerCommandClientTest, AReplySettlesTheStoredCopyUnlessItsErrorMayPassL
     Json::object reply = c.reply.object_items();
     reply["id"] = id;
     reply["type"] = "PROBE";
-    client->handleResponse(reply);
+    EXPECT_TRUE(client->handleResponse(reply)) << c.reply.dump();
     EXPECT_EQ(*log, (std::vector<std::string>{id + " " + c.callback, id + " destroyed"})) << c.reply.dump();
     EXPECT_EQ(stored("offline_messages!messages!" + id).is_null(), c.settled) << c.reply.dump();
-    if (c.settled) client->handleResponse(Json::object{{"id", id}});  // a repeated reply finds nothing
+    if (c.settled) {
+      EXPECT_FALSE(client->handleResponse(Json::object{{"id", id}}));  // a repeated reply finds nothing
+    }
   }
   // The unsettled ones remain listed for their object; the settled ones left no trace.
   EXPECT_EQ(stored("offline_messages!object_to_mid!O"), Json(Json::array{"R5", "R6"}));
@@ -152,7 +154,7 @@ TEST_F(ServerCommandClientTest, AReplySettlesTheStoredCopyUnlessItsErrorMayPassL
   // A reply without a string id touches nothing.
   client->send("R7", probe("R7"));
   log->clear();
-  client->handleResponse(Json::object{{"id", 7}, {"result", nullptr}});
+  EXPECT_FALSE(client->handleResponse(Json::object{{"id", 7}, {"result", nullptr}}));
   EXPECT_TRUE(log->empty());
   EXPECT_TRUE(stored("offline_messages!messages!R7").is_object());
 }
