@@ -1,5 +1,6 @@
 // Polls a condition that another thread makes true, failing after a generous deadline so that a
-// broken test ends instead of hanging.
+// broken test ends instead of hanging. The deadline is far above a quiet run's waits: a sanitizer
+// build on a loaded machine runs tens of times slower.
 #pragma once
 
 #include <chrono>
@@ -8,7 +9,7 @@
 namespace kestrun_test {
 
 template <class Pred>
-bool wait_until(Pred pred, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+bool wait_until(Pred pred, std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
   auto end = std::chrono::steady_clock::now() + deadline;
   while (!pred()) {
     if (std::chrono::steady_clock::now() > end) return false;
