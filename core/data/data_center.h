@@ -109,7 +109,8 @@ class KestrunDataCenter {
   // task (one transaction, one query pass). Before `first` runs, the non-zero integer tokens
   // {"item", "email", "list"} are stored for the account (none for JSON null tokens or an empty
   // account id) and the two counts are appended. A snapshot that failed to apply (rolled back)
-  // stores no tokens and hands `first` an empty vector.
+  // stores no tokens and hands `first` an empty vector. Its conversations leave alone the counts
+  // the server reports for the account, which count them already.
   static void processDocumentSnapshot(const jsonette::Json& snapshot, const jsonette::Json& tokens,
                                       const std::string& accountID, Completion first, Completion second);
   // Hands the account's inbox count to the counts manager, which takes it only when it holds an
