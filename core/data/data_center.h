@@ -60,8 +60,9 @@ class KestrunDataCenter {
   static const char* const kWillResetNotification;
   static const char* const kDidResetNotification;
 
-  // Opens a new data context on `thread` (the core thread) and waits for it. Throws the store's
-  // error when the open fails. Never call it on the core thread.
+  // Opens a new data context on `thread` (the core thread) and waits for it; there too the search
+  // results of an earlier core are emptied and a new memory context takes the old one's place.
+  // Throws the store's error when the open fails. Never call it on the core thread.
   static void initialize(brelt::UvThread* thread, std::shared_ptr<libkestrun::NotificationCenter> center,
                          const std::string& path, const std::optional<std::string>& key);
 
