@@ -20,7 +20,7 @@ struct State {
   brelt::UvThread* thread = nullptr;
   std::shared_ptr<libkestrun::NotificationCenter> center;
   std::unique_ptr<DBContext> context = std::make_unique<DBContext>();
-  MemoryContext memory;
+  std::unique_ptr<MemoryContext> memory = std::make_unique<MemoryContext>();
 };
 
 State& state() {
@@ -117,8 +117,13 @@ void KestrunDataCenter::initialize(brelt::UvThread* thread,
   s.thread = thread;
   patch::code_timer timer("start_data_thread");
   std::unique_ptr<DBContext> opened = open_on(*thread, path, key);
-  // The old context, if any, goes on the core thread, where its objects live.
-  thread->post_sync([&] { std::swap(s.context, opened); });
+  // The old contexts, if any, go on the core thread, where their objects live. Search results
+  // live in a store shared by every memory context: a new core starts without the old one's.
+  thread->post_sync([&] {
+    std::swap(s.context, opened);
+    s.memory->clearStore();
+    s.memory = std::make_unique<MemoryContext>();
+  });
 }
 
 void KestrunDataCenter::performDataTask(DataTask task, KSDataTaskBlockPriority priority, Completion first,
@@ -158,7 +163,7 @@ void KestrunDataCenter::performMemoryDataTask(MemoryTask task, KSDataTaskBlockPr
                                               Completion first, Completion second) {
   queue(priority, [task = std::move(task), first = std::move(first), second = std::move(second)] {
     Results results;
-    MemoryContext& memory = state().memory;
+    MemoryContext& memory = *state().memory;
     guarded(
         "memory task",
         [&] {
@@ -178,7 +183,7 @@ void KestrunDataCenter::resetAllDataToDefaultState() {
         [](Results&, DBContext& context) {
           context.reset();
           context.recreate();
-          state().memory.reset();
+          state().memory->reset();
           post(kDidResetNotification);
         },
         nullptr, nullptr);
@@ -198,9 +203,9 @@ void KestrunDataCenter::resetAllDataToDefaultState() {
 }
 
 void KestrunDataCenter::clearMemoryStore() {
-  state().thread->post([] { state().memory.clearStore(); });
+  state().thread->post([] { state().memory->clearStore(); });
 }
 
 DBContext* KestrunDataCenter::getDBContext() { return state().context.get(); }
 
-MemoryContext* KestrunDataCenter::getMemoryContext() { return &state().memory; }
+MemoryContext* KestrunDataCenter::getMemoryContext() { return state().memory.get(); }

@@ -60,8 +60,9 @@ class KestrunDataCenter {
   static const char* const kWillResetNotification;
   static const char* const kDidResetNotification;
 
-  // Opens a new data context on `thread` (the core thread) and waits for it. Throws the store's
-  // error when the open fails. Never call it on the core thread.
+  // Opens a new data context on `thread` (the core thread) and waits for it; there too the search
+  // results of an earlier core are emptied and a new memory context takes the old one's place.
+  // Throws the store's error when the open fails. Never call it on the core thread.
   static void initialize(brelt::UvThread* thread, std::shared_ptr<libkestrun::NotificationCenter> center,
                          const std::string& path, const std::optional<std::string>& key);
 
@@ -109,7 +110,8 @@ class KestrunDataCenter {
   // task (one transaction, one query pass). Before `first` runs, the non-zero integer tokens
   // {"item", "email", "list"} are stored for the account (none for JSON null tokens or an empty
   // account id) and the two counts are appended. A snapshot that failed to apply (rolled back)
-  // stores no tokens and hands `first` an empty vector.
+  // stores no tokens and hands `first` an empty vector. Its conversations leave alone the counts
+  // the server reports for the account, which count them already.
   static void processDocumentSnapshot(const jsonette::Json& snapshot, const jsonette::Json& tokens,
                                       const std::string& accountID, Completion first, Completion second);
   // Hands the account's inbox count to the counts manager, which takes it only when it holds an

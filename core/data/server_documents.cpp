@@ -12,10 +12,11 @@
 #include "core/data/data_center.h"
 #include "core/data/held_document.h"
 #include "core/foundation/json_conversion.h"
-#include "core/model/ks_email.h"
 #include "core/model/change_set.h"
+#include "core/model/ks_email.h"
 #include "core/model/ks_item.h"
 #include "core/services/changes_manager.h"
+#include "core/services/counts_manager.h"
 
 namespace {
 
@@ -75,6 +76,18 @@ std::optional<uint64_t> tokenOf(const jsonette::Json& tokens, const char* kind) 
   return static_cast<uint64_t>(token.int64_value());
 }
 
+// While a snapshot is applied, its conversations do not move the counts the server reports for
+// the account: the status document that comes with the snapshot counts them already.
+class SnapshotCounts {
+ public:
+  explicit SnapshotCounts(const std::string& accountID) {
+    libkestrun::counts_manager_begin_snapshot(accountID);
+  }
+  ~SnapshotCounts() { libkestrun::counts_manager_end_snapshot(); }
+  SnapshotCounts(const SnapshotCounts&) = delete;
+  SnapshotCounts& operator=(const SnapshotCounts&) = delete;
+};
+
 void storeTokens(const jsonette::Json& tokens, const std::string& accountID) {
   if (accountID.empty() || tokens.is_null()) return;
   libkestrun::changes_manager_set_tokens(accountID, tokenOf(tokens, "item"), tokenOf(tokens, "email"),
@@ -130,7 +143,8 @@ void KestrunDataCenter::processDocumentSnapshot(const jsonette::Json& snapshot, 
   // for a snapshot that was rolled back would make the server skip its documents for good.
   auto applied = std::make_shared<bool>(false);
   performLowPriorityDataTask(
-      [snapshot, applied](Results&, DBContext& context) {
+      [snapshot, accountID, applied](Results&, DBContext& context) {
+        SnapshotCounts counts(accountID);
         applySnapshot(snapshot, context);
         libkestrun::ChangeSet changes;
         context.commit(changes);

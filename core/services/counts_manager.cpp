@@ -115,32 +115,49 @@ void CountsManager::updateActiveCountIfExact(const std::string& accountID, int c
   setActiveCount(accountID, count, true);
 }
 
-CountsManager::Bucket* CountsManager::bucketFor(ItemState state) {
+CountsManager::Bucket* CountsManager::movableBucket(ItemState state, const std::string& accountID) {
+  Bucket* bucket = nullptr;
   switch (state) {
     case ItemState::Inbox:
-      return &active_;
+      bucket = &active_;
+      break;
     case ItemState::Archive:
-      return &completed_;
+      bucket = &completed_;
+      break;
     case ItemState::Trash:
-      return &deleted_;
+      bucket = &deleted_;
+      break;
     default:
       return nullptr;
   }
+  const bool reported = bucket->exact.get().count(accountID) != 0;
+  if (reported && snapshotAccount_ == accountID) return nullptr;
+  return bucket;
 }
 
 void CountsManager::updateCountsForStateChange(ItemState from, ItemState to, const std::string& accountID) {
   if (from == to) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (Bucket* bucket = bucketFor(from)) {
+  if (Bucket* bucket = movableBucket(from, accountID)) {
     auto count = bucket->counts.get().find(accountID);
     if (count != bucket->counts.get().end() && count->second > 0)
       bucket->counts.set(accountID, count->second - 1);
   }
-  if (Bucket* bucket = bucketFor(to)) {
+  if (Bucket* bucket = movableBucket(to, accountID)) {
     auto count = bucket->counts.get().find(accountID);
     bucket->counts.set(accountID, count == bucket->counts.get().end() ? 1 : count->second + 1);
   }
   post();
+}
+
+void CountsManager::beginSnapshot(const std::string& accountID) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  snapshotAccount_ = accountID;
+}
+
+void CountsManager::endSnapshot() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  snapshotAccount_.reset();
 }
 
 void CountsManager::removeCountsForAccount(const std::string& accountID) {
@@ -353,6 +370,10 @@ void counts_manager_update_counts_for_state_change(ItemState from, ItemState to,
                                                    const std::string& accountID) {
   instance.call(&CountsManager::updateCountsForStateChange, from, to, accountID);
 }
+void counts_manager_begin_snapshot(const std::string& accountID) {
+  instance.call(&CountsManager::beginSnapshot, accountID);
+}
+void counts_manager_end_snapshot() { instance.call(&CountsManager::endSnapshot); }
 void counts_manager_clear_active_counts() { instance.call(&CountsManager::clearActiveCounts); }
 void counts_manager_reset_active_count_for_account(const std::string& accountID) {
   instance.call(&CountsManager::resetActiveCountForAccount, accountID);

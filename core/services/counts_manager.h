@@ -5,6 +5,12 @@
 // current in between. Totals are answered exact or rounded to two significant digits. The user's
 // four auto-swipe totals are kept beside them.
 //
+// An account snapshot restates what the server holds, and the status document that comes with it
+// already counts those conversations. So while a snapshot of an account is applied, its state
+// changes leave alone every count the server has reported for that account (one with an exact
+// flag, true or false): the snapshot's conversations are not counted a second time. Counts the
+// server has not reported yet still move, so a new account shows an estimate until its status.
+//
 // Every value is a durable JSON value under its own key, rewritten whole on each change and
 // restored at construction. Changes post kCountsUpdated (JSON null), while the mutex is held:
 // posting only queues the delivery.
@@ -18,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/foundation/durable.h"
@@ -54,8 +61,12 @@ class CountsManager {
   virtual void updateActiveCountIfExact(const std::string& accountID, int count);
   // Moves one conversation of the account from the bucket of `from` to that of `to` (2 active,
   // 3 completed, 4 deleted; other states have none); a count never drops below 0. Equal states
-  // do nothing; different ones always post.
+  // do nothing; different ones always post. During a snapshot of the account, counts the server
+  // reported stay as they are.
   virtual void updateCountsForStateChange(ItemState from, ItemState to, const std::string& accountID);
+  // Bracket the application of an account snapshot (one data task on the core thread).
+  virtual void beginSnapshot(const std::string& accountID);
+  virtual void endSnapshot();
   virtual void removeCountsForAccount(const std::string& accountID);
   // Forgets every account's active count and flag (an archive-all of every account).
   virtual void clearActiveCounts();
@@ -119,8 +130,8 @@ class CountsManager {
   void setCount(Bucket& bucket, const std::string& accountID, int count, bool exact);
   int total(const Bucket& bucket);
   bool isExact(const Bucket& bucket);
-  // The bucket of an item state, or null.
-  Bucket* bucketFor(ItemState state);
+  // The bucket of an item state whose count of the account a state change may move, or null.
+  Bucket* movableBucket(ItemState state, const std::string& accountID);
   void post();
 
   std::shared_ptr<NotificationCenter> notificationCenter_;
@@ -135,6 +146,7 @@ class CountsManager {
   Durable<int32_t> deleteAutoSwipe_;                     // guarded by mutex_
   Durable<int32_t> deferAutoSwipe_;                      // guarded by mutex_
   Durable<int32_t> listAutoSwipe_;                       // guarded by mutex_
+  std::optional<std::string> snapshotAccount_;           // guarded by mutex_
 };
 
 // The process-wide instance (see core/foundation/process_instance.h); without one the forwarders
@@ -148,6 +160,8 @@ void counts_manager_set_sent_count(const std::string& accountID, int count, bool
 void counts_manager_remove_counts_for_account(const std::string& accountID);
 void counts_manager_update_counts_for_state_change(ItemState from, ItemState to,
                                                    const std::string& accountID);
+void counts_manager_begin_snapshot(const std::string& accountID);
+void counts_manager_end_snapshot();
 void counts_manager_clear_active_counts();
 void counts_manager_reset_active_count_for_account(const std::string& accountID);
 int counts_manager_total_active_count();

@@ -295,6 +295,25 @@ TEST_F(DataCenterTest, MemoryWarningClearsTheStoreOnTheCoreThread) {
   EXPECT_EQ(MemoryContext::fetchObject<KSItem>("KSITEM", "found"), nullptr);
 }
 
+// A second core in one process (a new Api) starts without the first one's search results; its
+// own results are stored as before.
+TEST_F(DataCenterTest, InitializeAgainForgetsTheSearchResults) {
+  auto find = [this](const char* id) {
+    KestrunDataCenter::performMemoryDataTask(
+        [id](Results&, MemoryContext& memory) { memory.createObject("KSITEM", id); },
+        KSDataTaskBlockPriorityNormal, nullptr, nullptr);
+    drain();
+  };
+  find("first");
+  ASSERT_NE(MemoryContext::fetchObject<KSItem>("KSITEM", "first"), nullptr);
+  KestrunDataCenter::initialize(&thread_, center_, dir_.file("kestrun.db"), std::nullopt);
+  EXPECT_EQ(MemoryContext::fetchObject<KSItem>("KSITEM", "first"), nullptr);
+  find("second");
+  EXPECT_NE(MemoryContext::fetchObject<KSItem>("KSITEM", "second"), nullptr);
+  KestrunDataCenter::clearMemoryStore();
+  drain();
+}
+
 TEST_F(DataCenterTest, FailedOpenWakesTheCallerWithTheError) {
   EXPECT_ANY_THROW(
       KestrunDataCenter::initialize(&thread_, center_, dir_.file("missing/dir/kestrun.db"), std::nullopt));
