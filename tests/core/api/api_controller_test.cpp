@@ -14,6 +14,7 @@
 
 #include "api_store_rows.h"
 #include "brelt/semaphore.h"
+#include "core/accounts/harnvik_credentials.h"
 #include "core/sync/controller.h"
 #include "registered_fixture.h"
 
@@ -291,6 +292,100 @@ TEST_F(ApiControllerTest, ARunningTaskKeepsTheConnectionUntilItEnds) {
     } else {
       EXPECT_TRUE(closed.wait()) << "the end of the last task closes it";
     }
+  }
+}
+
+// Two devices of one user share the sample account: what one archives, the other sees. The server
+// stops in the middle and comes back over the same state; the change made here meanwhile and the
+// one the other device makes after the restart both arrive, and nothing is lost.
+TEST_F(ApiControllerTest, TwoDevicesOfOneUserSeeEachOthersChangesAcrossAServerRestart) {
+  const std::string uid = "maya-lind";
+  auto other = std::make_unique<sync_server_test::SyncClient>(server_->port());
+  ASSERT_TRUE(other->wait_connected());
+  const Json other_state =
+      other->request("USER_NEW_DEVICE", Json::object{{"harnvik_credentials", Json::object{{"uid", uid}}},
+                                                     {"name", "other mac"},
+                                                     {"type", "macos"},
+                                                     {"vendor_id", "V2"}})["result"];
+  ASSERT_TRUE(other_state.is_object());
+  other->authenticate(other_state);
+
+  libkestrun::Overrides overrides;
+  overrides.task_manager = tasks_;
+  start(server_config(), std::move(overrides));
+  synced_ = std::make_unique<NotificationWaiter>(libkestrun::kSyncInitialSyncCompleted);
+  Outcome<std::string> registered;
+  api_->register_device(
+      std::make_shared<libkestrun::HarnvikCredentialsOAuth1>(1, uid, "token", "secret"), "vendor-1", "macos",
+      "test host", [&](std::string id) { registered.set(id); },
+      [&](libkestrun::UserActionErrorType) { registered.set("failed"); });
+  ASSERT_EQ(registered.wait(), uid);
+  account_ = add_sample_account();
+  ASSERT_EQ(account_, kSampleAccount);
+  connect_and_sync();
+  ASSERT_TRUE(other->request("ACCOUNT_ASSOCIATE", Json::object{{"account_id", account_}})["error"].is_null());
+
+  const Ids inbox = inbox_items();
+  ASSERT_GE(inbox.size(), 4u);
+  const int archived = static_cast<int>(libkestrun::ItemState::Archive);
+  auto archive_there = [&](sync_server_test::SyncClient& device, const std::string& id) {
+    Json reply = device.request(
+        "ITEM_UPDATE",
+        Json::object{{"doc", Json::object{{"_id", id}, {"acct_id", account_}, {"state", archived}}}});
+    return reply["error"].is_null();
+  };
+
+  // Here, then there.
+  archive(inbox[0]);
+  EXPECT_FALSE(other
+                   ->wait_for_notification(
+                       "DOCUMENT",
+                       [&](const Json& params) {
+                         const Json& doc = params["doc"];
+                         return doc["_id"] == Json(inbox[0]) && doc["state"].int_value() == archived;
+                       },
+                       std::chrono::seconds(30))
+                   .is_null());
+  ASSERT_TRUE(archive_there(*other, inbox[1]));
+  EXPECT_TRUE(wait_until([&] { return state_of(inbox[1]) == libkestrun::ItemState::Archive; }));
+
+  // The server stops; a change made here meanwhile waits in the queue.
+  const uint16_t port = server_->port();
+  const uint16_t resource_port = server_->resource_port();
+  other.reset();
+  server_.reset();
+  ASSERT_TRUE(wait_until([&] { return !api_->is_connected(); }));
+  archive(inbox[2]);
+  ASSERT_TRUE(tasks_->has_tasks());
+
+  sync_server::ServerOptions options;
+  options.state_directory = dir_.file("server");
+  options.hmac_key = sync_server_test::test_key();
+  options.port = port;
+  options.resource_port = resource_port;
+  server_ = std::make_unique<sync_server::SyncServer>(options);
+  other = std::make_unique<sync_server_test::SyncClient>(port);
+  ASSERT_TRUE(other->wait_connected());
+  other->authenticate(other_state);
+  ASSERT_TRUE(archive_there(*other, inbox[3]));
+
+  // This device reconnects by itself; its queued change goes out and the other's arrives.
+  ASSERT_TRUE(
+      wait_until([&] { return api_->is_connected() && !tasks_->has_tasks(); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(wait_until([&] { return state_of(inbox[3]) == libkestrun::ItemState::Archive; },
+                         std::chrono::seconds(30)));
+  Json snapshot = other->request("ACCOUNT_SNAPSHOT", Json::object{{"account_id", account_}});
+  ASSERT_TRUE(snapshot["error"].is_null()) << snapshot.dump();
+  for (size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(inbox[i]);
+    EXPECT_EQ(state_of(inbox[i]), libkestrun::ItemState::Archive);
+    bool found = false;
+    for (const Json& doc : snapshot["result"]["docs"]["item"].array_items()) {
+      if (doc["_id"] != Json(inbox[i])) continue;
+      found = true;
+      EXPECT_EQ(doc["state"].int_value(), archived);
+    }
+    EXPECT_TRUE(found);
   }
 }
 
