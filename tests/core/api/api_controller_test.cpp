@@ -177,9 +177,10 @@ TEST_F(ApiControllerTest, OfflineChangesAndTheTimeZoneReachTheServerWhenTheConne
   EXPECT_TRUE(wait_until([&] { return server_stored("tz", static_cast<double>(offset)); }));
 }
 
-// The server rejects the device's credentials: every local trace of the user goes, the next
-// connection does not authenticate, and the change the server had not yet taken never reaches it,
-// also not once the device is registered again.
+// The server rejects the device's credentials: every local trace of the user goes, a user state
+// still on its way does not bring it back, the next connection does not authenticate, and the
+// change the server had not yet taken never reaches it, also not once the device is registered
+// again.
 TEST_F(ApiControllerTest, RejectedCredentialsResetEverythingAndTheOldUsersChangesNeverLeave) {
   TimeZone utc("UTC0");  // the offset of the reset preferences
   start_synced();
@@ -197,8 +198,16 @@ TEST_F(ApiControllerTest, RejectedCredentialsResetEverythingAndTheOldUsersChange
 
   NotificationWaiter closed(libkestrun::kSyncDidCloseConnection);
   NotificationWaiter unregistered(Controller::kDeviceRemoteUnregistered);
-  ASSERT_TRUE(server_->notify_user(api_->user_id(), "USER_UNAUTHORIZED", R"({"reason":"credentials"})"));
+  const std::string user = api_->user_id();
+  ASSERT_TRUE(server_->notify_user(user, "USER_UNAUTHORIZED", R"({"reason":"credentials"})"));
+  // A user state the server sent just behind it arrives on the old connection after the reset.
+  const Json stale =
+      Json::object{{"user_id", user},
+                   {"device_id", api_->device_id()},
+                   {"preferences", Json::object{{"hours_for_later_today", default_hours + 4}}}};
+  ASSERT_TRUE(server_->notify_user(user, "USER_STATE", stale.dump()));
   ASSERT_TRUE(unregistered.wait());
+  on_core([] {});  // what the old connection delivered meanwhile has been dispatched
   server_->drop_next("ITEM_UPDATE", 0);
   // Where the trace stands when the reset began: nothing after it may be of the old user.
   const size_t before_reset = trace().find("USER_UNAUTHORIZED");
