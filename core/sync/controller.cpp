@@ -242,6 +242,10 @@ void Controller::remove_email_account(const std::string& accountID, bool fromAll
 // --- Server reports ---
 
 void Controller::on_user_state(jsonette::Json state) {
+  // The server sends the state only to a registered device. One dispatched after a full reset was
+  // received on the old user's connection: applied, it would bring back that user's id, accounts
+  // and preferences.
+  if (!managers_.user.deviceIsRegistered()) return;
   managers_.user.updateFromStateDoc(state);
   try {
     managers_.prefs.updateFromServer(state["preferences"]);

@@ -21,7 +21,8 @@
 // front: on focus, after an account's snapshot, and when a pushed item arrives.
 //
 // Local preference changes go to the server, with the push registration again when a push setting
-// was turned on; the server's user state is applied to the user and preference managers.
+// was turned on; the server's user state is applied to the user and preference managers while
+// the device is registered (one still on its way when a reset unregistered it is dropped).
 //
 // Threads: everything runs on the core thread except app_focused and app_blurred (main thread;
 // they touch the focus flag and queue a data task) and the end of the last background task (any
