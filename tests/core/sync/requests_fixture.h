@@ -252,6 +252,8 @@ class RequestsTest : public ServerClientTest {
     if (!client_) return;
     client_.reset();
     drain();
+    // As the fixture's own teardown: the auto-swipe client points at the managers about to go.
+    libkestrun::internal::auto_swipe_server_client_set_instance(nullptr);
     libkestrun::internal::server_client_set_instance(nullptr);
     libkestrun::internal::kestrun_object_server_client_set_instance(nullptr);
     run([] {

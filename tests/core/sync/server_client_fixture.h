@@ -69,6 +69,9 @@ class ServerClientTest : public ::testing::Test {
     client_.reset();
     drain();
     run_on(thread_, [] { KestrunDataCenter::getMemoryContext()->clearStore(); });
+    // The auto-swipe client points at the server client and the managers below: its instance
+    // goes first, and the server client then releases it on the core thread.
+    libkestrun::internal::auto_swipe_server_client_set_instance(nullptr);
     libkestrun::internal::server_client_set_instance(nullptr);
     libkestrun::internal::kestrun_object_server_client_set_instance(nullptr);
     // Their transactions' timers belong to the core thread.
