@@ -15,13 +15,10 @@
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
-#include <malloc.h>
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -34,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "brelt/semaphore.h"
 #include "core/api/api.h"
 #include "core/foundation/defaults.h"
@@ -49,38 +47,15 @@ using libkestrun::ItemState;
 using Clock = std::chrono::steady_clock;
 using Object = std::shared_ptr<KestrunObject>;
 
-constexpr int64_t kBaseTime = 1700000000000LL;
 constexpr int kPage = 50;
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Conversation i: 40% in the inbox (two accounts), the rest archived; newer i, newer item.
+// Conversation i: 40% in the inbox (two accounts), the rest archived; two e-mails each.
 libkestrun::internal::Item sample_item(int i) {
-  libkestrun::internal::Item item;
-  item.set_ITEMID("item-" + std::to_string(i) + "-6F9619FF-8B86-D011-B42D-00C04FC964FF");
-  item.set_ACCOUNTID(i % 2 ? "account-b" : "account-a");
-  item.set_STATE(i % 5 < 2 ? ItemState::Inbox : ItemState::Archive);
-  item.set_EMAILCOUNT(2);
-  item.set_THREADHASEMAILS(true);
-  item.set_MODIFIEDAT(kBaseTime + 1000LL * i);
-  item.set_THREADTIMESTAMP(kBaseTime + 1000LL * i);
-  item.set_SUBJECT("Subject of conversation " + std::to_string(i));
-  item.set_THREADPREVIEW(std::string(120, 'p'));
-  item.set_THREADSENDERS(R"({"ann@example.com":{"name":"Ann","short_display_name":"Ann"}})");
-  item.set_THREADRECEIVERS(R"({"me@example.com":{"name":"Me","short_display_name":"Me"}})");
-  return item;
-}
-
-libkestrun::internal::Email sample_email(int i, int n, const std::string& itemID) {
-  libkestrun::internal::Email email;
-  email.set_EMAILID("email-" + std::to_string(i) + "-" + std::to_string(n));
-  email.set_ACCOUNTID(i % 2 ? "account-b" : "account-a");
-  email.set_PARENTITEMID(itemID);
-  email.set_CREATEDAT(kBaseTime + 1000LL * i + n);
-  email.set_PREVIEW(std::string(120, 'e'));
-  return email;
+  return bench::sample_item(i, i % 5 < 2 ? ItemState::Inbox : ItemState::Archive, 2);
 }
 
 // A data directory as the application leaves it: the key-value store with the per-install key,
@@ -99,7 +74,7 @@ class Store {
     for (int i = 0; i < conversations; ++i) {
       auto item = sample_item(i);
       context.insertItem(item);
-      for (int n = 0; n < 2; ++n) context.insertEmail(sample_email(i, n, item.get_ITEMID()));
+      for (int n = 0; n < 2; ++n) context.insertEmail(bench::sample_email(i, n, item.get_ITEMID()));
     }
     context.database().execDML("END TRANSACTION;");
   }
@@ -247,30 +222,6 @@ void start_stalled_download(StalledServer& server) {
   server.accept_one();
 }
 
-// The peak resident set of one run of `work` in a child process, in MiB; -1 when it failed.
-double peak_mib_in_child(const std::function<void()>& work) {
-  malloc_trim(0);
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  pid_t child = fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    work();
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    long peak_kib = usage.ru_maxrss;
-    ssize_t written = write(fds[1], &peak_kib, sizeof peak_kib);
-    _exit(written == sizeof peak_kib ? 0 : 1);
-  }
-  close(fds[1]);
-  long peak_kib = -1;
-  if (read(fds[0], &peak_kib, sizeof peak_kib) != sizeof peak_kib) peak_kib = -1;
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return peak_kib < 0 ? -1 : static_cast<double>(peak_kib) / 1024.0;
-}
-
 void BM_ApiToFirstInboxPage(benchmark::State& state) {
   const Store& s = store(static_cast<int>(state.range(0)));
   size_t rows = 0;
@@ -283,7 +234,7 @@ void BM_ApiToFirstInboxPage(benchmark::State& state) {
     api.reset();
   }
   state.counters["rows"] = static_cast<double>(rows);
-  state.counters["peak_MiB"] = peak_mib_in_child([&] {
+  state.counters["peak_MiB"] = bench::peak_mib_in_child([&] {
     auto http = new_bridge(s);
     auto api = make_api(s, http);
     benchmark::DoNotOptimize(first_inbox_page(*api));
@@ -299,7 +250,7 @@ void BM_BareFirstInboxPage(benchmark::State& state) {
     state.SetIterationTime(seconds_since(start));
   }
   state.counters["rows"] = static_cast<double>(rows);
-  state.counters["peak_MiB"] = peak_mib_in_child([&] { benchmark::DoNotOptimize(bare_inbox_page(s)); });
+  state.counters["peak_MiB"] = bench::peak_mib_in_child([&] { benchmark::DoNotOptimize(bare_inbox_page(s)); });
 }
 
 void BM_ApiDestroyIdle(benchmark::State& state) {
@@ -312,7 +263,7 @@ void BM_ApiDestroyIdle(benchmark::State& state) {
     api.reset();
     state.SetIterationTime(seconds_since(start));
   }
-  state.counters["peak_MiB"] = peak_mib_in_child([&] {
+  state.counters["peak_MiB"] = bench::peak_mib_in_child([&] {
     auto http = new_bridge(s);
     auto api = make_api(s, http);
     first_inbox_page(*api);
@@ -332,7 +283,7 @@ void BM_ApiDestroyStalled(benchmark::State& state) {
     state.SetIterationTime(seconds_since(start));
     server.drop();
   }
-  state.counters["peak_MiB"] = peak_mib_in_child([&] {
+  state.counters["peak_MiB"] = bench::peak_mib_in_child([&] {
     auto http = new_bridge(s);
     auto api = make_api(s, http);
     start_stalled_download(server);

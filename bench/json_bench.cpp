@@ -4,16 +4,13 @@
 // dump) runs, measured in a forked child so the two libraries do not share a high-water mark.
 #include <benchmark/benchmark.h>
 #include <jansson.h>
-#include <malloc.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
+#include "bench_support.h"
 #include "jsonette/json.h"
 
 namespace {
@@ -73,33 +70,6 @@ const std::string& snapshot() {
   return text;
 }
 
-// Growth of the resident set, in MiB, at the peak of `work` run once in a child process.
-double peak_growth_mib(const std::function<void()>& work) {
-  // Memory freed by earlier runs would otherwise still be resident and hide the growth: the
-  // child's high-water mark starts from the parent's resident set at the fork.
-  malloc_trim(0);
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  pid_t child = fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    rusage before{}, after{};
-    getrusage(RUSAGE_SELF, &before);
-    work();
-    getrusage(RUSAGE_SELF, &after);
-    long growth_kib = after.ru_maxrss - before.ru_maxrss;
-    ssize_t written = write(fds[1], &growth_kib, sizeof growth_kib);
-    _exit(written == sizeof growth_kib ? 0 : 1);
-  }
-  close(fds[1]);
-  long growth_kib = -1;
-  if (read(fds[0], &growth_kib, sizeof growth_kib) != sizeof growth_kib) growth_kib = -1;
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  return growth_kib < 0 ? -1 : static_cast<double>(growth_kib) / 1024.0;
-}
-
 Json parse_ours(const std::string& text) {
   std::string err;
   Json value = Json::parse(text, err);
@@ -119,7 +89,7 @@ void bench_parse_ours(benchmark::State& state, const std::string& text) {
     Json value = parse_ours(text);
     benchmark::DoNotOptimize(value);
   }
-  state.counters["peak_MiB"] = peak_growth_mib([&] { benchmark::DoNotOptimize(parse_ours(text)); });
+  state.counters["peak_MiB"] = bench::peak_growth_mib([&] { benchmark::DoNotOptimize(parse_ours(text)); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
@@ -129,7 +99,7 @@ void bench_parse_jansson(benchmark::State& state, const std::string& text) {
     benchmark::DoNotOptimize(value);
     json_decref(value);
   }
-  state.counters["peak_MiB"] = peak_growth_mib([&] { benchmark::DoNotOptimize(parse_jansson(text)); });
+  state.counters["peak_MiB"] = bench::peak_growth_mib([&] { benchmark::DoNotOptimize(parse_jansson(text)); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
@@ -139,7 +109,7 @@ void bench_dump_ours(benchmark::State& state, const std::string& text) {
     std::string out = value.dump();
     benchmark::DoNotOptimize(out);
   }
-  state.counters["peak_MiB"] = peak_growth_mib([&] { benchmark::DoNotOptimize(value.dump()); });
+  state.counters["peak_MiB"] = bench::peak_growth_mib([&] { benchmark::DoNotOptimize(value.dump()); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
@@ -151,7 +121,7 @@ void bench_dump_jansson(benchmark::State& state, const std::string& text) {
     benchmark::DoNotOptimize(out);
     free(out);
   }
-  state.counters["peak_MiB"] = peak_growth_mib([&] { benchmark::DoNotOptimize(json_dumps(value, flags)); });
+  state.counters["peak_MiB"] = bench::peak_growth_mib([&] { benchmark::DoNotOptimize(json_dumps(value, flags)); });
   json_decref(value);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }

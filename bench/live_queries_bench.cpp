@@ -7,7 +7,6 @@
 
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdint>
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "core/data/consumer_center.h"
 #include "core/data/data_center.h"
 #include "core/foundation/semaphore.h"
@@ -32,13 +32,7 @@ using Object = std::shared_ptr<KestrunObject>;
 using Rows = KSQueryRows;
 
 constexpr int kItems = 100000;
-constexpr int64_t kBaseTime = 1700000000000LL;
-
-double peak_rss_mb() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
+using bench::kBaseTime;
 
 // Item i: 40% inbox (two accounts), 8% filed in one of 20 lists, 0.4% each deferred, trash and
 // spam, the rest archived; every tenth has a sent e-mail, every thousandth a draft. Newer i, newer
@@ -56,31 +50,15 @@ libkestrun::internal::Item sample_item(int i) {
     state = ItemState::Trash;
   else if (slot < 490)
     state = ItemState::Spam;
-  libkestrun::internal::Item item;
-  item.set_ITEMID("item-" + std::to_string(i) + "-6F9619FF-8B86-D011-B42D-00C04FC964FF");
-  item.set_ACCOUNTID(i % 2 ? "account-b" : "account-a");
-  item.set_STATE(state);
+  libkestrun::internal::Item item = bench::sample_item(i, state, 3);
   item.set_MLISTID(state == ItemState::List ? "list-" + std::to_string(i % 20) : "");
-  item.set_EMAILCOUNT(3);
-  item.set_THREADHASEMAILS(true);
-  item.set_MODIFIEDAT(kBaseTime + 1000LL * i);
-  item.set_THREADTIMESTAMP(kBaseTime + 1000LL * i);
   item.set_REMINDAT(state == ItemState::Later ? kBaseTime + 7 * i : 0);
-  item.set_SUBJECT("Subject of conversation " + std::to_string(i));
-  item.set_THREADPREVIEW(std::string(120, 'p'));
-  item.set_THREADSENDERS(R"({"ann@example.com":{"name":"Ann","short_display_name":"Ann"}})");
-  item.set_THREADRECEIVERS(R"({"me@example.com":{"name":"Me","short_display_name":"Me"}})");
   if (i % 1000 == 7) item.set_DRAFTIDS({"draft-" + std::to_string(i)});
   return item;
 }
 
 libkestrun::internal::Email sample_email(int i, int n, const std::string& itemID) {
-  libkestrun::internal::Email email;
-  email.set_EMAILID("email-" + std::to_string(i) + "-" + std::to_string(n));
-  email.set_ACCOUNTID(i % 2 ? "account-b" : "account-a");
-  email.set_PARENTITEMID(itemID);
-  email.set_CREATEDAT(kBaseTime + 1000LL * i + n);
-  email.set_PREVIEW(std::string(120, 'e'));
+  libkestrun::internal::Email email = bench::sample_email(i, n, itemID);
   email.set_SENT(n == 2 && i % 10 == 0);
   return email;
 }
@@ -334,13 +312,13 @@ World& world() {
 void BM_ArchiveWithLiveQueries(benchmark::State& state) {
   World& w = world();
   for (auto _ : state) state.SetIterationTime(w.archive_ours(static_cast<int>(state.range(0))));
-  state.counters["peak_rss_MB"] = peak_rss_mb();
+  state.counters["peak_rss_MB"] = bench::peak_rss_mib();
 }
 
 void BM_ArchiveBareSqlite(benchmark::State& state) {
   World& w = world();
   for (auto _ : state) state.SetIterationTime(w.archive_bare(static_cast<int>(state.range(0))));
-  state.counters["peak_rss_MB"] = peak_rss_mb();
+  state.counters["peak_rss_MB"] = bench::peak_rss_mib();
 }
 
 // Fixed iterations: each archives fresh inbox items, and the store has 40k of them.

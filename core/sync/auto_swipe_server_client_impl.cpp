@@ -17,6 +17,8 @@ AutoSwipeServerClientImpl::AutoSwipeServerClientImpl(ServerClient* server, Count
                                                      UserManager* users)
     : server_(server), counts_(counts), users_(users) {}
 
+AutoSwipeServerClientImpl::~AutoSwipeServerClientImpl() { *alive_ = false; }
+
 bool AutoSwipeServerClientImpl::isCurrentUser(const std::string& user_id) {
   return user_id == users_->getUserId();
 }
@@ -53,7 +55,8 @@ void AutoSwipeServerClientImpl::handleAutoSwipeGetResponse(const std::string& re
     if (json_is_array(rules)) {
       KestrunDataCenter::processAutoSwipeGet(
           rules,
-          [this, request_id](std::vector<std::string>& results) {
+          [this, alive = alive_, request_id](std::vector<std::string>& results) {
+            if (!*alive) return;
             // A text that is no number reads as 0, as strtoll reads it.
             const long long value =
                 results.empty() ? kNoMoreRules : std::strtoll(results.front().c_str(), nullptr, 10);

@@ -9,13 +9,15 @@
 // them again after a reconnection. A page request that gets no reply keeps its entry for the life
 // of the client (there is no time-out).
 //
-// Threads: the core thread. mutex_ guards only the callback table; a callback is called after its
-// entry has left the table and without the mutex, so it may ask for the next page at once.
+// Threads: the core thread, the destructor included (the server client releases it there). mutex_
+// guards only the callback table; a callback is called after its entry has left the table and
+// without the mutex, so it may ask for the next page at once.
 #pragma once
 
 #include <jansson.h>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -39,6 +41,8 @@ class AutoSwipeServerClientImpl : public AutoSwipeServerClient {
 
   // None is owned; each outlives the client (the server client builds it and keeps it).
   AutoSwipeServerClientImpl(ServerClient* server, CountsManager* counts, UserManager* users);
+  // The completions of rule pages still queued as data tasks find the client gone and do nothing.
+  ~AutoSwipeServerClientImpl() override;
   AutoSwipeServerClientImpl(const AutoSwipeServerClientImpl&) = delete;
   AutoSwipeServerClientImpl& operator=(const AutoSwipeServerClientImpl&) = delete;
 
@@ -61,6 +65,8 @@ class AutoSwipeServerClientImpl : public AutoSwipeServerClient {
   UserManager* const users_;
   std::mutex mutex_;
   std::unordered_map<std::string, std::function<void(long long)>> pending_;  // guarded by mutex_
+  // Cleared by the destructor; the completions of the data tasks that store a page check it.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace libkestrun::internal

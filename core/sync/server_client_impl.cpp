@@ -81,6 +81,9 @@ ServerClientImpl::~ServerClientImpl() {
     // into this client: it goes with it.
     snapshot_server_client_set_instance(nullptr);
     snapshot_client_.reset();
+    // The auto-swipe client's page completions run on this loop too: once its instance is
+    // cleared this is its last owner, and it goes here rather than on the destroying thread.
+    auto_swipe_client_.reset();
   });
 }
 

@@ -116,6 +116,9 @@ void SnapshotServerClientImpl::requestAllSnapshots() {
     if (!*alive) return;
     const uint64_t syncState = result.sync_state;
     KestrunDataCenter::processServerBatch(std::move(result.updates), [this, alive, syncState] {
+      // The server client may have destroyed this client while the task waited: then not even
+      // its thread member may be read.
+      if (!*alive) return;
       thread_.post([this, alive, syncState] {
         if (*alive) userSnapshotApplied(syncState);
       });
@@ -134,7 +137,9 @@ void SnapshotServerClientImpl::userSnapshotApplied(uint64_t syncState) {
 }
 
 void SnapshotServerClientImpl::request_all_snapshots_safe() {
-  thread_.post([this] { requestAllSnapshots(); });
+  thread_.post([this, alive = alive_] {
+    if (*alive) requestAllSnapshots();
+  });
 }
 
 void SnapshotServerClientImpl::requestInitialSnapshot(const std::string& accountID, bool awaitInitialSync) {

@@ -15,6 +15,8 @@
 //                        pending --"U0", bad reply, failed apply, lost background--> failed
 //
 // Threads: everything runs on the core thread except request_all_snapshots_safe, which posts.
+// The client may be destroyed (on the core thread) while work it queued still waits there: posted
+// closures and data-task completions check `alive_` before they touch any member.
 // `states_mutex_` guards the states, the status, the counts and the flag; `completion_mutex_`
 // (recursive) guards the background completion, which runs under it. When both are held the
 // states mutex is taken first. No listener runs under either lock.

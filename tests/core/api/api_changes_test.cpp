@@ -12,31 +12,19 @@
 
 #include "api_fixture.h"
 #include "api_store_rows.h"
-#include "brelt/semaphore.h"
 #include "core/accounts/user_manager_impl.h"
 #include "core/api/api.h"
 #include "core/foundation/json_kv_store.h"
 #include "core/foundation/leveldb_store.h"
 #include "core/model/ks_email_account.h"
 #include "core/sync/server_client.h"
+#include "tests/tools/sync_server/sample_device.h"
 
 namespace kestrun_test {
 namespace {
 
 using jsonette::Json;
 using libkestrun::ItemGestureContextType;
-
-// Calls a change operation and waits for its completion; the ids it reported.
-Ids perform(const std::function<void(libkestrun::Api::ChangeDone)>& operation) {
-  Ids seen;
-  brelt::Semaphore done;
-  operation([&](Ids& ids) {
-    seen = ids;
-    done.notify();
-  });
-  done.wait();
-  return seen;
-}
 
 class ApiChangesTest : public ApiTest {
  protected:
@@ -46,18 +34,18 @@ class ApiChangesTest : public ApiTest {
 TEST_F(ApiChangesTest, EmptyingTheTrashFromTheStoreErasesWhatItHolds) {
   store_rows({conversation("t1", ItemState::Trash, 1), conversation("t2", ItemState::Trash, 2),
               conversation("kept", ItemState::Inbox, 3)});
-  perform([&](auto done) { api_->full_delete_all_trash_items(done); });
+  perform_change([&](auto done) { api_->full_delete_all_trash_items(done); });
   EXPECT_EQ(api_->item_with_id("t1")->state(), ItemState::Deleted);
   EXPECT_EQ(api_->item_with_id("t2")->state(), ItemState::Deleted);
   EXPECT_EQ(api_->item_with_id("kept")->state(), ItemState::Inbox);
   // An empty trash still reaches the data writer, whose completion runs.
-  EXPECT_TRUE(perform([&](auto done) { api_->full_delete_all_trash_items(done); }).empty());
+  EXPECT_TRUE(perform_change([&](auto done) { api_->full_delete_all_trash_items(done); }).empty());
 }
 
 TEST_F(ApiChangesTest, DeferringUntilADateRecordsNoSnoozeChoice) {
   store_rows({conversation("a", ItemState::Inbox, 1)}, {message("a-mail", "a", 1)});
   const int64_t when = 4102444800000;
-  perform([&](auto done) { api_->defer_item_until_date("a", when, done, true); });
+  perform_change([&](auto done) { api_->defer_item_until_date("a", when, done, true); });
   auto item = api_->item_with_id("a");
   EXPECT_EQ(item->state(), ItemState::Later);
   EXPECT_EQ(item->snoozeType(), libkestrun::SnoozeType::None);
@@ -66,9 +54,9 @@ TEST_F(ApiChangesTest, DeferringUntilADateRecordsNoSnoozeChoice) {
 
 TEST_F(ApiChangesTest, UnreadingAConversationMarksItsLastReadEmailOnce) {
   store_rows({conversation("a", ItemState::Inbox, 1)}, {message("first", "a", 1), message("last", "a", 2)});
-  EXPECT_EQ(perform([&](auto done) { api_->unread_item("a", done); }), Ids{"last"});
+  EXPECT_EQ(perform_change([&](auto done) { api_->unread_item("a", done); }), Ids{"last"});
   EXPECT_FALSE(api_->email_with_id("last")->get_READ());
-  EXPECT_TRUE(perform([&](auto done) { api_->unread_item("a", done); }).empty()) << "already unread";
+  EXPECT_TRUE(perform_change([&](auto done) { api_->unread_item("a", done); }).empty()) << "already unread";
 }
 
 // The second task runs from the list task's completion; a name already in use files into the
@@ -80,8 +68,10 @@ TEST_F(ApiChangesTest, CreatingAListAndFilingIntoIt) {
   auto listed = std::make_shared<QueryRecorder>();
   api_->perform_query_items("trips", ItemGestureContextType::List, 0, "list_Trips", "", listed);
 
-  Ids first = perform([&](auto done) { api_->create_list_and_associate_item("Trips", "a", done); });
-  Ids again = perform([&](auto done) { api_->create_list_and_associate_items("Trips", {"b", "c"}, done); });
+  Ids first = perform_change([&](auto done) { api_->create_list_and_associate_item("Trips", "a", done); });
+  Ids again = perform_change([&](auto done) {
+    api_->create_list_and_associate_items("Trips", {"b", "c"}, done);
+  });
   for (const Ids& ids : {first, again}) {
     EXPECT_EQ(std::count(ids.begin(), ids.end(), "list_Trips"), 0) << "the list's id is not the filing's";
   }
@@ -102,21 +92,7 @@ class ApiArchiveTest : public ApiServerTest {
   // A device registered with the server and holding the sample account, as an earlier run of the
   // application leaves it in the key-value store.
   void register_with_sample_account() {
-    sync_server_test::SyncClient raw(server_->port());
-    ASSERT_TRUE(raw.wait_connected());
-    Json state = sync_server_test::register_device(raw);
-    raw.authenticate(state);
-    Json added = raw.request("ACCOUNT_CREATE",
-                             Json::object{{"credentials", Json::object{{"password", "sample-com-password"}}},
-                                          {"data", "maya.lind@example.com"},
-                                          {"locale", "en"},
-                                          {"type", 1}});
-    if (!added["error"].is_null())
-      raw.request("ACCOUNT_ASSOCIATE", Json::object{{"account_id", kSampleAccount}});
-    libkestrun::JsonKvStore kv(store_);
-    kv.set_json(libkestrun::kUserDocKey, Json::object{{"user_id", state["user_id"]},
-                                                      {"device_id", state["device_id"]},
-                                                      {"device_secret", state["device_secret"]}});
+    sync_server_test::register_with_sample_account(server_->port(), kSampleAccount, store_);
     KSEmailAccount account;
     account.accountID = kSampleAccount;
     account.emailAddress = "maya.lind@example.com";
@@ -124,7 +100,8 @@ class ApiArchiveTest : public ApiServerTest {
     account.authenticated = true;
     account.isPrimary = true;
     account.isDefault = true;
-    kv.set_json("pellavine.account.manager.accounts.set", Json(Json::array{account.to_json()}));
+    libkestrun::JsonKvStore(store_).set_json("pellavine.account.manager.accounts.set",
+                                             Json(Json::array{account.to_json()}));
   }
 
   std::string trace() const {
@@ -151,7 +128,7 @@ TEST_F(ApiArchiveTest, ArchivingReachesTheQueryTheCallerAndTheServer) {
   ASSERT_FALSE(inbox->rows().empty()) << "the sample account's inbox";
   const std::string id = inbox->rows().front();
 
-  EXPECT_EQ(perform([&](auto done) { api_->archive_item(id, done); }), Ids{id});
+  EXPECT_EQ(perform_change([&](auto done) { api_->archive_item(id, done); }), Ids{id});
   // The update is queued until the server answers it; each queued request holds a task.
   auto queued = [&] {
     std::optional<Json> stored = libkestrun::JsonKvStore(store_).get_json("offline.manager.queued.requests");

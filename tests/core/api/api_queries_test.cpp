@@ -9,7 +9,6 @@
 
 #include "api_fixture.h"
 #include "api_store_rows.h"
-#include "brelt/semaphore.h"
 #include "core/api/api.h"
 
 namespace kestrun_test {
@@ -21,18 +20,6 @@ using libkestrun::ItemGestureContextType;
 class ApiQueriesTest : public ApiTest {
  protected:
   ApiQueriesTest() { start(); }
-
-  // Calls a change operation and waits for its completion; the ids it reported.
-  Ids perform(const std::function<void(libkestrun::Api::ChangeDone)>& operation) {
-    Ids seen;
-    brelt::Semaphore done;
-    operation([&](Ids& ids) {
-      seen = ids;
-      done.notify();
-    });
-    done.wait();
-    return seen;
-  }
 
   std::shared_ptr<QueryRecorder> items(ItemGestureContextType context, int limit,
                                        const std::string& listId = "", const std::string& accountId = "",
@@ -96,7 +83,7 @@ TEST_F(ApiQueriesTest, APagedListFollowsCommitsAboveItsBoundary) {
   };
   add("newer", 5000);
   add("older", 10);
-  EXPECT_EQ(perform([&](auto done) { api_->archive_item("in-08", done); }), Ids{"in-08"});
+  EXPECT_EQ(perform_change([&](auto done) { api_->archive_item("in-08", done); }), Ids{"in-08"});
 
   EXPECT_EQ(recorder->changes(), (Ids{"insert:newer", "delete:in-08"}));
   Ids expected = {"newer", "in-09", "in-07", "in-06", "in-05", "in-04"};
@@ -153,21 +140,21 @@ TEST_F(ApiQueriesTest, ReplacingPausingResumingAndEndingAQuery) {
   store_rows({conversation("a", ItemState::Inbox, 100)}, {message("a-mail", "a", 100)});
   auto first = items(ItemGestureContextType::Inbox, 0);
   auto second = items(ItemGestureContextType::Inbox, 0);
-  perform([&](auto done) { api_->archive_item("a", done); });
+  perform_change([&](auto done) { api_->archive_item("a", done); });
   EXPECT_TRUE(first->changes().empty()) << "a replaced query hears nothing more";
   EXPECT_EQ(second->changes(), Ids{"delete:a"});
 
   api_->pause_query("q");
-  perform([&](auto done) { api_->activate_item("a", done); });
+  perform_change([&](auto done) { api_->activate_item("a", done); });
   EXPECT_EQ(second->changes(), Ids{"delete:a"}) << "a paused query misses commits";
   api_->resume_query("q");
   EXPECT_EQ(second->changes(), Ids{"delete:a"}) << "resuming alone runs nothing";
-  perform([&](auto done) { api_->star_item("a", done); });
+  perform_change([&](auto done) { api_->star_item("a", done); });
   EXPECT_EQ(second->rows(), Ids{"a"});
   EXPECT_EQ(second->changes(), (Ids{"delete:a", "insert:a"}));
 
   api_->end_query("q");
-  perform([&](auto done) { api_->archive_item("a", done); });
+  perform_change([&](auto done) { api_->archive_item("a", done); });
   EXPECT_EQ(second->changes().size(), 2u) << "an ended query hears nothing";
   api_->pause_query("unknown");
   api_->resume_query("unknown");
@@ -191,7 +178,7 @@ TEST_F(ApiQueriesTest, TheCallbackFormReportsResultsAndChanges) {
       [&](const std::string& name) { note(name + " end"); },
       [&](const std::string&, std::shared_ptr<KestrunObject> row, libkestrun::ConsumerChangeType type, int,
           int) { note(QueryRecorder::kind(type) + " " + row->id()); });
-  perform([&](auto done) { api_->archive_item("a", done); });
+  perform_change([&](auto done) { api_->archive_item("a", done); });
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(calls, (Ids{"item results 1", "item begin", "item results 1", "update a", "item end"}));
 }

@@ -1,6 +1,6 @@
 // What the tests of the facade's queries, local changes and read-outs share: rows written straight
-// into the facade's store through its data center, and an observer that records what a live query
-// reports.
+// into the facade's store through its data center, a change operation waited for, and an observer
+// that records what a live query reports.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "brelt/semaphore.h"
+#include "core/api/api.h"
 #include "core/data/data_center.h"
 #include "core/model/data_query.h"
 #include "core/model/db_context.h"
@@ -64,6 +66,18 @@ inline void store_rows(const std::vector<Item>& items, const std::vector<Email>&
 inline void change_store(const std::function<void(DBContext&)>& work) {
   KestrunDataCenter::performSyncDataTask(
       [&](std::vector<std::string>&, DBContext& context) { work(context); });
+}
+
+// Calls a change operation of the facade and waits for its completion; the ids it reported.
+inline Ids perform_change(const std::function<void(libkestrun::Api::ChangeDone)>& operation) {
+  Ids seen;
+  brelt::Semaphore done;
+  operation([&](Ids& ids) {
+    seen = ids;
+    done.notify();
+  });
+  done.wait();
+  return seen;
 }
 
 // Records a query's rows (ids, in order) and each change as "<kind>:<id>". The first pass runs on

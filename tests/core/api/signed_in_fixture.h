@@ -24,6 +24,7 @@
 #include "core/foundation/json_kv_store.h"
 #include "core/foundation/memory_store.h"
 #include "core/sync/server_client.h"
+#include "tests/tools/sync_server/sample_device.h"
 #include "tools/sync_server/sample_mailbox.h"
 
 namespace kestrun_test {
@@ -36,30 +37,21 @@ class SignedInApiTest : public ApiServerTest {
   // facade over the stored identity and accounts, and connects it.
   void sign_in(const std::vector<std::string>& accounts) {
     wire_ = std::make_unique<sync_server_test::SyncClient>(server_->port());
-    ASSERT_TRUE(wire_->wait_connected());
-    state_ = sync_server_test::register_device(*wire_);
+    state_ = sync_server_test::sign_in_new_device(*wire_);
     ASSERT_TRUE(state_.is_object());
-    wire_->authenticate(state_);
 
     Json::array records;
     for (const std::string& account_id : accounts) {
-      const sync_server::SampleAccount& sample = sample_account(account_id);
-      Json added = wire_->request("ACCOUNT_CREATE",
-                                  Json::object{{"credentials", Json::object{{"password", sample.password}}},
-                                               {"data", sample.address},
-                                               {"locale", "en"},
-                                               {"type", sample.type}});
+      Json added = sync_server_test::add_sample_account(*wire_, account_id);
       ASSERT_TRUE(added["error"].is_null()) << added.dump();
-      records.push_back(
-          Json::object{{"accountID", account_id}, {"emailAddress", sample.address}, {"authenticated", true}});
+      records.push_back(Json::object{{"accountID", account_id},
+                                     {"emailAddress", sample_account(account_id).address},
+                                     {"authenticated", true}});
     }
 
     auto store = std::make_shared<libkestrun::MemoryStore>();
-    libkestrun::JsonKvStore json(store);
-    json.set_json(libkestrun::kUserDocKey, Json::object{{"user_id", state_["user_id"]},
-                                                        {"device_id", state_["device_id"]},
-                                                        {"device_secret", state_["device_secret"]}});
-    json.set_json(libkestrun::AccountManagerImpl::kAccountsKey, Json(records));
+    sync_server_test::store_identity(store, state_);
+    libkestrun::JsonKvStore(store).set_json(libkestrun::AccountManagerImpl::kAccountsKey, Json(records));
     libkestrun::Overrides overrides;
     overrides.kv_store = store;
     start(server_config(), overrides);
@@ -77,11 +69,7 @@ class SignedInApiTest : public ApiServerTest {
   }
 
   static const sync_server::SampleAccount& sample_account(const std::string& account_id) {
-    for (const sync_server::SampleAccount& sample : sync_server::sample_accounts()) {
-      if (sample.account_id == account_id) return sample;
-    }
-    ADD_FAILURE() << "no sample account " << account_id;
-    return sync_server::sample_accounts().front();
+    return sync_server_test::sample_account(account_id);
   }
 
   std::string trace() const {

@@ -175,4 +175,21 @@ TEST_F(AutoSwipeClientTest, ACallbackRunsOnceAndMayAskForTheNextPage) {
   EXPECT_EQ(seen, (std::vector<long long>{40, 7}));
 }
 
+// The rules of a page are stored by a data task that may complete after the client is gone (the
+// server client goes while the task still waits): its completion then calls nothing.
+TEST_F(AutoSwipeClientTest, APageStoredAfterTheClientIsGoneCallsNothing) {
+  json_t* result = kestrun_test::jansson(
+      "{'user_id': 'U1', 'rules': [{'_id': 'R8', 'user_id': 'U1', 'last_action': 60}]}");
+  bool called = false;
+  run([&] {
+    auto gone = std::make_unique<AutoSwipeServerClientImpl>(server_.get(), &counts_, users_.get());
+    gone->sendAutoSwipeRulesGet("U1", kNoMore, 10, [&](long long) { called = true; });
+    gone->handleAutoSwipeGetResponse(lastRequestID(), result);
+  });
+  json_decref(result);
+  drain();
+  EXPECT_TRUE(ruleStored("R8")) << "the page is still stored";
+  EXPECT_FALSE(called);
+}
+
 }  // namespace

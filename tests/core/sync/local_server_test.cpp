@@ -55,9 +55,7 @@ class LocalServerTest : public ServerAccountTest {
                                                     std::make_shared<libkestrun::DataCenterSearchResults>());
     });
     libkestrun::search_data_manager_set_instance(search_);
-    wire_ = std::make_unique<sync_server_test::SyncClient>(server_->port());
-    EXPECT_TRUE(wire_->wait_connected());
-    wire_->authenticate(state_);
+    wire_ = sync_server_test::connect_as(server_->port(), state_);
   }
   ~LocalServerTest() override {
     libkestrun::search_data_manager_set_instance(nullptr);

@@ -155,12 +155,7 @@ class RequestsTest : public ServerClientTest {
   // Stores the device's identity for the user manager and connects anew: the new connection
   // authenticates with it.
   void authenticate(const Json& state) {
-    // Stored as it is: the server's device secret is not in the UUID form that the user manager
-    // takes from a state document.
-    libkestrun::JsonKvStore(store_).set_json(libkestrun::kUserDocKey,
-                                             Json::object{{"user_id", state["user_id"]},
-                                                          {"device_id", state["device_id"]},
-                                                          {"device_secret", state["device_secret"]}});
+    sync_server_test::store_identity(store_, state);
     run([&] { client_->disconnect(); });
     connect();
   }
@@ -252,6 +247,8 @@ class RequestsTest : public ServerClientTest {
     if (!client_) return;
     client_.reset();
     drain();
+    // As the fixture's own teardown: the auto-swipe client points at the managers about to go.
+    libkestrun::internal::auto_swipe_server_client_set_instance(nullptr);
     libkestrun::internal::server_client_set_instance(nullptr);
     libkestrun::internal::kestrun_object_server_client_set_instance(nullptr);
     run([] {

@@ -33,6 +33,7 @@
 #include "support/recording_account_calls.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
+#include "tests/tools/sync_server/sample_device.h"
 #include "tests/tools/sync_server/sync_client.h"
 #include "tools/sync_server/sync_server.h"
 
@@ -69,6 +70,9 @@ class ServerClientTest : public ::testing::Test {
     client_.reset();
     drain();
     run_on(thread_, [] { KestrunDataCenter::getMemoryContext()->clearStore(); });
+    // The auto-swipe client points at the server client and the managers below: its instance
+    // goes first, and the server client then releases it on the core thread.
+    libkestrun::internal::auto_swipe_server_client_set_instance(nullptr);
     libkestrun::internal::server_client_set_instance(nullptr);
     libkestrun::internal::kestrun_object_server_client_set_instance(nullptr);
     // Their transactions' timers belong to the core thread.
@@ -109,24 +113,7 @@ class ServerClientTest : public ::testing::Test {
   // Registers a device of a new anonymous user through a connection of its own, stores its identity for
   // the user manager, adds the sample account for it and returns its state document.
   Json register_device() {
-    sync_server_test::SyncClient raw(server_->port());
-    EXPECT_TRUE(raw.wait_connected());
-    Json state = sync_server_test::register_device(raw);
-    raw.authenticate(state);
-    Json added = raw.request("ACCOUNT_CREATE",
-                             Json::object{{"credentials", Json::object{{"password", "sample-com-password"}}},
-                                          {"data", "maya.lind@example.com"},
-                                          {"locale", "en"},
-                                          {"type", 1}});
-    if (!added["error"].is_null())
-      raw.request("ACCOUNT_ASSOCIATE", Json::object{{"account_id", kSampleAccount}});
-    // The stored identity is written as it is: the server's device secret is not in the UUID form
-    // that the user manager takes from a state document.
-    libkestrun::JsonKvStore(store_).set_json(libkestrun::kUserDocKey,
-                                             Json::object{{"user_id", state["user_id"]},
-                                                          {"device_id", state["device_id"]},
-                                                          {"device_secret", state["device_secret"]}});
-    return state;
+    return sync_server_test::register_with_sample_account(server_->port(), kSampleAccount, store_);
   }
 
   // Connects and returns once the server has taken the device's authentication: a save the

@@ -37,6 +37,8 @@ class MainConnection final : public libkestrun::internal::ServerClient {
   MainConnection(std::mutex& mutex, std::vector<Json>& sent) : mutex_(mutex), sent_(sent) {}
 
   sync_server_test::SyncClient* main = nullptr;
+  // The commands sent, kept for the test to answer; guarded by the mutex.
+  std::vector<std::unique_ptr<libkestrun::ServerCommand>> commands;
 
   void send(const std::string& method, const Json& params, const std::string& id, bool) override {
     Json envelope = Json::object{{"method", method}, {"params", params}, {"id", id}};
@@ -46,6 +48,8 @@ class MainConnection final : public libkestrun::internal::ServerClient {
   void send_command(std::unique_ptr<libkestrun::ServerCommand> command) override {
     record(Json::object{{"method", command->method()},
                         {"state", command->params()["sync_state"]["user_item"]["since"]}});
+    std::lock_guard<std::mutex> lock(mutex_);
+    commands.push_back(std::move(command));
   }
   void connect() override {}
   void connect_and_sync() override {}
@@ -305,6 +309,31 @@ TEST_F(SnapshotClientTest, ASnapshotAppliedAfterTheClientIsGoneCallsNothing) {
   applied.wait();
   run_on(thread_, [] {});
   EXPECT_EQ(statuses(), (std::vector<std::string>{"com.kestrun.sync.initial.sync.started"}));
+}
+
+// Likewise the drafts of a user snapshot, whose data task completes after the client is gone, and
+// a cycle asked for from another thread just before it went: neither touches anything of it.
+TEST_F(SnapshotClientTest, WorkQueuedBeforeTheClientWentTouchesNothing) {
+  start();
+  make_client(nullptr);
+  run_on(thread_, [&] {
+    client_->requestAllSnapshots();
+    std::unique_ptr<libkestrun::ServerCommand> snapshot;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ASSERT_EQ(connection_.commands.size(), 1u);
+      snapshot = std::move(connection_.commands.front());
+    }
+    snapshot->on_result(Json::object{{"sync_state", Json::object{{"user_item", 7}}}});
+    client_->request_all_snapshots_safe();
+    client_.reset();
+  });
+  // The task that applies the drafts, then whatever its completion queued.
+  run_on(thread_, [] {});
+  run_on(thread_, [] {});
+  EXPECT_FALSE(store_->get(SnapshotServerClientImpl::kUserItemSyncStateKey).has_value())
+      << "the next sync state is not recorded";
+  EXPECT_EQ(sent().size(), 1u) << "no second cycle";
 }
 
 }  // namespace
