@@ -26,6 +26,8 @@
 #include "core/services/zero_inbox_request.h"
 #include "platform/localization/date_forms.h"
 #include "platform/localization/localization.h"
+#include "support/resource_outcomes.h"
+#include "support/sample_mail.h"
 
 namespace kestrun_test {
 namespace {
@@ -33,7 +35,6 @@ namespace {
 namespace fs = std::filesystem;
 using jsonette::Json;
 using libkestrun::EmailSendType;
-using libkestrun::ResourceCallback;
 
 constexpr char kAccount[] = "acct-example-com";
 constexpr char kPicture[] = "\xff\xd8\xff\xe0 picture";
@@ -47,31 +48,6 @@ void write(const std::string& path, const std::string& content) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << content;
 }
-
-// What the callbacks of one request received, in order: "success:<JSON>", "failure:null", ...
-class Outcomes {
- public:
-  ResourceCallback callback(const std::string& kind) {
-    return [this, kind](json_t* value) {
-      char* dumped = value ? json_dumps(value, JSON_ENCODE_ANY | JSON_COMPACT) : nullptr;
-      std::lock_guard<std::mutex> lock(mutex_);
-      seen_.push_back(kind + ":" + (dumped ? dumped : "null"));
-      free(dumped);
-    };
-  }
-  std::vector<std::string> wait(size_t count = 1) {
-    EXPECT_TRUE(wait_until([&] { return seen().size() >= count; }, std::chrono::seconds(60)));
-    return seen();
-  }
-  std::vector<std::string> seen() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return seen_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> seen_;
-};
 
 // The text a success callback received as a JSON string.
 std::string text_of(const std::string& outcome) {
@@ -116,20 +92,10 @@ class ApiFilesTest : public ApiServerTest {
   }
   ~ApiFilesTest() override { api_.reset(); }
 
-  // The account's e-mails as the server's snapshot gives them.
-  std::vector<Json> server_emails() {
-    return client_
-        ->request("ACCOUNT_SNAPSHOT", Json::object{{"account_id", kAccount},
-                                                   {"sync_state", Json::object{}}})["result"]["docs"]["email"]
-        .array_items();
-  }
   // A new conversation in the server's mailbox; its e-mail document.
   Json deliver(const std::string& subject) {
-    server_->deliver_mail({kAccount, "Ola Nordmann", "ola@example.com", subject, "<p>Lunch at noon?</p>"});
-    for (const Json& email : server_emails())
-      if (email["subject"].string_value() == subject) return email;
-    ADD_FAILURE() << "no e-mail " << subject;
-    return Json();
+    return kestrun_test::deliver(
+        *server_, *client_, {kAccount, "Ola Nordmann", "ola@example.com", subject, "<p>Lunch at noon?</p>"});
   }
   // Stores the server's e-mail document locally, as a pushed document is stored.
   void store_locally(const Json& email) {
@@ -148,22 +114,8 @@ class ApiFilesTest : public ApiServerTest {
     });
     return created;
   }
-  // The first sample e-mail with an attachment: (e-mail id, attachment id, size).
-  std::tuple<std::string, std::string, size_t> sample_attachment() {
-    for (const Json& email : server_emails()) {
-      const std::string& html = email["conversation"].string_value();
-      size_t at = html.find("<kestrun-attach data-id=\"");
-      if (at == std::string::npos) continue;
-      at += 25;
-      std::string id = html.substr(at, html.find('"', at) - at);
-      at = html.find("data-size=\"", at) + 11;
-      return {email["_id"].string_value(), id, std::stoul(html.substr(at, html.find('"', at) - at))};
-    }
-    ADD_FAILURE() << "no sample attachment";
-    return {};
-  }
   std::string plain_body(const std::string& email_id, EmailSendType type) {
-    Outcomes outcome;
+    ResourceOutcomes outcome;
     api_->download_plain_full_body(kAccount, email_id, 1, type, outcome.callback("success"),
                                    outcome.callback("failure"));
     return text_of(outcome.wait().front());
@@ -228,7 +180,7 @@ TEST_F(ApiFilesTest, SentAttachmentIsUploadedAndTheUsersOriginalStays) {
     const std::string content = std::string("%PDF bytes of ") + c.name;
     write(c.path, content);
     const size_t uploads = served("upload");
-    Outcomes outcome;
+    ResourceOutcomes outcome;
     server_->resources().hold();
     EXPECT_EQ(api_->send_attachment("ATT-1", c.path, "plan.pdf", email, kAccount, outcome.callback("success"),
                                     outcome.callback("failure")),
@@ -245,7 +197,7 @@ TEST_F(ApiFilesTest, SentAttachmentIsUploadedAndTheUsersOriginalStays) {
 
     api_->clear_resources_from_email(kAccount, email);
     EXPECT_FALSE(api_->email_has_attachments(kAccount, email));
-    Outcomes back;
+    ResourceOutcomes back;
     api_->download_sent_attachment(kAccount, email, "ATT-1", "plan.pdf", false, back.callback("success"),
                                    back.callback("failure"), back.callback("missing"), nullptr);
     ASSERT_EQ(back.wait().size(), 1u);
@@ -257,7 +209,7 @@ TEST_F(ApiFilesTest, SentAttachmentIsUploadedAndTheUsersOriginalStays) {
 }
 
 TEST_F(ApiFilesTest, UnreadableFileFailsItsUpload) {
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   EXPECT_EQ(api_->send_attachment("ATT-9", outside_.file("gone.pdf"), "gone.pdf", "OUT-9", kAccount,
                                   outcome.callback("success"), outcome.callback("failure")),
             std::string("kestrun://s3_download/") + kAccount + "/OUT-9/ATT-9");
@@ -267,8 +219,8 @@ TEST_F(ApiFilesTest, UnreadableFileFailsItsUpload) {
 }
 
 TEST_F(ApiFilesTest, DownloadedAttachmentIsRecordedAndCleared) {
-  auto [email, attachment, size] = sample_attachment();
-  Outcomes outcome;
+  auto [email, attachment, size] = sample_attachment(*client_, kAccount);
+  ResourceOutcomes outcome;
   std::mutex progress_mutex;
   int64_t progress = 0;
   api_->download_attachment(kAccount, email, attachment, "Photo.PNG", true, outcome.callback("success"),
@@ -303,8 +255,8 @@ TEST_F(ApiFilesTest, DownloadedAttachmentIsRecordedAndCleared) {
 
 // The facade takes its callbacks as success, failure, resource missing, progress.
 TEST_F(ApiFilesTest, MissingAttachmentReachesTheResourceMissingCallback) {
-  auto [email, attachment, size] = sample_attachment();
-  Outcomes outcome;
+  auto [email, attachment, size] = sample_attachment(*client_, kAccount);
+  ResourceOutcomes outcome;
   api_->download_attachment(kAccount, email, "att-none", "x.bin", false, outcome.callback("success"),
                             outcome.callback("failure"), outcome.callback("missing"),
                             outcome.callback("progress"));

@@ -31,6 +31,8 @@
 #include "core/foundation/utility.h"
 #include "core/services/attachment_manager_impl.h"
 #include "core/services/file_manager.h"
+#include "support/resource_outcomes.h"
+#include "support/sample_mail.h"
 #include "support/wait.h"
 #include "tools/host_http/http_bridge.h"
 #include "tools/sync_server/sync_client.h"
@@ -41,6 +43,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using jsonette::Json;
+using kestrun_test::ResourceOutcomes;
 using kestrun_test::wait_until;
 
 constexpr char kAccount[] = "acct-example-com";
@@ -59,31 +62,6 @@ std::string text(json_t* value) {
   return json_is_string(value) ? std::string(json_string_value(value), json_string_length(value))
                                : "<not text>";
 }
-
-// What the callbacks of one request received, in order: "success:<text>", "failure:null", ...
-class Outcomes {
- public:
-  ResourceCallback callback(const std::string& kind) {
-    return [this, kind](json_t* value) {
-      char* dumped = value ? json_dumps(value, JSON_ENCODE_ANY | JSON_COMPACT) : nullptr;
-      std::lock_guard<std::mutex> lock(mutex_);
-      seen_.push_back(kind + ":" + (dumped ? dumped : "null"));
-      free(dumped);
-    };
-  }
-  std::vector<std::string> wait(size_t count) {
-    EXPECT_TRUE(wait_until([&] { return seen().size() >= count; }, std::chrono::seconds(60)));
-    return seen();
-  }
-  std::vector<std::string> seen() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return seen_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> seen_;
-};
 
 std::string quoted(const std::string& text) { return Json(text).dump(); }
 
@@ -167,34 +145,10 @@ class ResourceManagerTest : public kestrun_test::WriterTest {
     return json ? json->dump() : "absent";
   }
 
-  // The sample e-mails as the server's snapshot gives them.
-  std::vector<Json> serverEmails() {
-    return client
-        ->request("ACCOUNT_SNAPSHOT", Json::object{{"account_id", kAccount},
-                                                   {"sync_state", Json::object{}}})["result"]["docs"]["email"]
-        .array_items();
-  }
+  std::vector<Json> serverEmails() { return kestrun_test::server_emails(*client, kAccount); }
   // A new conversation in the server's mailbox; its e-mail document.
   Json deliver(const std::string& subject, const std::string& html) {
-    server->deliver_mail({kAccount, "Ola", "ola@example.com", subject, html});
-    for (const Json& email : serverEmails())
-      if (email["subject"].string_value() == subject) return email;
-    ADD_FAILURE() << "no e-mail " << subject;
-    return Json();
-  }
-  // The first sample e-mail with an attachment: (e-mail id, attachment id, size).
-  std::tuple<std::string, std::string, size_t> sampleAttachment() {
-    for (const Json& email : serverEmails()) {
-      const std::string& html = email["conversation"].string_value();
-      size_t at = html.find("<kestrun-attach data-id=\"");
-      if (at == std::string::npos) continue;
-      at += 25;
-      std::string id = html.substr(at, html.find('"', at) - at);
-      at = html.find("data-size=\"", at) + 11;
-      return {email["_id"].string_value(), id, std::stoul(html.substr(at, html.find('"', at) - at))};
-    }
-    ADD_FAILURE() << "no sample attachment";
-    return {};
+    return kestrun_test::deliver(*server, *client, {kAccount, "Ola", "ola@example.com", subject, html});
   }
   // The e-mail in the local store, so that a downloaded body has a row to go to.
   void storeLocal(const std::string& emailID,
@@ -246,7 +200,7 @@ TEST_F(ResourceManagerTest, TwoHtmlCallsShareOneRequestAndTheBodyIsStored) {
   const std::string id = email["_id"].string_value();
   const std::string html = email["conversation"].string_value();
   storeLocal(id);
-  Outcomes first, second;
+  ResourceOutcomes first, second;
   server->resources().hold();
   manager->downloadFullBodyForEmail(kAccount, id, 1, first.callback("success"), first.callback("failure"));
   ASSERT_TRUE(server->resources().wait_for_held(1));
@@ -267,7 +221,7 @@ TEST_F(ResourceManagerTest, PlainCallBesideARunningHtmlOneGetsItsOwnTextWithPref
   const Json email = serverEmails().front();
   const std::string id = email["_id"].string_value();
   storeLocal(id);
-  Outcomes html, plain;
+  ResourceOutcomes html, plain;
   server->resources().hold();
   manager->downloadFullBodyForEmail(kAccount, id, 1, html.callback("success"), html.callback("failure"));
   ASSERT_TRUE(server->resources().wait_for_held(1));
@@ -306,7 +260,7 @@ TEST_F(ResourceManagerTest, BodyFailuresGiveNull) {
     offline->setConnectionType(c.connected ? OfflineManager::kConnectionWifi
                                            : OfflineManager::kConnectionNone);
     const size_t before = served("body");
-    Outcomes html, plain;
+    ResourceOutcomes html, plain;
     manager->downloadFullBodyForEmail(kAccount, c.email, c.conversationLength, html.callback("success"),
                                       html.callback("failure"));
     manager->downloadPlainFullBodyForEmail(kAccount, c.email, c.conversationLength, "",
@@ -323,8 +277,8 @@ TEST_F(ResourceManagerTest, BodyFailuresGiveNull) {
 }
 
 TEST_F(ResourceManagerTest, AttachmentsArriveInTheirFolderWithGrowingProgress) {
-  auto [email, attachment, size] = sampleAttachment();
-  Outcomes outcome;
+  auto [email, attachment, size] = kestrun_test::sample_attachment(*client, kAccount);
+  ResourceOutcomes outcome;
   std::vector<int64_t> progress;
   std::mutex progress_mutex;
   manager->downloadAttachment(
@@ -348,8 +302,8 @@ TEST_F(ResourceManagerTest, AttachmentsArriveInTheirFolderWithGrowingProgress) {
 }
 
 TEST_F(ResourceManagerTest, MissingAttachmentReachesOnlyTheClientErrorCallbacks) {
-  auto [email, attachment, size] = sampleAttachment();
-  Outcomes outcome;
+  auto [email, attachment, size] = kestrun_test::sample_attachment(*client, kAccount);
+  ResourceOutcomes outcome;
   manager->downloadAttachment(kAccount, email, "att-none", "x.bin", false, outcome.callback("success"),
                               nullptr, outcome.callback("client_error"), outcome.callback("failure"));
   EXPECT_EQ(outcome.wait(1), std::vector<std::string>{"client_error:\"att-none\""});
@@ -360,7 +314,7 @@ TEST_F(ResourceManagerTest, MissingAttachmentReachesOnlyTheClientErrorCallbacks)
 TEST_F(ResourceManagerTest, SharedLinkDownloadSendsNoCredentials) {
   // The server refuses a shared-link request that carries any field.
   write(server->shared_directory() + "/SHARED-1/plan v2.txt", "shared bytes");
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   manager->downloadHarnvikAttachment(kAccount, "E-shared", "SHARED-1", "plan v2.txt", false,
                                      outcome.callback("success"), nullptr, outcome.callback("client_error"),
                                      outcome.callback("failure"));
@@ -374,7 +328,7 @@ TEST_F(ResourceManagerTest, HeldBackSendGoesOutOnceAfterBothUploads) {
   storeLocal("OUT-1", libkestrun::EmailSendState::Sending);
   write(dir_.file("outgoing/a.pdf"), "first attachment");
   write(dir_.file("outgoing/b.png"), std::string("\x89PNG\0\x01", 6));
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   server->resources().hold();
   EXPECT_EQ(manager->uploadAttachment("ATT-A", dir_.file("outgoing/a.pdf"), "a.pdf", "OUT-1", kAccount, true,
                                       outcome.callback("success"), outcome.callback("failure")),
@@ -400,7 +354,7 @@ TEST_F(ResourceManagerTest, HeldBackSendGoesOutOnceAfterBothUploads) {
   EXPECT_EQ(sends.size(), 1u);
 
   // What went up comes back from object storage.
-  Outcomes back;
+  ResourceOutcomes back;
   manager->downloadSentAttachment(kAccount, "OUT-1", "ATT-B", "b.png", true, back.callback("success"),
                                   nullptr, back.callback("client_error"), back.callback("failure"));
   ASSERT_EQ(back.wait(1).size(), 1u);
@@ -411,7 +365,7 @@ TEST_F(ResourceManagerTest, HeldBackSendGoesOutOnceAfterBothUploads) {
 TEST_F(ResourceManagerTest, QueueSurvivesReopeningAndResumesOnTheNextConnection) {
   write(dir_.file("outgoing/a.pdf"), "resumed");
   open("/upload-unreachable");  // the upload fails: 404
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   manager->uploadAttachment("ATT-R", dir_.file("outgoing/a.pdf"), "a.pdf", "OUT-R", kAccount, true,
                             outcome.callback("success"), outcome.callback("failure"));
   EXPECT_EQ(outcome.wait(1), std::vector<std::string>{"failure:null"});
@@ -426,7 +380,7 @@ TEST_F(ResourceManagerTest, QueueSurvivesReopeningAndResumesOnTheNextConnection)
 
 TEST_F(ResourceManagerTest, SameAttachmentSentTwiceKeepsBothUploadsToTheirEnd) {
   write(dir_.file("outgoing/a.pdf"), "twice");
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   server->resources().hold();
   for (int i = 0; i < 2; ++i)
     manager->uploadAttachment("ATT-2", dir_.file("outgoing/a.pdf"), "a.pdf", "OUT-2", kAccount, true,
@@ -442,7 +396,7 @@ TEST_F(ResourceManagerTest, GoneFileFailsItsHeldBackSend) {
   storeLocal("OUT-G", libkestrun::EmailSendState::Sending);
   write(dir_.file("outgoing/gone.pdf"), "soon gone");
   open("/upload-unreachable");
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   manager->uploadAttachment("ATT-G", dir_.file("outgoing/gone.pdf"), "gone.pdf", "OUT-G", kAccount, true,
                             outcome.callback("success"), outcome.callback("failure"));
   EXPECT_EQ(outcome.wait(1), std::vector<std::string>{"failure:null"});
@@ -459,7 +413,7 @@ TEST_F(ResourceManagerTest, GoneFileFailsItsHeldBackSend) {
 TEST_F(ResourceManagerTest, NewConnectionWhileTheHeldBackSendRunsLeavesItAlone) {
   storeLocal("OUT-C", libkestrun::EmailSendState::Sending);
   write(dir_.file("outgoing/c.pdf"), "last one");
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   server->resources().hold();
   manager->uploadAttachment("ATT-C", dir_.file("outgoing/c.pdf"), "c.pdf", "OUT-C", kAccount, true,
                             outcome.callback("success"), outcome.callback("failure"));
@@ -496,7 +450,7 @@ TEST_F(ResourceManagerTest, FailedPreconditionsCallFailureAndQueueNothing) {
       {"no file", "T", dir_.file("outgoing/none.pdf"), "E"},
   };
   for (const auto& c : cases) {
-    Outcomes outcome;
+    ResourceOutcomes outcome;
     EXPECT_EQ(manager->uploadAttachment(c.attachment, c.path, "a.pdf", c.email, kAccount, true,
                                         outcome.callback("success"), outcome.callback("failure")),
               std::string("kestrun://s3_download/") + kAccount + "/" + c.email + "/" + c.attachment)
@@ -511,7 +465,7 @@ TEST_F(ResourceManagerTest, PurgingAnAccountKeepsTheOtherAccountsUploadsAndFiles
   open("/upload-unreachable");
   write(dir_.file("outgoing/a.pdf"), "of A");
   write(dir_.file("outgoing/b.pdf"), "of B");
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   manager->uploadAttachment("TA", dir_.file("outgoing/a.pdf"), "a.pdf", "EA", "A", true, nullptr,
                             outcome.callback("failure"));
   manager->uploadAttachment("TB", dir_.file("outgoing/b.pdf"), "b.pdf", "EB", "B", true, nullptr,
@@ -536,7 +490,7 @@ TEST_F(ResourceManagerTest, DeeplyNestedBodyConvertsWithoutStallingTheCoreThread
   html += "deep words";
   const std::string id = deliver("Nested", html)["_id"].string_value();
   storeLocal(id);
-  Outcomes outcome;
+  ResourceOutcomes outcome;
   manager->downloadFullBodyForEmail(kAccount, id, 1, outcome.callback("success"),
                                     outcome.callback("failure"));
   ASSERT_EQ(outcome.wait(1).size(), 1u);
