@@ -313,13 +313,12 @@ void SnapshotServerClientImpl::handleSnapshotResponse(const std::string& id, con
 void SnapshotServerClientImpl::processSnapshotCompletion(const std::string& accountID,
                                                          const jsonette::Json& docs,
                                                          const jsonette::Json& syncState) {
-  if (KestrunDataCenter::snapshotHasObjects(docs)) {
-    std::lock_guard<std::mutex> lock(states_mutex_);
-    has_new_objects_ = true;
-  }
+  // Counted only once the snapshot is in the store: a background sync whose snapshots all failed
+  // to apply brought nothing new.
+  const bool hasObjects = KestrunDataCenter::snapshotHasObjects(docs);
   KestrunDataCenter::processDocumentSnapshot(
       docs, syncState, accountID,
-      [this, alive = alive_, accountID](std::vector<std::string>& v) {
+      [this, alive = alive_, accountID, hasObjects](std::vector<std::string>& v) {
         if (!*alive) return;
         if (v.size() < 2) {
           // Not applied, and its tokens not stored: the same request goes out again, so a store
@@ -331,6 +330,7 @@ void SnapshotServerClientImpl::processSnapshotCompletion(const std::string& acco
         }
         {
           std::lock_guard<std::mutex> lock(states_mutex_);
+          if (hasObjects) has_new_objects_ = true;
           new_email_count_ += count_of(v[0]);
           new_item_count_ += count_of(v[1]);
         }

@@ -1,14 +1,20 @@
 // Snapshot cycles through the real server client against the local sync server: the initial sync
 // of the sample mailbox into an empty keyed store, the next cycles' requests and new-mail counts,
-// and a snapshot that the store cannot take. The sample account is added to the real account
-// manager as an account add leaves it (authenticated), so the store accepts its documents.
+// a snapshot that the store cannot take, and stored commands resent once the drafts are in. The sample
+// account is added to the real account manager as an account add leaves it (authenticated), so the store
+// accepts its documents.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/sync/offline_scope.h"
+#include "core/sync/server_command_client.h"
+#include "core/sync/user_item_commands.h"
 #include "server_account_fixture.h"
 
 namespace kestrun_test {
@@ -99,7 +105,8 @@ TEST_F(ServerClientSnapshotTest, ASnapshotTheStoreCannotTakeIsRetriedAndMovesNoT
   exec("CREATE TEMP TRIGGER refuse_email BEFORE INSERT ON KSEMAIL BEGIN SELECT RAISE(ABORT, 'full'); END;");
   connect();
   ASSERT_TRUE(wait_posted(kTrouble));
-  EXPECT_EQ(statuses(), (std::vector<std::string>{"com.kestrun.sync.started.connecting", kUpdating, kTrouble}));
+  EXPECT_EQ(statuses(),
+            (std::vector<std::string>{"com.kestrun.sync.started.connecting", kUpdating, kTrouble}));
   EXPECT_EQ(snapshot_requests().size(), 5u) << "the first request and four retries";
   EXPECT_EQ(changes_->getTokens(kSampleAccount), libkestrun::Tokens{}) << "the server resends it all";
   EXPECT_TRUE(stored()["email"].empty());
@@ -110,6 +117,86 @@ TEST_F(ServerClientSnapshotTest, ASnapshotTheStoreCannotTakeIsRetriedAndMovesNoT
   run_on(thread_, [&] { client_->connect_and_sync(); });
   ASSERT_TRUE(wait_posted(kCompleted));
   EXPECT_EQ(stored(), expected(server_documents()));
+}
+
+// A key-value store that lets a test look at the rest of the program at the moment of a write.
+class WatchedStore : public libkestrun::KvStore {
+ public:
+  explicit WatchedStore(std::shared_ptr<libkestrun::KvStore> inner) : inner_(std::move(inner)) {}
+  std::optional<Bytes> get(const std::string& key) override { return inner_->get(key); }
+  void set(const std::string& key, const Bytes& value) override {
+    if (on_set) on_set(key);
+    inner_->set(key, value);
+  }
+  void erase(const std::string& key) override { inner_->erase(key); }
+  void for_each_key(const KeyFn& fn) override { inner_->for_each_key(fn); }
+
+  // Called on the writing thread; set while nothing writes.
+  std::function<void(const std::string& key)> on_set;
+
+ private:
+  std::shared_ptr<libkestrun::KvStore> inner_;
+};
+
+// A draft saved while offline waits in the command store; after the next connection it goes out
+// again only once the user snapshot's drafts are in the store.
+TEST_F(ServerClientSnapshotTest, StoredCommandsAreResentOnceTheSnapshotsDraftsAreApplied) {
+  start_server();
+  register_with_account();
+  std::vector<std::string> server_drafts;
+  {
+    sync_server_test::SyncClient raw(server_->port());
+    ASSERT_TRUE(raw.wait_connected());
+    raw.authenticate(state_);
+    const Json reply =
+        raw.request("USER_SNAPSHOT",
+                    Json::object{{"sync_state", Json::object{{"user_item", Json::object{{"since", 0}}}}}});
+    for (const Json& doc : reply["result"]["docs"]["user_item"].array_items())
+      server_drafts.push_back(doc["_id"].string_value());
+  }
+  ASSERT_FALSE(server_drafts.empty());
+
+  // Saved while no server can be reached: stored, not delivered.
+  auto watched = std::make_shared<WatchedStore>(store_);
+  store_ = watched;
+  make_client("host.invalid");
+  const Json data = Json::object{{"subject", "Offline"},
+                                 {"content", "<p>Written on a train</p>"},
+                                 {"created_at", 1},
+                                 {"modified_at", 1}};
+  run_on(thread_, [&] {
+    client_->send_command(std::make_unique<libkestrun::UserItemSave>(
+        "D-OFFLINE", state_["user_id"].string_value(), libkestrun::internal::VectorClock(), 1, data));
+    client_->disconnect();
+  });
+  client_.reset();
+  drain();
+  const std::vector<libkestrun::OfflineItem> stored_commands =
+      libkestrun::OfflineScope(libkestrun::ServerCommandClient::kScope, store_).get_items();
+  ASSERT_EQ(stored_commands.size(), 1u);
+  const std::string message_id = stored_commands[0].message_id;
+
+  // The next start: at the moment the stored command is written again, which drafts are in? The
+  // check runs on the core thread and owns what it uses, as the store outlives this test's body.
+  auto present_at_resend = std::make_shared<std::vector<size_t>>();  // core thread
+  run_on(thread_, [&] {
+    watched->on_set = [server_drafts, message_id, present_at_resend](const std::string& key) {
+      if (key.find("!messages!" + message_id) == std::string::npos) return;
+      DBContext* context = KestrunDataCenter::getDBContext();
+      size_t present = 0;
+      for (const std::string& id : server_drafts) present += context->draftExists(id);
+      present_at_resend->push_back(present);
+    };
+  });
+  make_client();
+  connect();
+  ASSERT_TRUE(wait_until([&] { return replied(message_id); })) << "the server took the draft";
+  EXPECT_TRUE(run_on(thread_, [&] {
+    return libkestrun::OfflineScope(libkestrun::ServerCommandClient::kScope, store_).get_items().empty();
+  }));
+  const std::vector<size_t> seen = run_on(thread_, [&] { return *present_at_resend; });
+  ASSERT_FALSE(seen.empty());
+  for (size_t present : seen) EXPECT_EQ(present, server_drafts.size());
 }
 
 }  // namespace

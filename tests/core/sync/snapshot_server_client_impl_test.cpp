@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client_options.h"
 #include "core/data/data_center.h"
 #include "core/foundation/memory_store.h"
 #include "core/foundation/notification_center.h"
@@ -27,6 +28,7 @@ namespace {
 using jsonette::Json;
 using kestrun_test::run_on;
 using kestrun_test::wait_until;
+using libkestrun::internal::BackgroundFetchResult;
 using libkestrun::internal::SnapshotServerClientImpl;
 
 constexpr int64_t kStale = 561600000;
@@ -90,8 +92,10 @@ class SnapshotClientTest : public sync_server_test::ServerTest {
     libkestrun::changes_manager_set_instance(nullptr);
   }
 
-  // A client whose main connection is `main` (null: requests are only recorded).
-  void make_client(sync_server_test::SyncClient* main, int64_t now = 0) {
+  // A client whose main connection is `main` (null: requests are only recorded); `options` are
+  // those its background connection is made from.
+  void make_client(sync_server_test::SyncClient* main, int64_t now = 0,
+                   brelt::ApiClient::Options options = {}) {
     SnapshotServerClientImpl::Neighbours n;
     n.accounts = &accounts_;
     n.changes = changes_.get();
@@ -103,8 +107,7 @@ class SnapshotClientTest : public sync_server_test::ServerTest {
     timing.retry = std::chrono::milliseconds(1);
     if (now) timing.now = [now] { return now; };
     run_on(thread_, [&] {
-      client_ =
-          std::make_unique<SnapshotServerClientImpl>(store_, n, brelt::ApiClient::Options{}, thread_, timing);
+      client_ = std::make_unique<SnapshotServerClientImpl>(store_, n, options, thread_, timing);
       client_->stale_data_listeners.push_back([this] {
         std::lock_guard<std::mutex> lock(mutex_);
         sent_.push_back("stale");
@@ -290,6 +293,57 @@ TEST_F(SnapshotClientTest, ABackgroundSyncAskedForWhileOneIsPendingReplacesIt) {
     client_->completeBackgroundSync(-2);
   });
   EXPECT_EQ(results, (std::vector<int>{10 - 3, 20 - 1}));
+}
+
+// New objects count for a background sync only once their snapshot is in the store: a snapshot
+// that never applies (the store refuses it on every retry) ends the cycle with 2, not 1.
+TEST_F(SnapshotClientTest, ABackgroundSnapshotThatFailsToApplyBringsNothingNew) {
+  start();
+  Json state;
+  auto main = signed_in(&state);
+  const std::string account = "acct-example-com";
+  ASSERT_EQ(add_account(*main, "maya.lind@example.com", "sample-com-password")["account_id"], Json(account));
+  accounts_.primary_account_ids = {account};
+  users_.credentials = std::make_shared<libkestrun::internal::ConnectionCredentials>(
+      state["user_id"].string_value(), state["device_id"].string_value(),
+      state["device_secret"].string_value(), nullptr);
+  make_client(nullptr, 0, kestrun_test::client_options(server_->port()));
+  auto exec = [&](const char* sql) {
+    run_on(thread_, [&] { KestrunDataCenter::getDBContext()->database().execDML(sql); });
+  };
+
+  std::mutex mutex;
+  std::vector<BackgroundFetchResult> results;
+  auto background_sync = [&] {
+    run_on(thread_, [&] {
+      client_->requestBackgroundSnapshots([&](BackgroundFetchResult result) {
+        std::lock_guard<std::mutex> lock(mutex);
+        results.push_back(result);
+      });
+    });
+  };
+  auto completed = [&](size_t n) {
+    return wait_until([&] {
+      std::lock_guard<std::mutex> lock(mutex);
+      return results.size() >= n;
+    });
+  };
+
+  // Every commit that writes an account list fails, as with a full disk.
+  exec(
+      "CREATE TEMP TRIGGER refuse_list BEFORE INSERT ON KSACCOUNTLIST BEGIN SELECT RAISE(ABORT, 'full'); "
+      "END;");
+  background_sync();
+  ASSERT_TRUE(completed(1));
+  EXPECT_EQ(changes_->getTokens(account), libkestrun::Tokens{});
+
+  // The same snapshot taken by the store does bring new objects.
+  exec("DROP TRIGGER refuse_list;");
+  background_sync();
+  ASSERT_TRUE(completed(2));
+  EXPECT_NE(changes_->getTokens(account), libkestrun::Tokens{});
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(results, (std::vector<BackgroundFetchResult>{2, 1}));
 }
 
 // The server client destroys this client from a closure that overtakes the data tasks waiting at
