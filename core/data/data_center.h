@@ -110,10 +110,13 @@ class KestrunDataCenter {
   // task (one transaction, one query pass). Before `first` runs, the non-zero integer tokens
   // {"item", "email", "list"} are stored for the account (none for JSON null tokens or an empty
   // account id) and the two counts are appended. A snapshot that failed to apply (rolled back)
-  // stores no tokens and hands `first` an empty vector. Its conversations leave alone the counts
-  // the server reports for the account, which count them already.
+  // stores no tokens and hands `first` an empty vector. With `statusFollows` (the main connection
+  // pushes the account's status document with each snapshot) its conversations leave alone the
+  // counts the server reports for the account, which that status counts already; without it (a
+  // background connection carries no status) they move the counts as any other change does.
   static void processDocumentSnapshot(const jsonette::Json& snapshot, const jsonette::Json& tokens,
-                                      const std::string& accountID, Completion first, Completion second);
+                                      const std::string& accountID, Completion first, Completion second,
+                                      bool statusFollows = true);
   // Hands the account's inbox count to the counts manager, which takes it only when it holds an
   // exact count. `managers` must outlive the task; without it nothing is queued.
   static void synchronize_counts_after_snapshot(const std::string& accountID, libkestrun::Managers* managers);

@@ -76,16 +76,21 @@ std::optional<uint64_t> tokenOf(const jsonette::Json& tokens, const char* kind) 
   return static_cast<uint64_t>(token.int64_value());
 }
 
-// While a snapshot is applied, its conversations do not move the counts the server reports for
-// the account: the status document that comes with the snapshot counts them already.
+// While a snapshot that a status document accompanies is applied, its conversations do not move
+// the counts the server reports for the account: that status counts them already.
 class SnapshotCounts {
  public:
-  explicit SnapshotCounts(const std::string& accountID) {
-    libkestrun::counts_manager_begin_snapshot(accountID);
+  SnapshotCounts(const std::string& accountID, bool statusFollows) : active_(statusFollows) {
+    if (active_) libkestrun::counts_manager_begin_snapshot(accountID);
   }
-  ~SnapshotCounts() { libkestrun::counts_manager_end_snapshot(); }
+  ~SnapshotCounts() {
+    if (active_) libkestrun::counts_manager_end_snapshot();
+  }
   SnapshotCounts(const SnapshotCounts&) = delete;
   SnapshotCounts& operator=(const SnapshotCounts&) = delete;
+
+ private:
+  const bool active_;
 };
 
 void storeTokens(const jsonette::Json& tokens, const std::string& accountID) {
@@ -136,15 +141,15 @@ bool KestrunDataCenter::snapshotHasObjects(const jsonette::Json& snapshot) {
 
 void KestrunDataCenter::processDocumentSnapshot(const jsonette::Json& snapshot, const jsonette::Json& tokens,
                                                 const std::string& accountID, Completion first,
-                                                Completion second) {
+                                                Completion second, bool statusFollows) {
   resetNewMail();
   // Set once the snapshot's rows are committed. The task commits them itself: the data center's
   // own commit comes after the task and tells no completion whether it failed, and tokens stored
   // for a snapshot that was rolled back would make the server skip its documents for good.
   auto applied = std::make_shared<bool>(false);
   performLowPriorityDataTask(
-      [snapshot, accountID, applied](Results&, DBContext& context) {
-        SnapshotCounts counts(accountID);
+      [snapshot, accountID, statusFollows, applied](Results&, DBContext& context) {
+        SnapshotCounts counts(accountID, statusFollows);
         applySnapshot(snapshot, context);
         libkestrun::ChangeSet changes;
         context.commit(changes);

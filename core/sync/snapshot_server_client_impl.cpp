@@ -180,7 +180,7 @@ void SnapshotServerClientImpl::requestSnapshot(const std::string& accountID, Sna
   disconnecting_client_.send("BACKGROUND_ACCOUNT_SNAPSHOT", params, id,
                              [this, id, accountID](jsonette::Json error, jsonette::Json result) {
                                if (!result.is_null()) {
-                                 handleSnapshotResponse(id, result, error);
+                                 handleSnapshotResponse(id, result, error, true);
                                  return;
                                }
                                {
@@ -279,7 +279,7 @@ void SnapshotServerClientImpl::invalidate(const std::string& accountID) {
 }
 
 void SnapshotServerClientImpl::handleSnapshotResponse(const std::string& id, const jsonette::Json& result,
-                                                      const jsonette::Json& error) {
+                                                      const jsonette::Json& error, bool background) {
   std::string requested;
   {
     std::lock_guard<std::mutex> lock(states_mutex_);
@@ -293,7 +293,7 @@ void SnapshotServerClientImpl::handleSnapshotResponse(const std::string& id, con
     const jsonette::Json& docs = result["docs"];
     std::string account = result["account_id"].is_string() ? result["account_id"].string_value() : "";
     if (docs.is_object() && !account.empty()) {
-      processSnapshotCompletion(account, docs, result["sync_state"]);
+      processSnapshotCompletion(account, docs, result["sync_state"], background);
     } else {
       markSnapshotFailed(account.empty() ? requested : account);
     }
@@ -312,7 +312,7 @@ void SnapshotServerClientImpl::handleSnapshotResponse(const std::string& id, con
 
 void SnapshotServerClientImpl::processSnapshotCompletion(const std::string& accountID,
                                                          const jsonette::Json& docs,
-                                                         const jsonette::Json& syncState) {
+                                                         const jsonette::Json& syncState, bool background) {
   // Counted only once the snapshot is in the store: a background sync whose snapshots all failed
   // to apply brought nothing new.
   const bool hasObjects = KestrunDataCenter::snapshotHasObjects(docs);
@@ -341,7 +341,7 @@ void SnapshotServerClientImpl::processSnapshotCompletion(const std::string& acco
           n_.server->markAccountAsStreamable(accountID);
         });
       },
-      nullptr);
+      nullptr, !background);
 }
 
 void SnapshotServerClientImpl::markSnapshotProcessed(const std::string& accountID) {

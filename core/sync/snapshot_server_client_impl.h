@@ -108,9 +108,10 @@ class SnapshotServerClientImpl : public SnapshotServerClient {
   void requestAllSnapshots() override;
   void request_all_snapshots_safe() override;
   void requestInitialSnapshot(const std::string& accountID, bool awaitInitialSync) override;
-  // Replies of "ACCOUNT_SNAPSHOT" and "BACKGROUND_ACCOUNT_SNAPSHOT".
+  // Replies of "ACCOUNT_SNAPSHOT" and, with `background`, of "BACKGROUND_ACCOUNT_SNAPSHOT", whose
+  // connection carries no account status to restate the counts.
   void handleSnapshotResponse(const std::string& id, const jsonette::Json& result,
-                              const jsonette::Json& error);
+                              const jsonette::Json& error, bool background = false);
   // Notification "INITIAL_SYNC_DONE" {"acct_id", "location"}.
   void handleInitialSyncDone(const jsonette::Json& params);
   void markSnapshotFailed(const std::string& accountID) override;
@@ -136,7 +137,7 @@ class SnapshotServerClientImpl : public SnapshotServerClient {
   void endCycle();
   void retrySnapshot(const std::string& accountID);
   void processSnapshotCompletion(const std::string& accountID, const jsonette::Json& docs,
-                                 const jsonette::Json& syncState);
+                                 const jsonette::Json& syncState, bool background);
   void markSnapshotProcessed(const std::string& accountID);
   void userSnapshotApplied(uint64_t syncState);
   static void stopTimer(SnapshotState& state);

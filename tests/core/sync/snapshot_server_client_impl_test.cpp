@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -16,6 +17,7 @@
 #include "core/foundation/memory_store.h"
 #include "core/foundation/notification_center.h"
 #include "core/foundation/semaphore.h"
+#include "core/services/counts_manager.h"
 #include "support/fake_account_manager.h"
 #include "support/fake_sync_status_manager.h"
 #include "support/fake_user_manager.h"
@@ -344,6 +346,46 @@ TEST_F(SnapshotClientTest, ABackgroundSnapshotThatFailsToApplyBringsNothingNew) 
   EXPECT_NE(changes_->getTokens(account), libkestrun::Tokens{});
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(results, (std::vector<BackgroundFetchResult>{2, 1}));
+}
+
+// The background connection carries no account status, so the conversations its snapshot brings
+// move the counts an earlier status reported, as any other change does.
+TEST_F(SnapshotClientTest, ABackgroundSnapshotMovesTheReportedCounts) {
+  start();
+  Json state;
+  auto main = signed_in(&state);
+  const std::string account = "acct-example-com";
+  ASSERT_EQ(add_account(*main, "maya.lind@example.com", "sample-com-password")["account_id"], Json(account));
+  accounts_.primary_account_ids = {account};
+  users_.credentials = std::make_shared<libkestrun::internal::ConnectionCredentials>(
+      state["user_id"].string_value(), state["device_id"].string_value(),
+      state["device_secret"].string_value(), nullptr);
+  make_client(nullptr, 0, kestrun_test::client_options(server_->port()));
+  auto counts =
+      std::make_shared<libkestrun::CountsManager>(center_, std::make_shared<libkestrun::MemoryStore>());
+  // The last status seen over the main connection: an empty inbox, as an estimate.
+  counts->updateCounts(Json::object{{"active", Json::object{{"count", 0}, {"exact", false}}}}, account);
+
+  // The store takes documents only of accounts signed in on this device.
+  auto signed_in_accounts = std::make_shared<kestrun_test::FakeAccountManager>();
+  signed_in_accounts->account_authenticated = true;
+  libkestrun::account_manager_set_instance(signed_in_accounts);
+  libkestrun::counts_manager_set_instance(counts);
+  std::atomic<bool> completed = false;
+  run_on(thread_,
+         [&] { client_->requestBackgroundSnapshots([&](BackgroundFetchResult) { completed = true; }); });
+  const bool ended = wait_until([&] { return completed.load(); });
+  libkestrun::counts_manager_set_instance(nullptr);
+  libkestrun::account_manager_set_instance(nullptr);
+  ASSERT_TRUE(ended);
+
+  int inbox = 0;
+  run_on(thread_, [&] {
+    inbox = KestrunDataCenter::getDBContext()->database().execScalar(
+        "SELECT COUNT(*) FROM KSITEM WHERE STATE=2 AND ACCOUNTID='acct-example-com';");
+  });
+  EXPECT_GT(inbox, 0);
+  EXPECT_EQ(counts->activeCountForAccount(account), inbox);
 }
 
 // The server client destroys this client from a closure that overtakes the data tasks waiting at
