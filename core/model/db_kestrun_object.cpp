@@ -46,7 +46,8 @@ void DBKestrunObject::acknowledgeServerSave(json_t* document) {
   if (!json_is_integer(json_object_get(document, "saved_at"))) return;
   json_t* id = json_object_get(document, idKey().c_str());
   if (!json_is_string(id)) return;
-  libkestrun::offline_manager_remove_request(std::string(json_string_value(id), json_string_length(id)));
+  libkestrun::offline_manager_remove_request_confirmed_by(
+      std::string(json_string_value(id), json_string_length(id)), document);
 }
 
 void DBKestrunObject::readSyncData(json_t* document) {

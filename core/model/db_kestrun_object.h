@@ -21,8 +21,9 @@ class DBKestrunObject : public KestrunObject {
   // Accepts a document that names an authenticated account (as "acct_id") and either finds the
   // object never confirmed by the server or carries a newer "saved_at".
   bool shouldApplyServerDocument(json_t* document) override;
-  // A document with a "saved_at" confirms the save queued under the object's id; it is dropped
-  // from the outgoing queue.
+  // A document with a "saved_at" confirms the request queued under the object's id when it
+  // carries what that request set; the request is then dropped from the outgoing queue. A newer
+  // change still waiting to be sent stays queued.
   void acknowledgeServerSave(json_t* document) override;
   // Reads the sync data and marks the object loaded once.
   void finishServerDocument(json_t* document) override;

@@ -42,6 +42,24 @@ std::string stringOf(const json_t* value) {
 // message.params.doc, or null.
 json_t* docOf(json_t* message) { return json_object_get(json_object_get(message, "params"), "doc"); }
 
+// True when `document` holds every member the queued request's doc set, with an equal value (an
+// integer equals the same real: requests and documents pass through different encoders). The
+// server owns "sync_data", so its value says nothing about which change the document carries.
+bool carries(const json_t* document, json_t* request) {
+  if (stringOf(json_object_get(request, "method")) == "LIST_DELETE" &&
+      !json_is_true(json_object_get(document, "_deleted")))
+    return false;
+  const char* key;
+  json_t* value;
+  json_object_foreach(docOf(request), key, value) {
+    if (std::string_view(key) == "sync_data") continue;
+    const json_t* carried = json_object_get(document, key);
+    if (carried == nullptr || patch::json_from_jansson(carried) != patch::json_from_jansson(value))
+      return false;
+  }
+  return true;
+}
+
 // The compact JSON text of `value` (a string is quoted and escaped).
 std::string textOf(const json_t* value) {
   char* text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
@@ -287,6 +305,13 @@ void OfflineManager::removeRequest(const std::string& objectID) {
   saveRequests();
 }
 
+void OfflineManager::removeRequestConfirmedBy(const std::string& objectID, const json_t* document) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  json_t* queued = json_object_get(requests_.get(), objectID.c_str());
+  if (json_is_object(queued) && !carries(document, queued)) return;
+  removeRequest(objectID);
+}
+
 void OfflineManager::sendRequestsForIds(const std::vector<std::string>& objectIDs) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   JsonPtr batch(json_array());
@@ -431,6 +456,9 @@ void offline_manager_acknowledge_request(const std::string& requestID) {
 }
 void offline_manager_remove_request(const std::string& objectID) {
   instance.call(&OfflineManager::removeRequest, objectID);
+}
+void offline_manager_remove_request_confirmed_by(const std::string& objectID, const json_t* document) {
+  instance.call(&OfflineManager::removeRequestConfirmedBy, objectID, document);
 }
 void offline_manager_send_requests_for_ids(const std::vector<std::string>& objectIDs) {
   instance.call(&OfflineManager::sendRequestsForIds, objectIDs);

@@ -2,8 +2,8 @@
 // and updates, preference updates, auto-swipe decisions and the account-wide changes (archive all,
 // empty the trash, flag an e-mail). The server client hands every message
 // to addRequest before it writes it; a request stays until the server answers its id without an
-// error, until the object's saved document comes back, until its account is removed or until the
-// queue is cleared, and is written again on every connection until then.
+// error, until the object's saved document carrying it comes back, until its account is removed
+// or until the queue is cleared, and is written again on every connection until then.
 //
 // Four queues:
 //   - per object: at most one request per object id; a newer request for the same object is
@@ -84,6 +84,12 @@ class OfflineManager {
   virtual void acknowledgeRequest(const std::string& requestID);
   // The object's saved document came back: its request leaves the queue.
   virtual void removeRequest(const std::string& objectID);
+  // The object's saved document came back: its request leaves the queue (through removeRequest)
+  // unless the document does not carry it. A change queued after the saved version (a rename
+  // refused and kept for resending while the first save's copy is on its way) must not be lost:
+  // it stays while a member of its "doc" other than "sync_data" is missing from the document or
+  // differs, or, for "LIST_DELETE", while the document is not "_deleted".
+  virtual void removeRequestConfirmedBy(const std::string& objectID, const json_t* document);
   // Writes the queued requests of these objects, in this order, as one message; they stay queued.
   virtual void sendRequestsForIds(const std::vector<std::string>& objectIDs);
   // Writes every queued request of the account as one message; they stay queued.
@@ -142,6 +148,7 @@ void offline_manager_reset_connection_type();
 void offline_manager_add_request(const jsonette::Json& message);
 void offline_manager_acknowledge_request(const std::string& requestID);
 void offline_manager_remove_request(const std::string& objectID);
+void offline_manager_remove_request_confirmed_by(const std::string& objectID, const json_t* document);
 void offline_manager_send_requests_for_ids(const std::vector<std::string>& objectIDs);
 void offline_manager_send_requests_for_account(const std::string& accountID);
 void offline_manager_clear();
