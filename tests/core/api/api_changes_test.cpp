@@ -104,11 +104,6 @@ class ApiArchiveTest : public ApiServerTest {
                                              Json(Json::array{account.to_json()}));
   }
 
-  std::string trace() const {
-    std::ifstream in(dir_.file("sanity"));
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
   std::shared_ptr<libkestrun::KvStore> store_ = std::make_shared<libkestrun::LeveldbStore>(dir_.file("kv"));
   std::shared_ptr<libkestrun::LoggingTaskManager> tasks_ = std::make_shared<libkestrun::LoggingTaskManager>();
 };

@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +14,7 @@
 #include "core/accounts/harnvik_credentials.h"
 #include "core/sync/controller.h"
 #include "registered_fixture.h"
+#include "support/pinned_zone.h"
 
 namespace kestrun_test {
 namespace {
@@ -24,29 +22,6 @@ namespace {
 using jsonette::Json;
 using libkestrun::AccountActionErrorType;
 using libkestrun::internal::Controller;
-
-// Sets the process's time zone for the life of the guard.
-class TimeZone {
- public:
-  explicit TimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~TimeZone() {
-    if (old_) {
-      setenv("TZ", old_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  TimeZone(const TimeZone&) = delete;
-  TimeZone& operator=(const TimeZone&) = delete;
-
- private:
-  std::optional<std::string> old_;
-};
 
 class ApiControllerTest : public RegisteredApiTest {
  protected:
@@ -87,21 +62,6 @@ class ApiControllerTest : public RegisteredApiTest {
     done.wait();
   }
 
-  // The messages of the trace's lines labelled `label`, in order, from the `from`-th byte on.
-  std::vector<Json> traced(const std::string& label, size_t from = 0) const {
-    std::vector<Json> found;
-    const std::string text = trace();
-    std::istringstream lines(text.substr(std::min(from, text.size())));
-    const std::string marker = "|" + label + ": ";
-    for (std::string line; std::getline(lines, line);) {
-      size_t at = line.find(marker);
-      if (at == std::string::npos) continue;
-      std::string error;
-      Json message = Json::parse(line.substr(at + marker.size()), error);
-      if (error.empty()) found.push_back(message);
-    }
-    return found;
-  }
   // The messages this device sent with `method` (one by one or within an array), from `from` on.
   std::vector<Json> sent(const std::string& method, size_t from = 0) const {
     std::vector<Json> found;
@@ -158,13 +118,13 @@ TEST_F(ApiControllerTest, OfflineChangesAndTheTimeZoneReachTheServerWhenTheConne
   ASSERT_FALSE(id.empty());
   go_offline();
 
-  TimeZone india("IST-5:30");
+  PinnedZone india("IST-5:30");
   archive(id);
   EXPECT_TRUE(tasks_->has_tasks()) << "the queued change holds a task until the server has it";
   EXPECT_TRUE(sent("ITEM_UPDATE").empty());
 
   api_->connect();
-  ASSERT_TRUE(wait_until([&] { return !tasks_->has_tasks(); }, std::chrono::seconds(30)))
+  ASSERT_TRUE(wait_until([&] { return !tasks_->has_tasks(); }))
       << "the server acknowledged the queued change";
   ASSERT_FALSE(sent("ITEM_UPDATE").empty());
   const int archived = static_cast<int>(libkestrun::ItemState::Archive);
@@ -182,7 +142,7 @@ TEST_F(ApiControllerTest, OfflineChangesAndTheTimeZoneReachTheServerWhenTheConne
 // change the server had not yet taken never reaches it, also not once the device is registered
 // again.
 TEST_F(ApiControllerTest, RejectedCredentialsResetEverythingAndTheOldUsersChangesNeverLeave) {
-  TimeZone utc("UTC0");  // the offset of the reset preferences
+  PinnedZone utc("UTC0");  // the offset of the reset preferences
   start_synced();
   const int32_t default_hours = api_->get_hours_for_later_today_snooze();
   api_->set_hours_for_later_today_snooze(default_hours + 2);
@@ -221,7 +181,7 @@ TEST_F(ApiControllerTest, RejectedCredentialsResetEverythingAndTheOldUsersChange
 
   // The connection starts over, without credentials.
   ASSERT_TRUE(closed.wait());
-  ASSERT_TRUE(wait_until([&] { return api_->is_connected(); }, std::chrono::seconds(30)));
+  ASSERT_TRUE(wait_until([&] { return api_->is_connected(); }));
   on_core([] {});
   EXPECT_TRUE(sent("USER_AUTH_DEVICE", before_reset).empty());
   EXPECT_TRUE(sent("ITEM_UPDATE", before_reset).empty());
@@ -254,8 +214,7 @@ TEST_F(ApiControllerTest, RemovingAnAccountWhileDisconnectedPurgesNothing) {
   EXPECT_NE(api_->associated_email_account_for_account_id(account_), nullptr);
 
   api_->connect();
-  ASSERT_TRUE(
-      wait_until([&] { return api_->is_connected() && !tasks_->has_tasks(); }, std::chrono::seconds(30)));
+  ASSERT_TRUE(wait_until([&] { return api_->is_connected() && !tasks_->has_tasks(); }));
   EXPECT_TRUE(sent("ACCOUNT_REMOVE").empty());
   EXPECT_GE(stored_items(account_), items);
 }
@@ -274,14 +233,12 @@ TEST_F(ApiControllerTest, ARunningTaskKeepsTheConnectionUntilItEnds) {
   // A round trip over the connection: the server stores a new preference value and pushes it back.
   auto round_trip = [&] {
     api_->set_hours_for_later_today_snooze(++hours);
-    return wait_until([&] { return server_stored("hours_for_later_today", hours); },
-                      std::chrono::seconds(30));
+    return wait_until([&] { return server_stored("hours_for_later_today", hours); });
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     api_->connect();
-    ASSERT_TRUE(
-        wait_until([&] { return api_->is_connected() && !tasks_->has_tasks(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(wait_until([&] { return api_->is_connected() && !tasks_->has_tasks(); }));
     NotificationWaiter closed(libkestrun::kSyncDidCloseConnection);
     std::optional<libkestrun::TaskHandle> task = tasks_->start_task();
     api_->disconnect();
@@ -347,13 +304,12 @@ TEST_F(ApiControllerTest, TwoDevicesOfOneUserSeeEachOthersChangesAcrossAServerRe
   // Here, then there.
   archive(inbox[0]);
   EXPECT_FALSE(other
-                   ->wait_for_notification(
-                       "DOCUMENT",
-                       [&](const Json& params) {
-                         const Json& doc = params["doc"];
-                         return doc["_id"] == Json(inbox[0]) && doc["state"].int_value() == archived;
-                       },
-                       std::chrono::seconds(30))
+                   ->wait_for_notification("DOCUMENT",
+                                           [&](const Json& params) {
+                                             const Json& doc = params["doc"];
+                                             return doc["_id"] == Json(inbox[0]) &&
+                                                    doc["state"].int_value() == archived;
+                                           })
                    .is_null());
   ASSERT_TRUE(archive_there(*other, inbox[1]));
   EXPECT_TRUE(wait_until([&] { return state_of(inbox[1]) == libkestrun::ItemState::Archive; }));
@@ -381,8 +337,7 @@ TEST_F(ApiControllerTest, TwoDevicesOfOneUserSeeEachOthersChangesAcrossAServerRe
   // This device reconnects by itself; its queued change goes out and the other's arrives.
   ASSERT_TRUE(
       wait_until([&] { return api_->is_connected() && !tasks_->has_tasks(); }, std::chrono::seconds(60)));
-  EXPECT_TRUE(wait_until([&] { return state_of(inbox[3]) == libkestrun::ItemState::Archive; },
-                         std::chrono::seconds(30)));
+  EXPECT_TRUE(wait_until([&] { return state_of(inbox[3]) == libkestrun::ItemState::Archive; }));
   Json snapshot = other->request("ACCOUNT_SNAPSHOT", Json::object{{"account_id", account_}});
   ASSERT_TRUE(snapshot["error"].is_null()) << snapshot.dump();
   for (size_t i = 0; i < 4; ++i) {

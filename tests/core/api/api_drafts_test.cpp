@@ -239,7 +239,7 @@ TEST_F(ApiDraftSendTest, EverySaveAdvancesThisDevicesCounterAndReachesTheServer)
     EXPECT_EQ(saves[n]["params"]["_id"], Json(draft.get_draft_id()));
     EXPECT_EQ(saves[n]["params"]["version"], Json(Json::object{{device, static_cast<int>(n + 1)}}));
     const std::string id = saves[n]["id"].string_value();
-    ASSERT_TRUE(wait_until([&] { return !received(id).is_null(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(wait_until([&] { return !received(id).is_null(); }));
     EXPECT_TRUE(received(id)["error"].is_null()) << received(id).dump();
   }
 }

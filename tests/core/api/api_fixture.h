@@ -6,16 +6,21 @@
 // process over TLS on 127.0.0.1, its certification authority trusted through the test-only seam,
 // its HTTPS resource URLs and signing key in the server environment.
 //
-// Helpers: run a closure on the core thread and get its result; wait for a notification name.
+// Helpers: run a closure on the core thread and get its result; wait for a notification name;
+// read the protocol trace.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +114,28 @@ class ApiTest : public ::testing::Test {
   template <class F>
   auto on_core(F f) -> decltype(f()) {
     return run_on(*api_, std::move(f));
+  }
+
+  // The protocol trace the core wrote so far.
+  std::string trace() const {
+    std::ifstream in(dir_.file("sanity"));
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // The messages of the trace's lines labelled `label` ("Sending message", "Received message"), in
+  // order, from the trace's `from`-th byte on.
+  std::vector<jsonette::Json> traced(const std::string& label, size_t from = 0) const {
+    std::vector<jsonette::Json> found;
+    const std::string text = trace();
+    std::istringstream lines(text.substr(std::min(from, text.size())));
+    const std::string marker = "|" + label + ": ";
+    for (std::string line; std::getline(lines, line);) {
+      size_t at = line.find(marker);
+      if (at == std::string::npos) continue;
+      std::string error;
+      jsonette::Json message = jsonette::Json::parse(line.substr(at + marker.size()), error);
+      if (error.empty()) found.push_back(message);
+    }
+    return found;
   }
 
   TempDir dir_;

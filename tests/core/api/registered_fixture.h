@@ -94,11 +94,6 @@ class RegisteredApiTest : public ApiServerTest {
     return count;
   }
 
-  std::string trace() const {
-    std::ifstream in(dir_.file("sanity"));
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
   // The core's background tasks: the outgoing queue holds one per request until the server
   // acknowledges it.
   std::shared_ptr<libkestrun::LoggingTaskManager> tasks_ = std::make_shared<libkestrun::LoggingTaskManager>();

@@ -64,32 +64,12 @@ class SignedInApiTest : public ApiServerTest {
           "AUTO_SWIPE_RULES_GET", Json::object{{"user_id", state_["user_id"]}, {"limit", 1}, {"before", 1}},
           "probe", true);
     });
-    ASSERT_TRUE(wait_until([&] { return !received("probe").is_null(); }, std::chrono::seconds(30)));
+    ASSERT_TRUE(wait_until([&] { return !received("probe").is_null(); }));
     ASSERT_TRUE(received("probe")["error"].is_null()) << received("probe").dump();
   }
 
   static const sync_server::SampleAccount& sample_account(const std::string& account_id) {
     return sync_server_test::sample_account(account_id);
-  }
-
-  std::string trace() const {
-    std::ifstream in(dir_.file("sanity"));
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  // The messages of the trace's lines that begin with `label` followed by ": ", in order.
-  std::vector<Json> traced(const std::string& label) const {
-    std::vector<Json> found;
-    std::istringstream lines(trace());
-    const std::string marker = "|" + label + ": ";
-    for (std::string line; std::getline(lines, line);) {
-      size_t at = line.find(marker);
-      if (at == std::string::npos) continue;
-      std::string error;
-      Json message = Json::parse(line.substr(at + marker.size()), error);
-      if (error.empty()) found.push_back(message);
-    }
-    return found;
   }
 
   // The messages sent with `method`, in order.

@@ -94,6 +94,21 @@ class SnapshotClientTest : public sync_server_test::ServerTest {
     libkestrun::changes_manager_set_instance(nullptr);
   }
 
+  // A new user holding the example.com sample account (`account`) as its primary account, and a
+  // client without main connection whose background connections sign in as that user's device.
+  void start_for_background_sync(const std::string& account) {
+    start();
+    Json state;
+    auto main = signed_in(&state);
+    ASSERT_EQ(add_account(*main, "maya.lind@example.com", "sample-com-password")["account_id"],
+              Json(account));
+    accounts_.primary_account_ids = {account};
+    users_.credentials = std::make_shared<libkestrun::internal::ConnectionCredentials>(
+        state["user_id"].string_value(), state["device_id"].string_value(),
+        state["device_secret"].string_value(), nullptr);
+    make_client(nullptr, 0, kestrun_test::client_options(server_->port()));
+  }
+
   // A client whose main connection is `main` (null: requests are only recorded); `options` are
   // those its background connection is made from.
   void make_client(sync_server_test::SyncClient* main, int64_t now = 0,
@@ -300,16 +315,8 @@ TEST_F(SnapshotClientTest, ABackgroundSyncAskedForWhileOneIsPendingReplacesIt) {
 // New objects count for a background sync only once their snapshot is in the store: a snapshot
 // that never applies (the store refuses it on every retry) ends the cycle with 2, not 1.
 TEST_F(SnapshotClientTest, ABackgroundSnapshotThatFailsToApplyBringsNothingNew) {
-  start();
-  Json state;
-  auto main = signed_in(&state);
   const std::string account = "acct-example-com";
-  ASSERT_EQ(add_account(*main, "maya.lind@example.com", "sample-com-password")["account_id"], Json(account));
-  accounts_.primary_account_ids = {account};
-  users_.credentials = std::make_shared<libkestrun::internal::ConnectionCredentials>(
-      state["user_id"].string_value(), state["device_id"].string_value(),
-      state["device_secret"].string_value(), nullptr);
-  make_client(nullptr, 0, kestrun_test::client_options(server_->port()));
+  ASSERT_NO_FATAL_FAILURE(start_for_background_sync(account));
   auto exec = [&](const char* sql) {
     run_on(thread_, [&] { KestrunDataCenter::getDBContext()->database().execDML(sql); });
   };
@@ -351,16 +358,8 @@ TEST_F(SnapshotClientTest, ABackgroundSnapshotThatFailsToApplyBringsNothingNew) 
 // The background connection carries no account status, so the conversations its snapshot brings
 // move the counts an earlier status reported, as any other change does.
 TEST_F(SnapshotClientTest, ABackgroundSnapshotMovesTheReportedCounts) {
-  start();
-  Json state;
-  auto main = signed_in(&state);
   const std::string account = "acct-example-com";
-  ASSERT_EQ(add_account(*main, "maya.lind@example.com", "sample-com-password")["account_id"], Json(account));
-  accounts_.primary_account_ids = {account};
-  users_.credentials = std::make_shared<libkestrun::internal::ConnectionCredentials>(
-      state["user_id"].string_value(), state["device_id"].string_value(),
-      state["device_secret"].string_value(), nullptr);
-  make_client(nullptr, 0, kestrun_test::client_options(server_->port()));
+  ASSERT_NO_FATAL_FAILURE(start_for_background_sync(account));
   auto counts =
       std::make_shared<libkestrun::CountsManager>(center_, std::make_shared<libkestrun::MemoryStore>());
   // The last status seen over the main connection: an empty inbox, as an estimate.
