@@ -10,8 +10,8 @@
 //   sanity_send_later  "send\n"; asks for an upload at the next connection
 //
 // States: before initialize and after shut_down every function does nothing (start-up may log
-// before the trace exists). After it, the trace is enabled until stop, or disabled from the start when the
-// stop file is there. At most one upload happens per initialization.
+// before the trace exists). After initialize, the trace is enabled until stop, or disabled from
+// the start when the stop file is there. At most one upload happens per initialization.
 //
 // Threads: any. Writes of trace lines are serialised so lines never interleave; the disabled flag
 // is atomic. Every file error is silent. The upload runs on the worker pool.
